@@ -1,0 +1,67 @@
+// Date and time values: TDateTime is days since 1899-12-30 as a double, the fraction the time of
+// day. The day number counts from 0001-01-01 = day 1, so 1899-12-30 is day 693594.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "rtl/FormatSettings.h"
+
+namespace lanqi {
+
+using TDateTime = double;
+
+constexpr int32_t DateDelta = 693594;  // day number of 1899-12-30
+constexpr int32_t MSecsPerDay = 86400000;
+
+// A date-time split into whole days and milliseconds.
+struct TTimeStamp {
+  int32_t Time = 0;  // milliseconds since midnight
+  int32_t Date = 0;  // day number
+};
+
+bool IsLeapYear(int year);
+int DaysInMonth(int year, int month);
+
+bool TryEncodeDate(int year, int month, int day, TDateTime& out);
+bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& out);
+// Raise EConvertError for an impossible date or time.
+TDateTime EncodeDate(int year, int month, int day);
+TDateTime EncodeTime(int hour, int min, int sec, int msec);
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec);
+void DecodeDate(TDateTime dt, int& year, int& month, int& day);
+void DecodeTime(TDateTime dt, int& hour, int& min, int& sec, int& msec);
+// Day of week, 1 = Sunday .. 7 = Saturday.
+int DayOfWeek(TDateTime dt);
+
+// Rounds to the nearest millisecond. Raises EConvertError when dt is out of range.
+TTimeStamp DateTimeToTimeStamp(TDateTime dt);
+TDateTime TimeStampToDateTime(const TTimeStamp& ts);
+// Day number <-> date-time at midnight.
+int32_t DateTimeToDayNumber(TDateTime dt);
+TDateTime DayNumberToDateTime(int32_t dayNumber);
+
+// The local clock.
+TDateTime Now();
+TDateTime Date();  // today at midnight
+TDateTime Time();  // the time of day only
+
+// Formats with the pattern language: d dd ddd dddd m mm mmm mmmm yy yyyy h hh n nn s ss z zzz
+// AM/PM am/pm a/p AMPM, c (short date + long time), ddddd (short date), t tt, / and : give the
+// locale's separators, "..." and '...' are literal. "m" right after h/hh means minutes.
+std::string FormatDateTime(const std::string& pattern, TDateTime dt,
+                           const TFormatSettings& fs = FormatSettings());
+std::string DateToStr(TDateTime dt, const TFormatSettings& fs = FormatSettings());
+std::string TimeToStr(TDateTime dt, const TFormatSettings& fs = FormatSettings());
+std::string DateTimeToStr(TDateTime dt, const TFormatSettings& fs = FormatSettings());
+
+// Text to date/time in the locale's short date order and separators. Failures raise EConvertError
+// "'%s' is not a valid date", "'%s' is not a valid time", "'%s' is not a valid date and time".
+bool TryStrToDate(const std::string& s, TDateTime& out, const TFormatSettings& fs = FormatSettings());
+bool TryStrToTime(const std::string& s, TDateTime& out, const TFormatSettings& fs = FormatSettings());
+bool TryStrToDateTime(const std::string& s, TDateTime& out, const TFormatSettings& fs = FormatSettings());
+TDateTime StrToDate(const std::string& s, const TFormatSettings& fs = FormatSettings());
+TDateTime StrToTime(const std::string& s, const TFormatSettings& fs = FormatSettings());
+TDateTime StrToDateTime(const std::string& s, const TFormatSettings& fs = FormatSettings());
+
+}  // namespace lanqi
