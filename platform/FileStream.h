@@ -1,7 +1,13 @@
 // The file stream with the sharing modes of the program's opens. Sharing is emulated among the
-// programs that use this layer: every open takes a shared OFD lock on one reserved byte far past
-// any real data; an exclusive open takes it exclusively, so it fails while others hold the file
-// and keeps them out while it holds it.
+// programs that use this layer with OFD locks on two reserved bytes far past any real data: every
+// open holds a read lock on the "open" byte, an exclusive open holds the "exclusive" byte too, and
+// each checks afterwards that nobody else holds what it excludes. So an exclusive open fails while
+// others hold the file and keeps them out while it holds it, and read-only opens can take part
+// (they may hold read locks only). Two opens racing each other may both be refused, never both
+// admitted. Modes: fmShareExclusive is exclusive; fmCreate without a sharing flag is exclusive too
+// (it must not truncate a file others hold: the check comes before the truncation); every other
+// sharing flag, and none, shares with every other non-exclusive open. On a file system without
+// locks the sharing is not enforced.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +53,7 @@ class TFileStream : public TStream {
  private:
   std::string path_;
   int fd_ = -1;
+  int lockFd_ = -1;  // the descriptor holding the sharing locks when fd_ cannot (write-only)
   int64_t pos_ = 0;
 };
 

@@ -1,0 +1,448 @@
+#include "platform/Files.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "platform/CodePage.h"
+#include "platform/FileStream.h"
+#include "rtl/Exceptions.h"
+
+namespace lanqi {
+
+namespace {
+
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kEpochDelta = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
+constexpr int64_t kDaysFrom1601To1970 = 134774;
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back (the civil-calendar algorithms of
+// H. Hinnant's "chrono-compatible low-level date algorithms").
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+bool IsLeap(int64_t y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+unsigned MonthDays(int64_t y, unsigned m) {
+  static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeap(y) ? 29 : days[m - 1];
+}
+
+struct Civil {
+  int64_t year;
+  unsigned month, day;
+  int64_t secOfDay;
+};
+
+Civil CivilOfTicks(TFileTime ft) {
+  const int64_t secs = FloorDiv(ft, kTicksPerSecond);
+  const int64_t days1601 = FloorDiv(secs, 86400);
+  Civil c;
+  c.secOfDay = secs - days1601 * 86400;
+  CivilFromDays(days1601 - kDaysFrom1601To1970, c.year, c.month, c.day);
+  return c;
+}
+
+// Whole days since 1899-12-30 plus the fraction of the time of day, computed as the date-time
+// encoding does (milliseconds over milliseconds per day), for dates from 1899-12-30 on.
+TDateTime ToDateTime(int64_t y, unsigned m, unsigned d, int64_t secOfDay) {
+  const int64_t days = DaysFromCivil(y, m, d) - DaysFromCivil(1899, 12, 30);
+  return static_cast<double>(days) + static_cast<double>(secOfDay * 1000) / MSecsPerDay;
+}
+
+TFileTime TicksOf(int64_t sec, int64_t nsec) {
+  return (sec + kEpochDelta) * kTicksPerSecond + nsec / 100;
+}
+
+std::string HomeOs() {
+  if (const char* h = std::getenv("HOME"); h && *h) return h;
+  struct passwd pw;
+  struct passwd* out = nullptr;
+  char buf[4096];
+  if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &out) == 0 && out && out->pw_dir) return out->pw_dir;
+  return "/";
+}
+
+std::string RealOs(const std::string& os) {
+  std::unique_ptr<char, decltype(&std::free)> r(realpath(os.c_str(), nullptr), &std::free);
+  return r ? std::string(r.get()) : std::string();
+}
+
+std::string Reason(const std::string& path, int e) {
+  return path + ": " + SysErrorMessage(e);
+}
+
+}  // namespace
+
+std::string ToOsPath(const std::string& path) {
+  return AnsiToUtf8(path);
+}
+std::string FromOsPath(const std::string& osPath) {
+  return Utf8ToAnsi(osPath);
+}
+
+std::string ExeFileName() {
+  std::string buf(256, '\0');
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return {};
+    if (static_cast<size_t>(n) < buf.size()) {
+      buf.resize(static_cast<size_t>(n));
+      return FromOsPath(buf);
+    }
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string ExeDirectory() {
+  return ExtractFilePath(ExeFileName());
+}
+
+std::string ExtractFileName(const std::string& path) {
+  size_t p = path.rfind(PathDelim);
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string ExtractFilePath(const std::string& path) {
+  size_t p = path.rfind(PathDelim);
+  return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  std::string name = ExtractFileName(path);
+  size_t p = name.rfind('.');
+  return p == std::string::npos ? std::string() : name.substr(p);
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& path) {
+  if (!path.empty() && path.back() == PathDelim) return path;
+  return path + PathDelim;
+}
+
+std::string ExcludeTrailingPathDelimiter(const std::string& path) {
+  std::string s = path;
+  while (s.size() > 1 && s.back() == PathDelim) s.pop_back();
+  return s;
+}
+
+std::string ExpandFileName(const std::string& path) {
+  std::string full = path;
+  if (full.empty() || full[0] != PathDelim) {
+    std::string cwd;
+    std::unique_ptr<char, decltype(&std::free)> c(getcwd(nullptr, 0), &std::free);
+    if (c) cwd = FromOsPath(c.get());
+    full = IncludeTrailingPathDelimiter(cwd.empty() ? std::string(1, PathDelim) : cwd) + full;
+  }
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i <= full.size()) {
+    size_t j = full.find(PathDelim, i);
+    if (j == std::string::npos) j = full.size();
+    std::string part = full.substr(i, j - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  std::string out;
+  for (const auto& p : parts) out += PathDelim + p;
+  if (out.empty()) return std::string(1, PathDelim);
+  if (full.back() == PathDelim) out += PathDelim;
+  return out;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(ToOsPath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return stat(ToOsPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(const std::string& path, std::string* reason) {
+  if (path.empty()) {
+    if (reason) *reason = SysErrorMessage(ENOENT);
+    return false;
+  }
+  const std::string dir = ExcludeTrailingPathDelimiter(ExpandFileName(path));
+  if (DirectoryExists(dir)) return true;
+  const std::string parent = ExtractFilePath(dir);
+  if (parent != dir && !parent.empty() && !ForceDirectories(parent, reason)) return false;
+  if (mkdir(ToOsPath(dir).c_str(), 0777) == 0) return true;
+  int e = errno;
+  if (e == EEXIST && DirectoryExists(dir)) return true;  // made by someone else meanwhile
+  if (e == EEXIST) e = ENOTDIR;
+  if (reason) *reason = Reason(dir, e);
+  return false;
+}
+
+bool CopyFileReplace(const std::string& src, const std::string& dst, std::string* reason) {
+  std::string why;
+  std::string tmpOs;
+  int out = -1;
+  bool ok = false;
+  try {
+    // The source is opened through the stream so that an exclusive holder keeps the copy out.
+    TFileStream in(src, fmOpenRead | fmShareDenyNone);
+    struct stat st;
+    if (fstat(in.Handle(), &st) != 0) throw EReadError(Reason(in.FileName(), errno));
+    const std::string target = ExpandFileName(dst);
+    const std::string targetOs = ToOsPath(target);
+    tmpOs = ToOsPath(ExtractFilePath(target)) + "." + ToOsPath(ExtractFileName(target)) + ".XXXXXX";
+    out = mkostemp(tmpOs.data(), O_CLOEXEC);
+    if (out < 0) {
+      tmpOs.clear();
+      throw EWriteError(Reason(target, errno));
+    }
+    std::vector<char> buf(1 << 16);
+    for (int64_t off = 0;;) {
+      int32_t n = in.ReadAt(off, buf.data(), static_cast<int32_t>(buf.size()));
+      if (n == 0) break;
+      for (int32_t done = 0; done < n;) {
+        ssize_t w = write(out, buf.data() + done, static_cast<size_t>(n - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) throw EWriteError(Reason(target, w < 0 ? errno : ENOSPC));
+        done += static_cast<int32_t>(w);
+      }
+      off += n;
+    }
+    fchmod(out, st.st_mode & 07777);
+    const struct timespec times[2] = {{0, UTIME_NOW}, st.st_mtim};
+    if (futimens(out, times) != 0) throw EWriteError(Reason(target, errno));
+    // The history copy must survive a crash once it has replaced the old one.
+    if (fsync(out) != 0) throw EWriteError(Reason(target, errno));
+    if (close(out) != 0) {
+      out = -1;
+      throw EWriteError(Reason(target, errno));
+    }
+    out = -1;
+    if (rename(tmpOs.c_str(), targetOs.c_str()) != 0) throw EWriteError(Reason(target, errno));
+    tmpOs.clear();
+    int dirFd = open(ToOsPath(ExtractFilePath(target)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      fsync(dirFd);
+      close(dirFd);
+    }
+    ok = true;
+  } catch (const Exception& e) {
+    why = e.Message();
+  }
+  if (out >= 0) close(out);
+  if (!tmpOs.empty()) unlink(tmpOs.c_str());
+  if (reason) *reason = why;
+  return ok;
+}
+
+int64_t FileSizeOf(const std::string& path) {
+  TFileStream s(path, fmOpenRead | fmShareDenyNone);
+  return s.Size();
+}
+
+bool IsFileReadOnly(const std::string& path) {
+  const std::string os = ToOsPath(path);
+  struct stat st;
+  if (stat(os.c_str(), &st) != 0) return false;
+  if (access(os.c_str(), W_OK) != 0) return true;
+  return geteuid() == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool FindFileTimes(const std::string& path, TFileTime& creation, TFileTime& lastWrite,
+                   TFileTime& lastAccess) {
+  const std::string os = ToOsPath(path);
+  struct statx sx;
+  if (statx(AT_FDCWD, os.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
+    const auto& b = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_ctime;
+    creation = TicksOf(b.tv_sec, b.tv_nsec);
+    lastWrite = TicksOf(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+    lastAccess = TicksOf(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+    return true;
+  }
+  if (errno != ENOSYS) return false;
+  struct stat st;
+  if (stat(os.c_str(), &st) != 0) return false;
+  creation = TicksOf(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+  lastWrite = TicksOf(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  lastAccess = TicksOf(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+  return true;
+}
+
+TFileTime FileTimeToLocalFileTime(TFileTime utc) {
+  const time_t t = static_cast<time_t>(FloorDiv(utc, kTicksPerSecond) - kEpochDelta);
+  struct tm tm;
+  if (!localtime_r(&t, &tm)) return utc;
+  return utc + static_cast<int64_t>(tm.tm_gmtoff) * kTicksPerSecond;
+}
+
+bool FileTimeToDosDateTime(TFileTime ft, uint16_t& dosDate, uint16_t& dosTime) {
+  const Civil c = CivilOfTicks(ft);
+  if (c.year < 1980 || c.year > 2107) return false;
+  const int64_t h = c.secOfDay / 3600, mi = c.secOfDay / 60 % 60, s = c.secOfDay % 60;
+  dosDate = static_cast<uint16_t>(((c.year - 1980) << 9) | (c.month << 5) | c.day);
+  dosTime = static_cast<uint16_t>((h << 11) | (mi << 5) | (s / 2));
+  return true;
+}
+
+TDateTime DosDateTimeToDateTime(uint32_t dosDateTime) {
+  const unsigned date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
+  const int64_t y = 1980 + (date >> 9);
+  const unsigned m = (date >> 5) & 15, d = date & 31;
+  const int64_t h = time >> 11, mi = (time >> 5) & 63, s = (time & 31) * 2;
+  if (m < 1 || m > 12 || d < 1 || d > MonthDays(y, m) || h > 23 || mi > 59 || s > 59)
+    throw EConvertError(Format("'%08X' is not a valid DOS date and time", dosDateTime));
+  return ToDateTime(y, m, d, h * 3600 + mi * 60 + s);
+}
+
+TDateTime FileTimeOf(const std::string& path, int kind) {
+  TFileTime creation, lastWrite, lastAccess;
+  if (!FindFileTimes(path, creation, lastWrite, lastAccess)) return 0;
+  const TFileTime local = FileTimeToLocalFileTime(kind == 0 ? creation : kind == 1 ? lastWrite : lastAccess);
+  uint16_t date, time;
+  if (FileTimeToDosDateTime(local, date, time)) return DosDateTimeToDateTime((uint32_t{date} << 16) | time);
+  // Outside the DOS years: the same 2-second rule as far as the date-time reaches.
+  const Civil c = CivilOfTicks(local);
+  if (c.year < 1900 || c.year > 9999) return 0;
+  return ToDateTime(c.year, c.month, c.day, c.secOfDay - c.secOfDay % 2);
+}
+
+namespace {
+
+struct Mount {
+  std::string point;  // UTF-8, unescaped
+  std::string fsType;
+  std::string source;
+  std::string majMin;
+};
+
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' && s[i + 2] >= '0' &&
+        s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
+      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// The mount holding the real path osReal: the longest mount point that is a whole-component
+// prefix of it (the last such line wins where mounts are stacked).
+bool MountOf(const std::string& osReal, Mount& found) {
+  std::ifstream in("/proc/self/mountinfo");
+  std::string line;
+  size_t bestLen = 0;
+  bool any = false;
+  while (std::getline(in, line)) {
+    std::istringstream ls(line);
+    std::string id, parent, majMin, root, point, field;
+    if (!(ls >> id >> parent >> majMin >> root >> point)) continue;
+    while (ls >> field && field != "-") {
+    }
+    Mount m;
+    m.point = Unescape(point);
+    m.majMin = majMin;
+    ls >> m.fsType >> m.source;
+    const bool prefix =
+        m.point == "/" || (osReal.compare(0, m.point.size(), m.point) == 0 &&
+                           (osReal.size() == m.point.size() || osReal[m.point.size()] == '/'));
+    if (prefix && m.point.size() >= bestLen) {
+      bestLen = m.point.size();
+      found = m;
+      any = true;
+    }
+  }
+  return any;
+}
+
+bool SysfsRemovable(const std::string& majMin) {
+  std::string dev = RealOs("/sys/dev/block/" + majMin);
+  if (dev.empty()) return false;
+  for (const std::string& dir : {dev, dev.substr(0, dev.rfind('/'))}) {  // a partition asks its disk
+    std::ifstream f(dir + "/removable");
+    int v = 0;
+    if (f >> v) return v == 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+TDriveKind DriveKindOf(const std::string& path) {
+  const std::string real = RealOs(ToOsPath(ExpandFileName(path)));
+  if (real.empty()) return dkNoRootDir;
+  Mount m;
+  if (!MountOf(real, m)) return dkUnknown;
+  const std::string home = RealOs(HomeOs());
+  Mount hm;
+  if (!home.empty() && (real == home || real.compare(0, home.size() + 1, home + "/") == 0 || home == "/") &&
+      MountOf(home, hm) && hm.point == m.point)
+    return dkFixed;
+  const std::string& t = m.fsType;
+  static const char* const remote[] = {
+      "nfs",    "nfs4",       "cifs",        "smb3",      "smbfs",          "ncpfs",
+      "afs",    "ceph",       "glusterfs",   "9p",        "davfs",          "coda",
+      "lustre", "fuse.sshfs", "fuse.rclone", "fuse.s3fs", "fuse.gvfsd-fuse"};
+  for (const char* r : remote)
+    if (t == r) return dkRemote;
+  if (t == "tmpfs" || t == "ramfs") return dkRamDisk;
+  if (t == "iso9660" || t == "udf") return dkCDRom;
+  static const char* const pseudo[] = {
+      "proc",   "sysfs", "devtmpfs", "devpts", "cgroup",    "cgroup2", "debugfs", "tracefs",    "securityfs",
+      "pstore", "bpf",   "configfs", "mqueue", "hugetlbfs", "autofs",  "fusectl", "binfmt_misc"};
+  for (const char* p : pseudo)
+    if (t == p) return dkUnknown;
+  if (m.point.rfind("/media/", 0) == 0 || m.point.rfind("/run/media/", 0) == 0 || SysfsRemovable(m.majMin))
+    return dkRemovable;
+  return dkFixed;
+}
+
+std::vector<std::string> FixedDriveRoots() {
+  return {IncludeTrailingPathDelimiter(FromOsPath(HomeOs()))};
+}
+
+void SleepMs(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace lanqi
