@@ -1,0 +1,21 @@
+// The Secure Hash Algorithm of the first Secure Hash Standard (1993): SHA-0, whose message schedule
+// has no rotation. Database passwords and their check texts depend on exactly this digest.
+#pragma once
+
+#include "crypto/Hash_RipeMD.h"
+
+namespace lanqi {
+
+class THash_SHA : public THash_RipeMD160 {
+ public:
+  THash_SHA() = default;
+  void DoneHash() override;
+
+ protected:
+  void Transform(const uint8_t* block) override;
+
+  // Non-zero would rotate the schedule by one bit (SHA-1); nothing in the system sets it.
+  uint8_t RotateSchedule = 0;
+};
+
+}  // namespace lanqi
