@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <limits>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace lanqi {
@@ -12,7 +14,8 @@ namespace lanqi {
 namespace {
 
 // The ranges this process holds, by file identity: an OFD lock does not stop a second thread
-// using the same open, so this table does.
+// using the same open, so this table does. An entry is added only together with its system lock
+// and removed together with it, both under g_mutex.
 struct Held {
   dev_t dev;
   ino_t ino;
@@ -31,11 +34,6 @@ int64_t RangeEnd(int64_t offset, int64_t length) {
   return offset + length;
 }
 
-bool StillOpen(const Held& h) {
-  struct stat st;
-  return fstat(h.fd, &st) == 0 && st.st_dev == h.dev && st.st_ino == h.ino;
-}
-
 bool SetOfdLock(int fd, short type, int64_t offset, int64_t length) {
   struct flock fl = {};
   fl.l_type = type;
@@ -45,47 +43,60 @@ bool SetOfdLock(int fd, short type, int64_t offset, int64_t length) {
   return fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
 
+// An entry whose open was closed without unlocking lost its system lock with the open; the
+// descriptor number may even be in use again for the same file. Such an entry is recognised by a
+// fresh open of the file seeing no lock at all on the entry's range.
+bool IsStale(const Held& h) {
+  int probe = open(("/proc/self/fd/" + std::to_string(h.fd)).c_str(), O_RDONLY | O_CLOEXEC);
+  if (probe < 0) {
+    struct stat st;
+    return fstat(h.fd, &st) != 0 || st.st_dev != h.dev || st.st_ino != h.ino;
+  }
+  struct stat st;
+  bool stale = fstat(probe, &st) != 0 || st.st_dev != h.dev || st.st_ino != h.ino;
+  if (!stale) {
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = h.start;
+    fl.l_len = h.end == std::numeric_limits<int64_t>::max() ? 0 : h.end - h.start;
+    stale = fcntl(probe, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
+  }
+  close(probe);
+  return stale;
+}
+
 }  // namespace
 
 bool TryLockFileRange(int fd, int64_t offset, int64_t length) {
   struct stat st;
   if (offset < 0 || fstat(fd, &st) != 0) return false;
-  int fl = fcntl(fd, F_GETFL);
+  const int fl = fcntl(fd, F_GETFL);
   if (fl < 0) return false;
   const int64_t end = RangeEnd(offset, length);
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    for (auto it = g_held.begin(); it != g_held.end();) {
-      if (it->dev == st.st_dev && it->ino == st.st_ino && it->start < end && offset < it->end) {
-        if (StillOpen(*it)) return false;
-        it = g_held.erase(it);  // its descriptor was closed while holding: the lock went with it
-      } else {
-        ++it;
-      }
+  std::lock_guard<std::mutex> lock(g_mutex);
+  for (auto it = g_held.begin(); it != g_held.end();) {
+    if (it->dev == st.st_dev && it->ino == st.st_ino && it->start < end && offset < it->end) {
+      if (!IsStale(*it)) return false;
+      it = g_held.erase(it);
+    } else {
+      ++it;
     }
-    g_held.push_back(Held{st.st_dev, st.st_ino, offset, end, fd});
   }
   // A write lock needs a writable open. A read-only open takes a read lock instead: it still keeps
   // out every writer, and read-only users have nothing to keep from each other.
   const short type = (fl & O_ACCMODE) == O_RDONLY ? F_RDLCK : F_WRLCK;
-  if (SetOfdLock(fd, type, offset, length)) return true;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  for (auto it = g_held.begin(); it != g_held.end(); ++it) {
-    if (it->fd == fd && it->dev == st.st_dev && it->ino == st.st_ino && it->start == offset &&
-        it->end == end) {
-      g_held.erase(it);
-      break;
-    }
-  }
-  return false;
+  if (!SetOfdLock(fd, type, offset, length)) return false;
+  g_held.push_back(Held{st.st_dev, st.st_ino, offset, end, fd});
+  return true;
 }
 
 void UnlockFileRange(int fd, int64_t offset, int64_t length) {
   struct stat st;
   if (fstat(fd, &st) != 0) return;
-  SetOfdLock(fd, F_UNLCK, offset, length);
   const int64_t end = RangeEnd(offset, length);
   std::lock_guard<std::mutex> lock(g_mutex);
+  SetOfdLock(fd, F_UNLCK, offset, length);
   for (auto it = g_held.begin(); it != g_held.end(); ++it) {
     if (it->fd == fd && it->dev == st.st_dev && it->ino == st.st_ino && it->start == offset &&
         it->end == end) {

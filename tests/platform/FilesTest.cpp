@@ -1,0 +1,298 @@
+#include "platform/Files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/CodePage.h"
+#include "platform/FileStream.h"
+#include "rtl/Exceptions.h"
+#include "tests/support/TempDir.h"
+
+namespace lanqi {
+namespace {
+
+// Pins an environment variable (TZ, HOME) for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+    tzset();
+  }
+  ~ScopedEnv() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+    tzset();
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+constexpr int64_t kTicks = 10000000;
+constexpr int64_t kUnixEpochTicks = 11644473600LL * kTicks;
+
+// Sets a file's access and modification times to whole Unix seconds (plus nanoseconds).
+void SetTimes(const std::string& path, time_t atime, time_t mtime, long mtimeNs = 0) {
+  const struct timespec t[2] = {{atime, 0}, {mtime, mtimeNs}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), t, 0), 0);
+}
+
+// 2008-05-14 is day 39582 after 1899-12-30.
+TDateTime At(int days, int h, int m, int s) {
+  return days + (h * 3600000.0 + m * 60000.0 + s * 1000.0) / 86400000;
+}
+
+TEST(Files, PathPartsByteSafeInTheCodePage) {
+  struct Case {
+    std::string path, name, dir, ext;
+  };
+  const std::string gbkDir = Ansi(u8"/文档/"), gbkName = Ansi(u8"报告.final.doc");
+  const Case cases[] = {
+      {"/a/b/report.final.doc", "report.final.doc", "/a/b/", ".doc"},
+      {"/a/b.d/c", "c", "/a/b.d/", ""},
+      {"/a/.profile", ".profile", "/a/", ".profile"},
+      {"plain", "plain", "", ""},
+      {"/a/b/", "", "/a/b/", ""},
+      {gbkDir + gbkName, gbkName, gbkDir, ".doc"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(ExtractFileName(c.path), c.name);
+    EXPECT_EQ(ExtractFilePath(c.path), c.dir);
+    EXPECT_EQ(ExtractFileExt(c.path), c.ext);
+  }
+  EXPECT_EQ(IncludeTrailingPathDelimiter("/a"), "/a/");
+  EXPECT_EQ(IncludeTrailingPathDelimiter("/a/"), "/a/");
+  EXPECT_EQ(ExcludeTrailingPathDelimiter("/a//"), "/a");
+  EXPECT_EQ(ExcludeTrailingPathDelimiter("/"), "/");
+  EXPECT_EQ(ExpandFileName("/a/./b/../c"), "/a/c");
+  EXPECT_EQ(ExpandFileName("/a/b/../../.."), "/");
+  EXPECT_EQ(ExpandFileName("/a//b/"), "/a/b/");
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(ExpandFileName("x/y.txt"), std::string(cwd) + "/x/y.txt");
+}
+
+TEST(Files, ExecutablePathAndFolder) {
+  const std::string exe = ExeFileName();
+  EXPECT_EQ(ExtractFileName(exe), "platform_tests");
+  EXPECT_EQ(exe[0], '/');
+  EXPECT_EQ(ExeDirectory().back(), PathDelim);
+  EXPECT_EQ(ExeDirectory() + "platform_tests", exe);
+}
+
+TEST(Files, ExistenceAndNestedFolderCreationInCodePageNames) {
+  test::TempDir dir;
+  const std::string nested = dir.Path() + Ansi(u8"/甲/乙/丙");
+  EXPECT_FALSE(DirectoryExists(nested));
+  std::string reason;
+  ASSERT_TRUE(ForceDirectories(nested, &reason)) << reason;
+  EXPECT_TRUE(DirectoryExists(nested));
+  EXPECT_TRUE(std::filesystem::is_directory(AnsiToUtf8(nested)));
+  EXPECT_TRUE(ForceDirectories(nested + "/"));  // an existing folder is fine
+  EXPECT_FALSE(FileExists(nested));
+
+  const std::string file = dir.Write("plain.txt", "x");
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_FALSE(DirectoryExists(file));
+  EXPECT_FALSE(FileExists(dir.File("none")));
+  EXPECT_FALSE(ForceDirectories(file + "/sub", &reason));  // a file stands in the way
+  EXPECT_EQ(reason, file + ": " + SysErrorMessage(ENOTDIR));
+  EXPECT_FALSE(ForceDirectories(""));
+}
+
+TEST(Files, CopyReplacesTheTargetAndKeepsTheLastWriteTime) {
+  test::TempDir dir;
+  const std::string src = dir.Write("src.doc", std::string(200000, 'n'));
+  SetTimes(src, 1000000000, 1210757442, 123456700);
+  ASSERT_TRUE(ForceDirectories(dir.File("bak")));
+  const std::string dst = dir.Write("bak/copy.doc", "old and longer than nothing");
+  std::string reason = "unset";
+  ASSERT_TRUE(CopyFileReplace(src, dst, &reason)) << reason;
+  EXPECT_EQ(reason, "");
+  EXPECT_EQ(test::TempDir::Read(dst), std::string(200000, 'n'));
+  struct stat a, b;
+  ASSERT_EQ(stat(src.c_str(), &a), 0);
+  ASSERT_EQ(stat(dst.c_str(), &b), 0);
+  EXPECT_EQ(b.st_mtim.tv_sec, a.st_mtim.tv_sec);
+  EXPECT_EQ(b.st_mtim.tv_nsec, a.st_mtim.tv_nsec);
+  // Nothing but the copy is left in the folder.
+  int entries = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.File("bak"))) ++entries;
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(Files, CopyFailuresReturnFalseWithTheReason) {
+  test::TempDir dir;
+  const std::string src = dir.Write("src.doc", "data");
+  std::string reason;
+  EXPECT_FALSE(CopyFileReplace(src, dir.File("gone/copy.doc"), &reason));
+  EXPECT_EQ(reason, dir.File("gone/copy.doc") + ": " + SysErrorMessage(ENOENT));
+  EXPECT_FALSE(CopyFileReplace(dir.File("missing"), dir.File("copy.doc"), &reason));
+  EXPECT_EQ(reason, "Cannot open file \"" + dir.File("missing") + "\". " + SysErrorMessage(ENOENT));
+  {
+    TFileStream holder(src, fmOpenReadWrite | fmShareExclusive);
+    EXPECT_FALSE(CopyFileReplace(src, dir.File("copy.doc"), &reason));
+    EXPECT_NE(reason.find("being used by another process"), std::string::npos);
+  }
+  EXPECT_FALSE(FileExists(dir.File("copy.doc")));
+  EXPECT_TRUE(CopyFileReplace(src, dir.File("copy.doc")));
+}
+
+TEST(Files, FileSizeOpensForReadingWithSharing) {
+  test::TempDir dir;
+  const std::string path = dir.Write("f.bin", std::string(1234, 'x'));
+  TFileStream writer(path, fmOpenReadWrite | fmShareDenyNone);
+  EXPECT_EQ(FileSizeOf(path), 1234);
+  EXPECT_THROW(FileSizeOf(dir.File("missing")), EFOpenError);
+}
+
+// Tests run as the superuser, for whom access(W_OK) holds on any file, so the mode bits decide
+// there; for other users access() is the test. A read-only mount or an immutable file would fail
+// access() for both; neither can be set up here.
+TEST(Files, ReadOnlyFollowsWritePermission) {
+  test::TempDir dir;
+  const std::string path = dir.Write("ro.dat", "x");
+  EXPECT_FALSE(IsFileReadOnly(path));
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_TRUE(IsFileReadOnly(path));
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  EXPECT_FALSE(IsFileReadOnly(path));
+  EXPECT_FALSE(IsFileReadOnly(dir.File("missing")));
+}
+
+TEST(Files, FindFileTimesReadsTheFileSystemTimes) {
+  test::TempDir dir;
+  const std::string path = dir.Write("t.txt", "x");
+  const time_t before = time(nullptr);
+  SetTimes(path, 1300000000, 1210757443, 500);
+  TFileTime creation = 0, write = 0, access = 0;
+  ASSERT_TRUE(FindFileTimes(path, creation, write, access));
+  EXPECT_EQ(write, kUnixEpochTicks + 1210757443LL * kTicks + 5);
+  EXPECT_EQ(access, kUnixEpochTicks + 1300000000LL * kTicks);
+  // Birth time (or change time where none is kept): the file was made just now.
+  EXPECT_GE(creation, kUnixEpochTicks + (before - 5) * kTicks);
+  EXPECT_FALSE(FindFileTimes(dir.File("missing"), creation, write, access));
+}
+
+TEST(Files, LocalFileTimeFollowsTheZoneRulesOfThatInstant) {
+  ScopedEnv tz("TZ", "EST5EDT,M3.2.0,M11.1.0");
+  for (time_t t : {time_t{1200000000} /* January */, time_t{1215000000} /* July */, time_t{-1000}}) {
+    struct tm tm;
+    ASSERT_NE(localtime_r(&t, &tm), nullptr);
+    const TFileTime utc = kUnixEpochTicks + int64_t{t} * kTicks + 1234;
+    EXPECT_EQ(FileTimeToLocalFileTime(utc) - utc, int64_t{tm.tm_gmtoff} * kTicks) << t;
+  }
+  EXPECT_EQ(FileTimeToLocalFileTime(kUnixEpochTicks + 1200000000LL * kTicks) -
+                (kUnixEpochTicks + 1200000000LL * kTicks),
+            -5 * 3600 * kTicks);
+  EXPECT_EQ(FileTimeToLocalFileTime(kUnixEpochTicks + 1215000000LL * kTicks) -
+                (kUnixEpochTicks + 1215000000LL * kTicks),
+            -4 * 3600 * kTicks);
+}
+
+// Local ticks of a civil date-time (as if UTC).
+TFileTime LocalTicks(int y, int mo, int d, int h, int mi, int s) {
+  struct tm tm = {};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = s;
+  return kUnixEpochTicks + int64_t{timegm(&tm)} * kTicks;
+}
+
+TEST(Files, DosDateTimeRoundTripInTwoSecondSteps) {
+  struct Case {
+    TFileTime ft;
+    bool inRange;
+    uint16_t date, time;
+    TDateTime back;
+  };
+  const Case cases[] = {
+      {LocalTicks(2008, 5, 14, 9, 30, 42), true, (28 << 9) | (5 << 5) | 14, (9 << 11) | (30 << 5) | 21,
+       At(39582, 9, 30, 42)},
+      // An odd second, and a fraction of a second, give the even second below.
+      {LocalTicks(2008, 5, 14, 9, 30, 43) + 9999999, true, (28 << 9) | (5 << 5) | 14,
+       (9 << 11) | (30 << 5) | 21, At(39582, 9, 30, 42)},
+      {LocalTicks(1980, 1, 1, 0, 0, 0), true, (1 << 5) | 1, 0, At(29221, 0, 0, 0)},
+      {LocalTicks(2107, 12, 31, 23, 59, 59), true, (127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29,
+       At(75971, 23, 59, 58)},
+      {LocalTicks(1979, 12, 31, 23, 59, 59), false, 0, 0, 0},
+      {LocalTicks(2108, 1, 1, 0, 0, 0), false, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ft);
+    uint16_t date = 0, time = 0;
+    ASSERT_EQ(FileTimeToDosDateTime(c.ft, date, time), c.inRange);
+    if (!c.inRange) continue;
+    EXPECT_EQ(date, c.date);
+    EXPECT_EQ(time, c.time);
+    EXPECT_EQ(DosDateTimeToDateTime((uint32_t{date} << 16) | time), c.back);
+  }
+  EXPECT_THROW(DosDateTimeToDateTime(uint32_t{(28 << 9) | (13 << 5) | 1} << 16), EConvertError);  // month 13
+  EXPECT_THROW(DosDateTimeToDateTime(uint32_t{(28 << 9) | (2 << 5) | 30} << 16),
+               EConvertError);  // 30 February
+  EXPECT_THROW(DosDateTimeToDateTime((uint32_t{(28 << 9) | (2 << 5) | 1} << 16) | (24 << 11)), EConvertError);
+}
+
+TEST(Files, FileTimeOfGivesLocalTimeInTwoSecondSteps) {
+  ScopedEnv tz("TZ", "CST-8");
+  test::TempDir dir;
+  const std::string osPath = dir.Write(reinterpret_cast<const char*>(u8"报告.doc"), "x");
+  const std::string path = Utf8ToAnsi(osPath);  // code-page text, as callers hold it
+  // 2008-05-14 01:30:43 UTC is 09:30:43 in UTC+8; the access time a day later at 10:00:01 local.
+  SetTimes(osPath, 1210728643 + 86400 + 1758, 1210728643);
+  EXPECT_EQ(FileTimeOf(path, 1), At(39582, 9, 30, 42));
+  EXPECT_EQ(FileTimeOf(path, 2), At(39583, 10, 0, 0));
+  EXPECT_EQ(FileTimeOf(path, 7), At(39583, 10, 0, 0));  // any other kind is the access time
+  EXPECT_GT(FileTimeOf(path, 0), At(39582, 0, 0, 0));   // made now
+  EXPECT_EQ(FileTimeOf(dir.File("missing"), 1), 0.0);
+
+  // Before the DOS years the same rule holds: 1970-01-01 00:00:03 UTC is 08:00:02 local.
+  SetTimes(osPath, 3, 3);
+  EXPECT_EQ(FileTimeOf(path, 1), At(25569, 8, 0, 2));
+}
+
+TEST(Files, DriveRootsAndKinds) {
+  test::TempDir dir;
+  {
+    ScopedEnv home("HOME", dir.Path());
+    EXPECT_EQ(FixedDriveRoots(), std::vector<std::string>{dir.Path() + "/"});
+    EXPECT_EQ(DriveKindOf(dir.Path()), dkFixed);
+    ASSERT_TRUE(ForceDirectories(dir.File("sub")));
+    EXPECT_EQ(DriveKindOf(dir.File("sub")), dkFixed);
+  }
+  EXPECT_EQ(DriveKindOf(dir.File("missing")), dkNoRootDir);
+  EXPECT_EQ(DriveKindOf("/proc/self"), dkUnknown);
+  struct stat st;
+  if (stat("/dev/shm", &st) == 0) {
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string line;
+    bool tmpfs = false;
+    while (std::getline(mounts, line))
+      if (line.find(" /dev/shm ") != std::string::npos && line.find(" - tmpfs ") != std::string::npos)
+        tmpfs = true;
+    if (tmpfs) {
+      EXPECT_EQ(DriveKindOf("/dev/shm"), dkRamDisk);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lanqi
