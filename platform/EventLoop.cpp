@@ -109,6 +109,7 @@ class LoopCore {
     t.due = now + t.interval;
     t.onTick = std::make_shared<std::function<void()>>(std::move(onTick));
     timers_[id] = std::move(t);
+    ++gen_;
     cv_.notify_all();
     return id;
   }
@@ -200,20 +201,30 @@ class LoopCore {
     cv_.wait_until(lock, deadline, [&] { return !queue_.empty() || stop(); });
   }
 
-  // The earliest timer due; false when there is none.
-  bool EarliestDue(int64_t& due) {
-    std::lock_guard<std::mutex> lock(m_);
-    bool found = false;
-    due = 0;
+  // The real loop's wait: until work is queued, the earliest timer (as of now on `nowMs`'s clock)
+  // is due, the timers change, or stop() holds. Deciding under the lock loses no wake-up.
+  template <class Pred>
+  void WaitForWorkOrTimer(int64_t nowMs, Pred stop) {
+    std::unique_lock<std::mutex> lock(m_);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::hours(1);
+    bool any = false;
+    int64_t due = 0;
     for (auto& [id, t] : timers_) {
-      if (!found || t.due < due) due = t.due;
-      found = true;
+      if (!any || t.due < due) due = t.due;
+      any = true;
     }
-    return found;
+    if (any)
+      deadline =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max<int64_t>(due - nowMs, 0));
+    const uint64_t gen = gen_;
+    cv_.wait_until(lock, deadline, [&] { return !queue_.empty() || gen_ != gen || stop(); });
   }
 
   void Wake() {
-    { std::lock_guard<std::mutex> lock(m_); }
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      ++gen_;
+    }
     cv_.notify_all();
   }
 
@@ -228,6 +239,7 @@ class LoopCore {
   std::deque<Entry> queue_;
   std::map<EventLoop::TimerId, TimerEntry> timers_;
   EventLoop::TimerId nextId_ = 1;
+  uint64_t gen_ = 0;  // bumped when the timers change or the loop is woken
   std::atomic<std::thread::id> thread_;
 };
 
@@ -287,13 +299,7 @@ void PlainEventLoop::Run() {
   while (!impl_->quit.load()) {
     ProcessMessages();
     if (impl_->quit.load()) break;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::hours(1);
-    int64_t due;
-    if (impl_->core.EarliestDue(due)) {
-      int64_t wait = std::max<int64_t>(due - NowMs(), 0);
-      deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
-    }
-    impl_->core.WaitForWork(deadline, [this] { return impl_->quit.load(); });
+    impl_->core.WaitForWorkOrTimer(NowMs(), [this] { return impl_->quit.load(); });
   }
   impl_->quit.store(false);
 }

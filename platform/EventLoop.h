@@ -18,12 +18,15 @@ class EventLoop {
   virtual void Post(std::function<void()> fn) = 0;
   // From a worker: runs fn on the loop's thread and waits until it has run. On the loop's thread:
   // runs fn at once. A thread that waits for a worker must keep calling ProcessMessages, or the
-  // worker's pending Synchronize never runs.
+  // worker's pending Synchronize never runs. What fn raises is raised again in the worker; a call
+  // still waiting when the loop is destroyed is dropped and the worker gets the silent EAbort.
   virtual void Synchronize(std::function<void()> fn) = 0;
   // Starts a periodic timer; onTick runs on the loop's thread every intervalMs (>= 1).
   virtual TimerId StartTimer(int intervalMs, std::function<void()> onTick) = 0;
   virtual void StopTimer(TimerId id) = 0;
-  // Runs the posted and synchronous calls waiting now and the timers that are due.
+  // Runs the posted and synchronous calls waiting now (in the order they came) and the timers that
+  // are due, each once: a timer that fell several intervals behind ticks once and then keeps its
+  // rhythm from now. A call or tick that raises leaves the rest for the next round.
   virtual void ProcessMessages() = 0;
   // Sleeps on the calling thread (virtual time on the manual loop).
   virtual void Sleep(int ms) = 0;

@@ -227,7 +227,8 @@ bool CopyFileReplace(const std::string& src, const std::string& dst, std::string
     if (fstat(in.Handle(), &st) != 0) throw EReadError(Reason(in.FileName(), errno));
     const std::string target = ExpandFileName(dst);
     const std::string targetOs = ToOsPath(target);
-    tmpOs = ToOsPath(ExtractFilePath(target)) + "." + ToOsPath(ExtractFileName(target)) + ".XXXXXX";
+    // A short fixed name: the target's own name may already be as long as a name can be.
+    tmpOs = ToOsPath(ExtractFilePath(target)) + ".lanqi-copy-XXXXXX";
     out = mkostemp(tmpOs.data(), O_CLOEXEC);
     if (out < 0) {
       tmpOs.clear();
@@ -245,7 +246,7 @@ bool CopyFileReplace(const std::string& src, const std::string& dst, std::string
       }
       off += n;
     }
-    fchmod(out, st.st_mode & 07777);
+    fchmod(out, st.st_mode & 0777);
     const struct timespec times[2] = {{0, UTIME_NOW}, st.st_mtim};
     if (futimens(out, times) != 0) throw EWriteError(Reason(target, errno));
     // The history copy must survive a crash once it has replaced the old one.
