@@ -34,9 +34,19 @@ void DecodeTime(TDateTime dt, int& hour, int& min, int& sec, int& msec);
 // Day of week, 1 = Sunday .. 7 = Saturday.
 int DayOfWeek(TDateTime dt);
 
-// Rounds to the nearest millisecond. Raises EConvertError when dt is out of range.
+// Rounds to the nearest millisecond; a negative dt gives the day of its integer part and the
+// absolute value of its fraction as the time (-1.25 is 1899-12-29 06:00). Raises EConvertError
+// "'%s' is not a valid date and time" when dt is not finite or its day does not fit 32 bits.
 TTimeStamp DateTimeToTimeStamp(TDateTime dt);
+// Both raise EConvertError "'%d.%d' is not a valid timestamp" (day number, milliseconds) when the
+// day number is 0 or less or the time negative (an unset date).
+void ValidateTimeStamp(const TTimeStamp& ts);
 TDateTime TimeStampToDateTime(const TTimeStamp& ts);
+// The ftDateTime encoding: day number x 86400000 + milliseconds since midnight. MSecsToTimeStamp
+// rounds to whole milliseconds and does not validate (TimeStampToDateTime does); it raises
+// "'%s' is not a valid timestamp" only for a value that is not finite or too large.
+double TimeStampToMSecs(const TTimeStamp& ts);
+TTimeStamp MSecsToTimeStamp(double msecs);
 // Day number <-> date-time at midnight.
 int32_t DateTimeToDayNumber(TDateTime dt);
 TDateTime DayNumberToDateTime(int32_t dayNumber);
@@ -55,8 +65,17 @@ std::string DateToStr(TDateTime dt, const TFormatSettings& fs = FormatSettings()
 std::string TimeToStr(TDateTime dt, const TFormatSettings& fs = FormatSettings());
 std::string DateTimeToStr(TDateTime dt, const TFormatSettings& fs = FormatSettings());
 
+// An empty pattern is "c". Day names and month names come from fs; a day number of 0 or less
+// (an unset date) gives year, month and day 0 and no day names.
+
 // Text to date/time in the locale's short date order and separators. Failures raise EConvertError
 // "'%s' is not a valid date", "'%s' is not a valid time", "'%s' is not a valid date and time".
+// Date: number, separator, number[, separator, number] (the order of ShortDateFormat's first
+// y/m/d; two numbers: the current year; a year of 1 or 2 digits lands in the century window),
+// blanks (spaces) allowed around the parts. Time: [marker] hour[:min[:sec[<decimal sep>msec]]]
+// [marker], the marker being TimeAMString/TimePMString or "AM"/"PM" in any case (hour 1..12).
+// Date and time: a date, then either the end or a time (what follows the time is not examined);
+// failing that a time alone. The date's numbers take digits while the value is below 1000.
 bool TryStrToDate(const std::string& s, TDateTime& out, const TFormatSettings& fs = FormatSettings());
 bool TryStrToTime(const std::string& s, TDateTime& out, const TFormatSettings& fs = FormatSettings());
 bool TryStrToDateTime(const std::string& s, TDateTime& out, const TFormatSettings& fs = FormatSettings());
