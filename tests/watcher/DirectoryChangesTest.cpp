@@ -1,8 +1,10 @@
 // The change port on real folders with real inotify.
 #include "platform/DirectoryChanges.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -286,14 +288,25 @@ TEST(DirectoryChangePort, LostChangesCompleteWithZeroBytesAndZeroedBuffer) {
   Touch(dir.File("after"));
   EXPECT_TRUE(r.Until({kFileActionAdded, "after"}));
 
-  // The kernel's queue overflowing while no read was pending.
+  // The kernel's queue overflowing while no read was pending: writes that alternate between two
+  // files, so the kernel cannot merge them.
   test::TempDir flood;
+  Touch(flood.File("a"));
+  Touch(flood.File("b"));
   auto port2 = DirectoryChangePort::Open(flood.Path(), false, kAll);
   ASSERT_TRUE(port2);
   int limit = 16384;
   std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> limit;
-  if (limit > 100000) GTEST_SKIP() << "kernel queue too large to flood quickly";
-  for (int i = 0; i <= limit / 2 + 10; ++i) Touch(flood.File(std::to_string(i)));  // create + modify each
+  if (limit > 1000000) GTEST_SKIP() << "kernel queue too large to flood quickly";
+  const int fa = open(flood.File("a").c_str(), O_WRONLY), fb = open(flood.File("b").c_str(), O_WRONLY);
+  ASSERT_GE(fa, 0);
+  ASSERT_GE(fb, 0);
+  for (int i = 0; i <= limit / 2 + 10; ++i) {
+    ASSERT_EQ(write(fa, "x", 1), 1);
+    ASSERT_EQ(write(fb, "x", 1), 1);
+  }
+  close(fa);
+  close(fb);
   PortReader r2(port2);
   ASSERT_TRUE(r2.ReadOnce(5000));
   // What was queued before the overflow goes with it: the loss is reported once, as 0 bytes.
