@@ -25,7 +25,8 @@ int DaysInMonth(int year, int month);
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& out);
 bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& out);
-// Raise EConvertError for an impossible date or time.
+// Raise EConvertError "Invalid argument to date encode" / "Invalid argument to time encode" for an
+// impossible date (year 1..9999) or time (0:00:00.000 to 23:59:59.999).
 TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int min, int sec, int msec);
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int min, int sec, int msec);
@@ -56,17 +57,22 @@ TDateTime Now();
 TDateTime Date();  // today at midnight
 TDateTime Time();  // the time of day only
 
-// Formats with the pattern language: d dd ddd dddd m mm mmm mmmm yy yyyy h hh n nn s ss z zzz
-// AM/PM am/pm a/p AMPM, c (short date + long time), ddddd (short date), t tt, / and : give the
-// locale's separators, "..." and '...' are literal. "m" right after h/hh means minutes.
+// Formats with the pattern language (letters in either case): d dd (day), ddd dddd (day names),
+// ddddd (ShortDateFormat), dddddd (LongDateFormat), m mm (month), mmm mmmm (month names), yy yyyy,
+// h hh, n nn (minutes; "m" right after h/hh is minutes too), s ss, z zzz (milliseconds), t (short
+// time), tt (long time), c (short date, then " " and the long time unless the time is 0:00:00),
+// AM/PM and A/P (written in the pattern's case), AMPM (TimeAMString/TimePMString); an hour uses the
+// 12-hour clock when a marker came before it or follows it before the next hour. "/" and ":" give
+// the locale's separators, "..." and '...' are literal, any other byte (and a two-byte character)
+// is copied. An empty pattern is "c". A day number of 0 or less (an unset date) formats as year,
+// month and day 0 with no day names.
+// The version stamp: FormatDateTime("yyyy-mm-dd-hh-mm-ss", dt) is always 19 characters.
 std::string FormatDateTime(const std::string& pattern, TDateTime dt,
                            const TFormatSettings& fs = FormatSettings());
+// "ddddd", "tt" and "c".
 std::string DateToStr(TDateTime dt, const TFormatSettings& fs = FormatSettings());
 std::string TimeToStr(TDateTime dt, const TFormatSettings& fs = FormatSettings());
 std::string DateTimeToStr(TDateTime dt, const TFormatSettings& fs = FormatSettings());
-
-// An empty pattern is "c". Day names and month names come from fs; a day number of 0 or less
-// (an unset date) gives year, month and day 0 and no day names.
 
 // Text to date/time in the locale's short date order and separators. Failures raise EConvertError
 // "'%s' is not a valid date", "'%s' is not a valid time", "'%s' is not a valid date and time".
