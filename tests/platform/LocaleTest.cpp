@@ -106,7 +106,7 @@ class BuiltLocaleTest : public ::testing::Test {
 };
 
 TEST_F(BuiltLocaleTest, GermanCommaAndDottedDate) {
-  LocPathLeakIgnored ignore;
+  [[maybe_unused]] LocPathLeakIgnored ignore;
   TFormatSettings fs;
   ASSERT_TRUE(LocaleFormatSettings("de_DE.UTF-8", fs));
   EXPECT_EQ(fs.DecimalSeparator, ',');
@@ -120,7 +120,7 @@ TEST_F(BuiltLocaleTest, GermanCommaAndDottedDate) {
 }
 
 TEST_F(BuiltLocaleTest, ChineseTextsArriveAsCodePageBytes) {
-  LocPathLeakIgnored ignore;
+  [[maybe_unused]] LocPathLeakIgnored ignore;
   TFormatSettings fs;
   ASSERT_TRUE(LocaleFormatSettings("zh_CN.UTF-8", fs));
   EXPECT_EQ(fs.TimeAMString, Ansi(u8"上午"));
