@@ -1,0 +1,100 @@
+// The one helper through which the little-endian packed structures of the database file are read
+// and written, field by field. Nothing casts a struct over file bytes.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lanqi {
+
+class TByteBuffer {
+ public:
+  TByteBuffer() = default;
+  explicit TByteBuffer(size_t size) : data_(size, 0) {}
+
+  uint8_t* Data() { return data_.data(); }
+  const uint8_t* Data() const { return data_.data(); }
+  size_t Size() const { return data_.size(); }
+  void Resize(size_t size) { data_.resize(size, 0); }
+  void Zero() { std::fill(data_.begin(), data_.end(), uint8_t{0}); }
+
+  uint8_t GetUInt8(size_t off) const { return data_[off]; }
+  int16_t GetInt16(size_t off) const { return LoadInt16(data_.data() + off); }
+  uint16_t GetUInt16(size_t off) const { return static_cast<uint16_t>(LoadInt16(data_.data() + off)); }
+  int32_t GetInt32(size_t off) const { return LoadInt32(data_.data() + off); }
+  int64_t GetInt64(size_t off) const { return LoadInt64(data_.data() + off); }
+  double GetDouble(size_t off) const { return LoadDouble(data_.data() + off); }
+  // The bytes of a fixed text field up to its first zero byte (the whole field when it has none).
+  std::string GetText(size_t off, size_t width) const { return LoadText(data_.data() + off, width); }
+
+  void PutUInt8(size_t off, uint8_t v) { data_[off] = v; }
+  void PutInt16(size_t off, int16_t v) { StoreInt16(data_.data() + off, v); }
+  void PutInt32(size_t off, int32_t v) { StoreInt32(data_.data() + off, v); }
+  void PutInt64(size_t off, int64_t v) { StoreInt64(data_.data() + off, v); }
+  void PutDouble(size_t off, double v) { StoreDouble(data_.data() + off, v); }
+  // Text cut to width - 1 bytes, a zero byte, zeros to the end of the field.
+  void PutText(size_t off, size_t width, std::string_view text) {
+    StoreText(data_.data() + off, width, text);
+  }
+  void PutBytes(size_t off, const void* src, size_t n) {
+    if (n) std::memcpy(data_.data() + off, src, n);
+  }
+
+  // The same conversions on raw memory, for record slots and the hot paths.
+  static int16_t LoadInt16(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
+  static int32_t LoadInt32(const uint8_t* p) {
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                                (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+  }
+  static int64_t LoadInt64(const uint8_t* p) {
+    return static_cast<int64_t>(static_cast<uint32_t>(LoadInt32(p)) |
+                                (static_cast<uint64_t>(static_cast<uint32_t>(LoadInt32(p + 4))) << 32));
+  }
+  static double LoadDouble(const uint8_t* p) {
+    uint64_t u = static_cast<uint64_t>(LoadInt64(p));
+    double d;
+    std::memcpy(&d, &u, 8);
+    return d;
+  }
+  static std::string LoadText(const uint8_t* p, size_t width) {
+    size_t n = 0;
+    while (n < width && p[n] != 0) ++n;
+    return std::string(reinterpret_cast<const char*>(p), n);
+  }
+  static void StoreInt16(uint8_t* p, int16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
+  }
+  static void StoreInt32(uint8_t* p, int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    p[0] = static_cast<uint8_t>(u);
+    p[1] = static_cast<uint8_t>(u >> 8);
+    p[2] = static_cast<uint8_t>(u >> 16);
+    p[3] = static_cast<uint8_t>(u >> 24);
+  }
+  static void StoreInt64(uint8_t* p, int64_t v) {
+    uint64_t u = static_cast<uint64_t>(v);
+    StoreInt32(p, static_cast<int32_t>(static_cast<uint32_t>(u)));
+    StoreInt32(p + 4, static_cast<int32_t>(static_cast<uint32_t>(u >> 32)));
+  }
+  static void StoreDouble(uint8_t* p, double v) {
+    uint64_t u;
+    std::memcpy(&u, &v, 8);
+    StoreInt64(p, static_cast<int64_t>(u));
+  }
+  static void StoreText(uint8_t* p, size_t width, std::string_view text) {
+    if (width == 0) return;
+    size_t n = std::min(text.size(), width - 1);
+    if (n) std::memcpy(p, text.data(), n);
+    std::memset(p + n, 0, width - n);
+  }
+
+ private:
+  std::vector<uint8_t> data_;
+};
+
+}  // namespace lanqi

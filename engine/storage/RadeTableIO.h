@@ -1,0 +1,147 @@
+// The storage side of one table of a connected database: its header, definitions and record
+// tab, one in-memory record list per order (stored order and each index), the record layout,
+// and reading, appending, modifying and deleting records with the auto-increment counter, the
+// blob areas and the index chains kept in step.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/storage/Definitions.h"
+#include "engine/storage/FieldBuffers.h"
+#include "engine/storage/FileFormat.h"
+#include "engine/storage/RadeZIFileIO.h"
+
+namespace lanqi {
+
+// One entry of a record list: the record's data offset and its record number.
+struct TRecordListEntry {
+  int32_t DataOffset = 0;
+  int32_t RecNo = 0;
+  bool operator==(const TRecordListEntry&) const = default;
+};
+using TRecordList = std::vector<TRecordListEntry>;
+
+// indexNumber -1 and position -1: the entry was added at the end of list 0; else the position
+// at which it goes into index k's list, counted before the insertion.
+using TOnIndexInsert =
+    std::function<void(int32_t indexNumber, int32_t position, const TRecordListEntry& entry)>;
+using TOnIndexMove = std::function<void(int32_t indexNumber, int32_t oldPosition, int32_t newPosition)>;
+
+class TRadeTableIO {
+ public:
+  TRadeTableIO(TRadeZIFileIO& fileIO, const std::string& tableName);
+  ~TRadeTableIO();
+  TRadeTableIO(const TRadeTableIO&) = delete;
+  TRadeTableIO& operator=(const TRadeTableIO&) = delete;
+
+  TRadeZIFileIO& FileIO() const { return io_; }
+  const std::string& TableName() const { return tableName_; }
+  int32_t TableNumber() const { return tableNumber_; }
+  int32_t UseCount() const { return useCount_; }
+  TRadeFieldDefs& FieldDefs() { return fieldDefs_; }
+  TRadeIndexDefs& IndexDefs() { return indexDefs_; }
+  int32_t RecordSize() const { return recordSize_; }
+  const TIntegerAry& SlotOffsets() const { return slotOffsets_; }
+  int32_t SlotSize(int32_t field) const { return slotSizes_[static_cast<size_t>(field)]; }
+  int32_t AutoIncField() const { return autoIncField_; }
+  const TTableHeader& TableHeader() const { return header_; }
+  const TRecordTabItems& RecordTab() const { return recordTab_; }
+  const TIntegerAry& RecordTabBlocks() const { return recordTabBlocks_; }
+  const TIntegerAry& IndexTabBlocks(int32_t k) const { return indexTabBlocks_[static_cast<size_t>(k)]; }
+  int32_t RecordListCount() const { return static_cast<int32_t>(recordLists_.size()); }
+  // List 0: live records in record-number order; list k + 1: index k's key order.
+  const TRecordList& RecordLists(int32_t n) const { return *recordLists_.at(static_cast<size_t>(n)); }
+  // True when index k's stored chain did not visit every live record exactly once at load and
+  // its list was rebuilt by sorting.
+  bool IndexListRebuilt(int32_t k) const { return rebuilt_.at(static_cast<size_t>(k)); }
+
+  void Acquire();
+  void Release();
+  void LoadTable();
+  void LoadRecordList(int32_t n, bool reread);
+  void LoadRecord(TFieldBuffers& buffers, const TRecordList& list, int32_t position);
+  void AppendRecord(TFieldBuffers& buffers, bool flush, const TOnIndexInsert& onIndexInsert);
+  void ModifyRecord(TFieldBuffers& buffers, int32_t position, const TOnIndexMove& onIndexMove, bool flush);
+  void DeleteRecord(int32_t position, bool flush);
+  void ReadRecordField(TMemoryStream& destination, int32_t recNo, int32_t fieldNumber);
+
+  // Field processing flags; "Cannot perform this operation on a closed database" when closed.
+  bool FieldEncrypted(int32_t field) const;
+  bool FieldCompressed(int32_t field) const;
+
+  // Index operations. Where a list is named by number, -1 is list 0 and k is index k's list.
+  int32_t SearchIndex(TFieldBuffers& key, const TRecordList& list, bool partial, int32_t fieldCount,
+                      int32_t& resultCode, int32_t indexNumber);
+  int32_t SearchIndexBound(TFieldBuffers& key, const TRecordList& list, int32_t indexNumber, bool toFirst,
+                           int32_t& resultCode, int32_t fieldCount, bool partial);
+  int32_t FindInsertPos(TFieldBuffers& key, int32_t indexNumber);
+  int32_t PrimaryIndex() const;
+  int32_t ConvertListPos(int32_t listA, int32_t position, int32_t listB) const;
+  // The position in list 0 of the record at position of list (binary search by record number).
+  int32_t FindPhysicalPos(const TRecordList& list, int32_t position) const;
+  // The position in list of the record at position of index k's list (a scan of list).
+  int32_t ConvertListPos(const TRecordList& list, int32_t indexNumber, int32_t position) const;
+  bool CheckUniqueForAppend(TFieldBuffers& buffers);
+  bool CheckUniqueForModify(TFieldBuffers& buffers, int32_t position);
+
+  // Compares the key fields of two stored records under index k's rules (-1, 0, 1).
+  int32_t CompareRecords(int32_t indexNumber, int32_t recNoA, int32_t recNoB);
+  // Rewrites index k's stored chain and IndexHead from its in-memory list (the repair of a chain
+  // that did not match the live records).
+  void RewriteIndexChain(int32_t indexNumber, bool flush);
+
+  // Inside the table layer (RadeTableKeys.h).
+  struct TCachedKey;
+  struct TSearchKey;
+  class TKeyCache;
+
+ private:
+  void ClearLoaded();
+  void LoadDefinitionsAndLists();
+  void CheckLoaded() const;
+  void RefreshIfChanged();
+  void BuildIndexList(int32_t k);
+  TSearchKey MakeSearchKey(TFieldBuffers& key, int32_t k, int32_t fieldCount, bool partial);
+  TSearchKey MakeRecordKey(int32_t k, int32_t recNo);
+  const TCachedKey& CachedKey(int32_t k, int32_t recNo);
+  int32_t CompareKey(const TSearchKey& key, int32_t k, int32_t recNo);
+  int32_t Search(const TSearchKey& key, const TRecordList& list, int32_t k, int32_t mode,
+                 int32_t& resultCode);
+  int32_t FindInsertPosFor(const TSearchKey& key, int32_t k, const TRecordList& list);
+  void CheckUnique(TFieldBuffers& buffers, int32_t modifyPosition);
+  void DropCachedKeys(int32_t recNo);
+  void StoreCachedKeys(int32_t recNo, const std::vector<uint8_t>& record);
+  void PrepareStrings(TFieldBuffers& buffers) const;
+  void EncodeSlot(const TFieldBufferItem& item, int32_t field, uint8_t* record);
+  void WriteBlob(int32_t dataOffset, TMemoryStream& plain, TMemoryStream& stored, int32_t field);
+  void VerifyBlob(int32_t dataOffset, TMemoryStream& plain, TMemoryStream& stored, int32_t field);
+  void WriteIndexEntry(int32_t k, int32_t recNo, int32_t next);
+  TIndexTabItem ReadIndexEntry(int32_t k, int32_t recNo);
+  void WriteHeader();
+  void CheckWritable() const;
+
+  TRadeZIFileIO& io_;
+  int32_t useCount_ = 0;
+  std::string tableName_;
+  int32_t tableNumber_ = -1;
+  TRadeFieldDefs fieldDefs_;
+  TRadeIndexDefs indexDefs_;
+  int32_t recordSize_ = 0;
+  TIntegerAry slotOffsets_;
+  TIntegerAry slotSizes_;
+  int32_t autoIncField_ = -1;
+  TTableHeader header_;
+  TRecordTabItems recordTab_;
+  TIntegerAry recordTabBlocks_;
+  std::vector<TIntegerAry> indexTabBlocks_;
+  std::vector<std::unique_ptr<TRecordList>> recordLists_;
+  std::vector<bool> rebuilt_;
+  std::vector<std::unique_ptr<TKeyCache>> keyCaches_;
+  bool stale_ = false;  // a write failed part way: reload before the next write
+};
+
+}  // namespace lanqi

@@ -1,0 +1,129 @@
+// Construction of the file object with its two managers, module selection, the password check
+// and the four data-processing operations (each under the processing lock, since the modules keep
+// chaining state and progress counters between calls).
+#include <cstring>
+
+#include "crypto/HashBase.h"
+#include "crypto/Hash_SHA.h"
+#include "engine/storage/DataProcessMgr.h"
+#include "engine/storage/RadeZIFileIO.h"
+#include "rtl/Exceptions.h"
+
+namespace lanqi {
+
+TRadeZIFileIO::TRadeZIFileIO(TStorageOwner* owner) : owner_(owner) {
+  if (owner_) {
+    mediumType_ = owner_->MediumType();
+    exclusive_ = owner_->Exclusive();
+  }
+  TDataProcessOwner* po = nullptr;
+  if (owner_) {
+    po = &processOwner_;
+    po->RelaySender = owner_->ProgressSender();
+    // The database's handlers are read at each call, so one set later is honoured.
+    TStorageOwner* o = owner_;
+    po->OnCompressProgress = [o](TObject* s, int p) {
+      if (o->OnCompressProgress) o->OnCompressProgress(s, p);
+    };
+    po->OnUncompressProgress = [o](TObject* s, int p) {
+      if (o->OnUncompressProgress) o->OnUncompressProgress(s, p);
+    };
+    po->OnEncryptProgress = [o](TObject* s, int p) {
+      if (o->OnEncryptProgress) o->OnEncryptProgress(s, p);
+    };
+    po->OnDecryptProgress = [o](TObject* s, int p) {
+      if (o->OnDecryptProgress) o->OnDecryptProgress(s, p);
+    };
+  }
+  compressMgr_ = std::make_unique<TCompressMgr>(po);
+  encryptMgr_ = std::make_unique<TEncryptMgr>(po);
+}
+
+TRadeZIFileIO::~TRadeZIFileIO() {
+  CloseFile();
+}
+
+void TRadeZIFileIO::SelectModules() {
+  if (processHeader_.Compressed) compressMgr_->SetAlgoName(processHeader_.CompressAlgoName);
+  if (processHeader_.Encrypted) {
+    encryptMgr_->SetAlgoName(processHeader_.EncryptAlgoName);
+    encryptMgr_->SetMode(processHeader_.EncryptMode);
+  }
+}
+
+bool TRadeZIFileIO::CheckPassword(const std::string& password) {
+  if (!stream_) return false;
+  if (!processHeader_.Encrypted) return true;
+  std::string check = HashString<THash_SHA>(password);
+  if (check != processHeader_.PasswordCheck) return false;
+  encryptMgr_->InitKey(password);
+  return true;
+}
+
+void TRadeZIFileIO::EncodeStreamData(TMemoryStream& source, TMemoryStream& destination, bool compress,
+                                     bool encrypt) {
+  std::lock_guard<std::mutex> g(processingLock_);
+  source.SetPosition(0);
+  const bool same = &source == &destination;
+  if (!same) destination.Clear();
+  if (!compress && !encrypt) {
+    if (!same) destination.CopyFrom(source, 0);
+  }
+  if (compress) compressMgr_->EncodeStream(&source, &destination, -1);
+  if (encrypt) {
+    if (compress) {
+      TMemoryStream tmp;
+      tmp.CopyFrom(destination, 0);
+      destination.Clear();
+      tmp.SetPosition(0);
+      encryptMgr_->EncodeStream(&tmp, &destination, -1);
+    } else {
+      encryptMgr_->EncodeStream(&source, &destination, -1);
+    }
+  }
+  destination.SetPosition(0);
+}
+
+void TRadeZIFileIO::DecodeStreamData(TMemoryStream& source, TMemoryStream& destination, bool encrypt,
+                                     bool compress) {
+  std::lock_guard<std::mutex> g(processingLock_);
+  source.SetPosition(0);
+  const bool same = &source == &destination;
+  if (!same) destination.Clear();
+  if (!compress && !encrypt) {
+    if (!same) destination.CopyFrom(source, 0);
+  }
+  if (encrypt) encryptMgr_->DecodeStream(&source, &destination, -1);
+  if (compress) {
+    if (encrypt) {
+      TMemoryStream tmp;
+      tmp.CopyFrom(destination, 0);
+      destination.Clear();
+      tmp.SetPosition(0);
+      compressMgr_->DecodeStream(&tmp, &destination, -1);
+    } else {
+      compressMgr_->DecodeStream(&source, &destination, -1);
+    }
+  }
+  destination.SetPosition(0);
+}
+
+void TRadeZIFileIO::EncodeBufferData(const void* source, void* destination, bool encrypt, int32_t size) {
+  if (size <= 0) return;
+  std::lock_guard<std::mutex> g(processingLock_);
+  if (encrypt)
+    encryptMgr_->EncodeBuffer(source, destination, size);
+  else if (source != destination)
+    std::memmove(destination, source, static_cast<size_t>(size));
+}
+
+void TRadeZIFileIO::DecodeBufferData(const void* source, void* destination, bool encrypt, int32_t size) {
+  if (size <= 0) return;
+  std::lock_guard<std::mutex> g(processingLock_);
+  if (encrypt)
+    encryptMgr_->DecodeBuffer(source, destination, size);
+  else if (source != destination)
+    std::memmove(destination, source, static_cast<size_t>(size));
+}
+
+}  // namespace lanqi

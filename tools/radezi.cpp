@@ -1,0 +1,427 @@
+// radezi: the command-line tool over the database engine.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "engine/storage/DatabaseCheck.h"
+#include "engine/storage/DatabaseWriter.h"
+#include "engine/storage/RadeTableIO.h"
+#include "engine/storage/RadeZIFileIO.h"
+#include "platform/CodePage.h"
+#include "platform/Collation.h"
+#include "rtl/Exceptions.h"
+#include "tools/RadeziValues.h"
+
+namespace lanqi {
+namespace {
+
+constexpr int kExitOk = 0, kExitNotFound = 1, kExitUsage = 2, kExitDatabase = 3;
+
+const char* const kUsage =
+    "usage: radezi [--password P] COMMAND ...\n"
+    "  create FILE --schema SCHEMA.json [--compress] [--encrypt Blowfish|Twofish|Gost --mode N --password "
+    "P]\n"
+    "  tables FILE\n"
+    "  schema FILE TABLE\n"
+    "  insert FILE TABLE [--rows ROWS.json]\n"
+    "  dump FILE TABLE [--index NAME]\n"
+    "  check [--repair] FILE\n"
+    "  catalog init FILE\n";
+
+struct TUsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+struct TNotFound : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct TArgs {
+  std::vector<std::string> Positional;
+  std::map<std::string, std::string> Options;
+  std::set<std::string> Flags;
+  bool Has(const std::string& o) const { return Options.count(o) != 0; }
+};
+
+TArgs ParseArgs(int argc, char** argv) {
+  static const std::set<std::string> withValue = {"--password", "--schema", "--encrypt",
+                                                  "--mode",     "--rows",   "--index"};
+  static const std::set<std::string> flags = {"--compress", "--repair"};
+  TArgs a;
+  for (int i = 1; i < argc; ++i) {
+    std::string s = argv[i];
+    if (withValue.count(s)) {
+      if (i + 1 >= argc) throw TUsageError(s + " needs a value");
+      a.Options[s] = argv[++i];
+    } else if (flags.count(s)) {
+      a.Flags.insert(s);
+    } else if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
+      throw TUsageError("unknown option " + s);
+    } else {
+      a.Positional.push_back(s);
+    }
+  }
+  return a;
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw TUsageError("cannot read " + path);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+json ParseJson(const std::string& text, const std::string& what) {
+  try {
+    return json::parse(text);
+  } catch (const json::exception& e) {
+    throw TUsageError(what + " is not valid JSON: " + e.what());
+  }
+}
+
+std::string PromptPassword() {
+  FILE* tty = std::fopen("/dev/tty", "r+");
+  if (!tty) throw EDatabaseError("A password is needed: give --password");
+  std::fputs("Password: ", tty);
+  std::fflush(tty);
+  termios old{};
+  int fd = fileno(tty);
+  bool haveTerm = tcgetattr(fd, &old) == 0;
+  if (haveTerm) {
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(fd, TCSAFLUSH, &quiet);
+  }
+  std::string pw;
+  int c;
+  while ((c = std::fgetc(tty)) != EOF && c != '\n') pw += static_cast<char>(c);
+  if (haveTerm) tcsetattr(fd, TCSAFLUSH, &old);
+  std::fputs("\n", tty);
+  std::fclose(tty);
+  return pw;
+}
+
+// An open database; encrypted files are keyed with the password given or asked for.
+struct TOpenDatabase {
+  TStorageOwner Owner;
+  TRadeZIFileIO IO{&Owner};
+  TOpenDatabase(const std::string& file, const TArgs& args) {
+    IO.OpenFile(file, mtDisk, false);
+    if (IO.Encrypted()) {
+      std::string pw =
+          args.Has("--password") ? ToAnsi(args.Options.at("--password")) : ToAnsi(PromptPassword());
+      if (!IO.CheckPassword(pw)) throw EDatabaseError("Invalid password");
+    }
+  }
+};
+
+std::string FileArg(const TArgs& a, size_t i) {
+  if (a.Positional.size() <= i) throw TUsageError("missing FILE");
+  return ToAnsi(a.Positional[i]);
+}
+
+void FillDefinitions(const json& t, TRadeFieldDefs& fields, TRadeIndexDefs& indexes) {
+  if (!t.contains("fields") || !t["fields"].is_array()) throw TUsageError("a table needs a \"fields\" array");
+  for (const json& f : t["fields"]) {
+    if (!f.is_object() || !f.contains("name") || !f.contains("type"))
+      throw TUsageError("each field needs a name and a type");
+    int32_t type = f["type"].is_number_integer() ? f["type"].get<int32_t>()
+                   : f["type"].is_string()       ? FieldTypeFromName(f["type"].get<std::string>())
+                                                 : -1;
+    if (type < 0 || type > 255) throw TUsageError("unknown field type " + f["type"].dump());
+    int32_t size = f.value("size", 0);
+    bool noProc = f.value("noProcessing", false);
+    fields.Add(ToAnsi(f["name"].get<std::string>()), static_cast<uint8_t>(type), size, noProc ? 1 : 0);
+  }
+  if (t.contains("indexes")) {
+    for (const json& x : t["indexes"]) {
+      if (!x.is_object() || !x.contains("name") || !x.contains("fields"))
+        throw TUsageError("each index needs a name and fields");
+      TIntegerAry numbers;
+      for (const json& fn : x["fields"]) {
+        int32_t i = fields.IndexOf(ToAnsi(fn.get<std::string>()));
+        if (i < 0)
+          throw EDatabaseError(Format("Index '%s' names the unknown field '%s'",
+                                      ToAnsi(x["name"].get<std::string>()).c_str(),
+                                      ToAnsi(fn.get<std::string>()).c_str()));
+        numbers.push_back(i);
+      }
+      TRDIndexOptions opts;
+      for (const json& o : x.value("options", json::array())) {
+        std::string s = o.get<std::string>();
+        if (s == "tiPrimary")
+          opts.Include(tiPrimary);
+        else if (s == "tiUnique")
+          opts.Include(tiUnique);
+        else if (s == "tiDescending")
+          opts.Include(tiDescending);
+        else if (s == "tiCaseInsensitive")
+          opts.Include(tiCaseInsensitive);
+        else
+          throw TUsageError("unknown index option " + s);
+      }
+      indexes.Add(ToAnsi(x["name"].get<std::string>()), numbers, opts);
+    }
+  }
+}
+
+// Creates the file from a schema (tables validated before anything is written).
+void CreateFromSchema(const std::string& file, const json& schema, const TDatabaseCreateOptions& options) {
+  if (!schema.is_object() || !schema.contains("tables") || !schema["tables"].is_array())
+    throw TUsageError("the schema needs a \"tables\" array");
+  struct TDef {
+    std::string Name;
+    TRadeFieldDefs Fields;
+    TRadeIndexDefs Indexes;
+  };
+  std::vector<std::unique_ptr<TDef>> defs;
+  for (const json& t : schema["tables"]) {
+    if (!t.is_object() || !t.contains("name")) throw TUsageError("each table needs a name");
+    auto d = std::make_unique<TDef>();
+    d->Name = ToAnsi(t["name"].get<std::string>());
+    FillDefinitions(t, d->Fields, d->Indexes);
+    ValidateTableDefinition(d->Name, d->Fields, d->Indexes);
+    for (auto& prev : defs)
+      if (SameTextAnsi(prev->Name, d->Name))
+        throw EDatabaseError(Format("Table '%s' already exists", d->Name.c_str()));
+    defs.push_back(std::move(d));
+  }
+  if (defs.size() > static_cast<size_t>(kMaxTables))
+    throw EDatabaseError(Format("A database holds at most %d tables", kMaxTables));
+  CreateDatabaseFile(file, options);
+  TStorageOwner owner;
+  TRadeZIFileIO io(&owner);
+  io.OpenFile(file, mtDisk, false);
+  for (auto& d : defs) AddTable(io, d->Name, d->Fields, d->Indexes);
+}
+
+int CmdCreate(const TArgs& a) {
+  std::string file = FileArg(a, 1);
+  if (!a.Has("--schema")) throw TUsageError("create needs --schema");
+  json schema = ParseJson(ReadFileText(a.Options.at("--schema")), "the schema");
+  TDatabaseCreateOptions o;
+  o.Compress = a.Flags.count("--compress") != 0;
+  if (a.Has("--encrypt")) {
+    o.EncryptAlgoName = a.Options.at("--encrypt");
+    if (!a.Has("--mode") || !a.Has("--password")) throw TUsageError("--encrypt needs --mode and --password");
+    int mode = 0;
+    try {
+      mode = std::stoi(a.Options.at("--mode"));
+    } catch (...) {
+      throw TUsageError("--mode needs a number");
+    }
+    if (mode < 0 || mode > 255) throw TUsageError("--mode needs a number from 0 to 4");
+    o.EncryptMode = static_cast<uint8_t>(mode);
+    o.Password = ToAnsi(a.Options.at("--password"));
+  }
+  CreateFromSchema(file, schema, o);
+  return kExitOk;
+}
+
+int CmdTables(const TArgs& a) {
+  TOpenDatabase db(FileArg(a, 1), a);
+  std::vector<std::string> names;
+  db.IO.GetTableNames(names);
+  for (const std::string& n : names) std::cout << ToUtf8(n) << "\n";
+  return kExitOk;
+}
+
+std::unique_ptr<TRadeTableIO> OpenTable(TOpenDatabase& db, const TArgs& a) {
+  if (a.Positional.size() < 3) throw TUsageError("missing TABLE");
+  std::string name = ToAnsi(a.Positional[2]);
+  std::vector<std::string> names;
+  db.IO.GetTableNames(names);
+  bool found = false;
+  for (const std::string& n : names) found = found || SameTextAnsi(n, name);
+  if (!found) throw TNotFound(Format("Table '%s' not found", a.Positional[2].c_str()));
+  auto t = std::make_unique<TRadeTableIO>(db.IO, name);
+  t->Acquire();
+  return t;
+}
+
+int CmdSchema(const TArgs& a) {
+  TOpenDatabase db(FileArg(a, 1), a);
+  auto t = OpenTable(db, a);
+  json out;
+  out["name"] = ToUtf8(t->TableHeader().Name());
+  json fields = json::array();
+  for (int32_t i = 0; i < t->FieldDefs().Count(); ++i) {
+    const TRadeFieldDef* f = t->FieldDefs().Items(i);
+    fields.push_back({{"name", ToUtf8(f->Name)},
+                      {"type", FieldTypeName(f->FieldType)},
+                      {"size", f->DataSize},
+                      {"noProcessing", f->NoProcessing != 0}});
+  }
+  out["fields"] = fields;
+  json indexes = json::array();
+  for (int32_t k = 0; k < t->IndexDefs().Count(); ++k) {
+    const TRadeIndexDef* d = t->IndexDefs().Items(k);
+    json names = json::array();
+    for (int32_t fn : d->FieldNumbers) names.push_back(ToUtf8(t->FieldDefs().Items(fn)->Name));
+    json opts = json::array();
+    if (d->Options.Contains(tiPrimary)) opts.push_back("tiPrimary");
+    if (d->Options.Contains(tiUnique)) opts.push_back("tiUnique");
+    if (d->Options.Contains(tiDescending)) opts.push_back("tiDescending");
+    if (d->Options.Contains(tiCaseInsensitive)) opts.push_back("tiCaseInsensitive");
+    indexes.push_back({{"name", ToUtf8(d->Name)}, {"fields", names}, {"options", opts}});
+  }
+  out["indexes"] = indexes;
+  out["RecordTabCount"] = t->TableHeader().RecordTabCount();
+  out["AutoIncCounter"] = t->TableHeader().AutoIncCounter();
+  std::cout << out.dump(2) << "\n";
+  return kExitOk;
+}
+
+int CmdInsert(const TArgs& a) {
+  TOpenDatabase db(FileArg(a, 1), a);
+  auto t = OpenTable(db, a);
+  std::string text;
+  if (a.Has("--rows")) {
+    text = ReadFileText(a.Options.at("--rows"));
+  } else {
+    std::stringstream ss;
+    ss << std::cin.rdbuf();
+    text = ss.str();
+  }
+  json rows = ParseJson(text, "the rows");
+  if (!rows.is_array()) throw TUsageError("the rows must be a JSON array");
+  for (const json& row : rows) {
+    TFieldBuffers b;
+    RowToBuffers(row, *t, b);
+    t->AppendRecord(b, false, nullptr);
+    std::cout << BuffersToRow(*t, b).dump() << "\n";
+  }
+  db.IO.FlushFile();
+  return kExitOk;
+}
+
+int CmdDump(const TArgs& a) {
+  TOpenDatabase db(FileArg(a, 1), a);
+  auto t = OpenTable(db, a);
+  int32_t list = 0;
+  if (a.Has("--index")) {
+    int32_t k = t->IndexDefs().IndexOf(ToAnsi(a.Options.at("--index")));
+    if (k < 0) throw TNotFound(Format("Index '%s' not found", a.Options.at("--index").c_str()));
+    list = k + 1;
+  }
+  json out = json::array();
+  const TRecordList& l = t->RecordLists(list);
+  for (int32_t p = 0; p < static_cast<int32_t>(l.size()); ++p) {
+    TFieldBuffers b;
+    MakeBuffers(*t, b);
+    t->LoadRecord(b, l, p);
+    out.push_back(BuffersToRow(*t, b));
+  }
+  std::cout << out.dump(2) << "\n";
+  return kExitOk;
+}
+
+int CmdCheck(const TArgs& a) {
+  bool repair = a.Flags.count("--repair") != 0;
+  std::string file = FileArg(a, 1);
+  std::unique_ptr<TOpenDatabase> db;
+  try {
+    db = std::make_unique<TOpenDatabase>(file, a);
+  } catch (const EDatabaseError& e) {
+    std::string m = e.what();
+    // A file whose structures are damaged fails the check; other refusals are errors.
+    if (m.find("is corrupt:") == std::string::npos) throw;
+    std::cout << ToUtf8(m) << "\n";
+    return kExitNotFound;
+  }
+  TCheckResult r = CheckDatabase(db->IO, repair);
+  for (const std::string& s : r.Repairs) std::cout << "repaired: " << ToUtf8(s) << "\n";
+  for (const std::string& s : r.Violations) std::cout << ToUtf8(s) << "\n";
+  if (!r.Violations.empty()) return kExitNotFound;
+  std::cout << "ok\n";
+  return kExitOk;
+}
+
+int CmdCatalog(const TArgs& a) {
+  if (a.Positional.size() < 3 || a.Positional[1] != "init") throw TUsageError("catalog init FILE");
+  std::string file = ToAnsi(a.Positional[2]);
+  auto A = [](std::u8string_view s) { return Ansi(s); };
+  TDatabaseCreateOptions o;
+  CreateDatabaseFile(file, o);
+  TStorageOwner owner;
+  TRadeZIFileIO io(&owner);
+  io.OpenFile(file, mtDisk, false);
+  {
+    TRadeFieldDefs f;
+    f.Add(A(u8"存储区序号"), ftAutoInc);
+    f.Add(A(u8"名称"), ftString, 255);
+    f.Add(A(u8"目录"), ftString, 1024);
+    TRadeIndexDefs x;
+    x.Add("AreaNo", {0}, {tiUnique});
+    AddTable(io, A(u8"数据存储区"), f, x);
+  }
+  {
+    TRadeFieldDefs f;
+    f.Add(A(u8"存储区序号"), ftInteger);
+    f.Add(A(u8"文件序号"), ftAutoInc);
+    f.Add(A(u8"源文件名称"), ftString, 1024);
+    f.Add(A(u8"备份文件目录"), ftString, 1024);
+    f.Add(A(u8"大小"), ftString, 32);
+    TRadeIndexDefs x;
+    x.Add("FileNo", {1}, {tiUnique});
+    x.Add("FileArea", {0});
+    AddTable(io, A(u8"文件索引表"), f, x);
+  }
+  {
+    TRadeFieldDefs f;
+    f.Add(A(u8"文件序号"), ftInteger);
+    f.Add(A(u8"说明"), ftString, 255);
+    f.Add(A(u8"版本"), ftString, 32);
+    f.Add(A(u8"大小"), ftString, 32);
+    f.Add(A(u8"文件扩展名"), ftString, 64);
+    f.Add(A(u8"文件名称"), ftString, 1024);
+    TRadeIndexDefs x;
+    x.Add("VerFile", {0});
+    AddTable(io, A(u8"文件版本表"), f, x);
+  }
+  return kExitOk;
+}
+
+int Run(int argc, char** argv) {
+  TArgs a = ParseArgs(argc, argv);
+  if (a.Positional.empty()) throw TUsageError("missing COMMAND");
+  const std::string& c = a.Positional[0];
+  if (c == "create") return CmdCreate(a);
+  if (c == "tables") return CmdTables(a);
+  if (c == "schema") return CmdSchema(a);
+  if (c == "insert") return CmdInsert(a);
+  if (c == "dump") return CmdDump(a);
+  if (c == "check") return CmdCheck(a);
+  if (c == "catalog") return CmdCatalog(a);
+  throw TUsageError("unknown command " + c);
+}
+
+}  // namespace
+}  // namespace lanqi
+
+int main(int argc, char** argv) {
+  using namespace lanqi;
+  try {
+    return Run(argc, argv);
+  } catch (const TUsageError& e) {
+    std::cerr << "radezi: " << e.what() << "\n" << kUsage;
+    return kExitUsage;
+  } catch (const TNotFound& e) {
+    std::cerr << e.what() << "\n";
+    return kExitNotFound;
+  } catch (const std::exception& e) {
+    std::string m = e.what();
+    try {
+      m = AnsiToUtf8(m);
+    } catch (...) {
+    }
+    std::cerr << m << "\n";
+    return kExitDatabase;
+  }
+}
