@@ -30,17 +30,8 @@ int64_t FloorDiv(int64_t a, int64_t b) {
   return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back (the civil-calendar algorithms of
+// The civil date of a day count since 1970-01-01 (proleptic Gregorian; the algorithm of
 // H. Hinnant's "chrono-compatible low-level date algorithms").
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   z += 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -52,15 +43,6 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   d = doy - (153 * mp + 2) / 5 + 1;
   m = mp < 10 ? mp + 3 : mp - 9;
   y += m <= 2;
-}
-
-bool IsLeap(int64_t y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-unsigned MonthDays(int64_t y, unsigned m) {
-  static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : days[m - 1];
 }
 
 struct Civil {
@@ -76,13 +58,6 @@ Civil CivilOfTicks(TFileTime ft) {
   c.secOfDay = secs - days1601 * 86400;
   CivilFromDays(days1601 - kDaysFrom1601To1970, c.year, c.month, c.day);
   return c;
-}
-
-// Whole days since 1899-12-30 plus the fraction of the time of day, computed as the date-time
-// encoding does (milliseconds over milliseconds per day), for dates from 1899-12-30 on.
-TDateTime ToDateTime(int64_t y, unsigned m, unsigned d, int64_t secOfDay) {
-  const int64_t days = DaysFromCivil(y, m, d) - DaysFromCivil(1899, 12, 30);
-  return static_cast<double>(days) + static_cast<double>(secOfDay * 1000) / MSecsPerDay;
 }
 
 TFileTime TicksOf(int64_t sec, int64_t nsec) {
@@ -323,13 +298,9 @@ bool FileTimeToDosDateTime(TFileTime ft, uint16_t& dosDate, uint16_t& dosTime) {
 }
 
 TDateTime DosDateTimeToDateTime(uint32_t dosDateTime) {
-  const unsigned date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
-  const int64_t y = 1980 + (date >> 9);
-  const unsigned m = (date >> 5) & 15, d = date & 31;
-  const int64_t h = time >> 11, mi = (time >> 5) & 63, s = (time & 31) * 2;
-  if (m < 1 || m > 12 || d < 1 || d > MonthDays(y, m) || h > 23 || mi > 59 || s > 59)
-    throw EConvertError(Format("'%08X' is not a valid DOS date and time", dosDateTime));
-  return ToDateTime(y, m, d, h * 3600 + mi * 60 + s);
+  const int date = static_cast<int>(dosDateTime >> 16), time = static_cast<int>(dosDateTime & 0xFFFF);
+  return EncodeDate(1980 + (date >> 9), (date >> 5) & 15, date & 31) +
+         EncodeTime(time >> 11, (time >> 5) & 63, (time & 31) * 2, 0);
 }
 
 TDateTime FileTimeOf(const std::string& path, int kind) {
@@ -341,7 +312,9 @@ TDateTime FileTimeOf(const std::string& path, int kind) {
   // Outside the DOS years: the same 2-second rule as far as the date-time reaches.
   const Civil c = CivilOfTicks(local);
   if (c.year < 1900 || c.year > 9999) return 0;
-  return ToDateTime(c.year, c.month, c.day, c.secOfDay - c.secOfDay % 2);
+  const int sec = static_cast<int>(c.secOfDay);
+  return EncodeDateTime(static_cast<int>(c.year), static_cast<int>(c.month), static_cast<int>(c.day),
+                        sec / 3600, sec / 60 % 60, sec % 60 - sec % 2, 0);
 }
 
 namespace {

@@ -68,8 +68,8 @@ TFileTime FileTimeToLocalFileTime(TFileTime utc);
 // Ticks -> DOS date word (bits 15-9 year-1980, 8-5 month, 4-0 day) and time word (15-11 hour,
 // 10-5 minute, 4-0 second/2; an odd second gives the even one below). False outside 1980..2107.
 bool FileTimeToDosDateTime(TFileTime ft, uint16_t& dosDate, uint16_t& dosTime);
-// Date in the high word, time in the low word -> date-time. Raises EConvertError for fields that
-// name no date or time.
+// Date in the high word, time in the low word -> date-time (EncodeDate + EncodeTime, whose
+// EConvertError fields that name no date or time raise).
 TDateTime DosDateTimeToDateTime(uint32_t dosDateTime);
 // The file's creation (kind 0), last-write (1) or last-access (any other kind) time as local
 // date-time in 2-second steps; TDateTime 0 (1899-12-30 00:00:00) when the file is missing.

@@ -51,9 +51,8 @@ void SetTimes(const std::string& path, time_t atime, time_t mtime, long mtimeNs 
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), t, 0), 0);
 }
 
-// 2008-05-14 is day 39582 after 1899-12-30.
-TDateTime At(int days, int h, int m, int s) {
-  return days + (h * 3600000.0 + m * 60000.0 + s * 1000.0) / 86400000;
+std::string Stamp(TDateTime dt) {
+  return FormatDateTime("yyyy-mm-dd-hh-mm-ss", dt);
 }
 
 TEST(Files, PathPartsByteSafeInTheCodePage) {
@@ -226,13 +225,13 @@ TEST(Files, DosDateTimeRoundTripInTwoSecondSteps) {
   };
   const Case cases[] = {
       {LocalTicks(2008, 5, 14, 9, 30, 42), true, (28 << 9) | (5 << 5) | 14, (9 << 11) | (30 << 5) | 21,
-       At(39582, 9, 30, 42)},
+       EncodeDateTime(2008, 5, 14, 9, 30, 42, 0)},
       // An odd second, and a fraction of a second, give the even second below.
       {LocalTicks(2008, 5, 14, 9, 30, 43) + 9999999, true, (28 << 9) | (5 << 5) | 14,
-       (9 << 11) | (30 << 5) | 21, At(39582, 9, 30, 42)},
-      {LocalTicks(1980, 1, 1, 0, 0, 0), true, (1 << 5) | 1, 0, At(29221, 0, 0, 0)},
+       (9 << 11) | (30 << 5) | 21, EncodeDateTime(2008, 5, 14, 9, 30, 42, 0)},
+      {LocalTicks(1980, 1, 1, 0, 0, 0), true, (1 << 5) | 1, 0, EncodeDateTime(1980, 1, 1, 0, 0, 0, 0)},
       {LocalTicks(2107, 12, 31, 23, 59, 59), true, (127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29,
-       At(75971, 23, 59, 58)},
+       EncodeDateTime(2107, 12, 31, 23, 59, 58, 0)},
       {LocalTicks(1979, 12, 31, 23, 59, 59), false, 0, 0, 0},
       {LocalTicks(2108, 1, 1, 0, 0, 0), false, 0, 0, 0},
   };
@@ -258,15 +257,17 @@ TEST(Files, FileTimeOfGivesLocalTimeInTwoSecondSteps) {
   const std::string path = Utf8ToAnsi(osPath);  // code-page text, as callers hold it
   // 2008-05-14 01:30:43 UTC is 09:30:43 in UTC+8; the access time a day later at 10:00:01 local.
   SetTimes(osPath, 1210728643 + 86400 + 1758, 1210728643);
-  EXPECT_EQ(FileTimeOf(path, 1), At(39582, 9, 30, 42));
-  EXPECT_EQ(FileTimeOf(path, 2), At(39583, 10, 0, 0));
-  EXPECT_EQ(FileTimeOf(path, 7), At(39583, 10, 0, 0));  // any other kind is the access time
-  EXPECT_GT(FileTimeOf(path, 0), At(39582, 0, 0, 0));   // made now
+  EXPECT_EQ(FileTimeOf(path, 1), EncodeDateTime(2008, 5, 14, 9, 30, 42, 0));
+  EXPECT_EQ(Stamp(FileTimeOf(path, 1)), "2008-05-14-09-30-42");
+  EXPECT_EQ(Stamp(FileTimeOf(path, 2)), "2008-05-15-10-00-00");
+  EXPECT_EQ(Stamp(FileTimeOf(path, 7)), "2008-05-15-10-00-00");  // any other kind is the access time
+  EXPECT_GT(FileTimeOf(path, 0), EncodeDate(2020, 1, 1));        // made now
   EXPECT_EQ(FileTimeOf(dir.File("missing"), 1), 0.0);
+  EXPECT_EQ(Stamp(FileTimeOf(dir.File("missing"), 0)), "1899-12-30-00-00-00");
 
   // Before the DOS years the same rule holds: 1970-01-01 00:00:03 UTC is 08:00:02 local.
   SetTimes(osPath, 3, 3);
-  EXPECT_EQ(FileTimeOf(path, 1), At(25569, 8, 0, 2));
+  EXPECT_EQ(Stamp(FileTimeOf(path, 1)), "1970-01-01-08-00-02");
 }
 
 TEST(Files, DriveRootsAndKinds) {
