@@ -87,4 +87,12 @@ void TEnc_Blowfish::DecodeBlock(uint8_t* block) {
   StoreBE32(block + 4, a);
 }
 
+void TEnc_Blowfish::EncodeBlocksInPlace(uint8_t* data, int32_t blocks) {
+  for (int32_t i = 0; i < blocks; ++i) TEnc_Blowfish::EncodeBlock(data + 8 * static_cast<size_t>(i));
+}
+
+void TEnc_Blowfish::DecodeBlocksInPlace(uint8_t* data, int32_t blocks) {
+  for (int32_t i = 0; i < blocks; ++i) TEnc_Blowfish::DecodeBlock(data + 8 * static_cast<size_t>(i));
+}
+
 }  // namespace lanqi

@@ -13,6 +13,8 @@ class TEnc_Blowfish : public TEncrypt {
   void Init(const void* key, int32_t size, const void* vector) override;
   void EncodeBlock(uint8_t* block) override;
   void DecodeBlock(uint8_t* block) override;
+  void EncodeBlocksInPlace(uint8_t* data, int32_t blocks) override;
+  void DecodeBlocksInPlace(uint8_t* data, int32_t blocks) override;
   const char* ClassName() const override { return "TEnc_Blowfish"; }
 
  private:

@@ -91,4 +91,12 @@ void TEnc_Gost::DecodeBlock(uint8_t* block) {
   StoreLE32(block + 4, n1);
 }
 
+void TEnc_Gost::EncodeBlocksInPlace(uint8_t* data, int32_t blocks) {
+  for (int32_t i = 0; i < blocks; ++i) TEnc_Gost::EncodeBlock(data + 8 * static_cast<size_t>(i));
+}
+
+void TEnc_Gost::DecodeBlocksInPlace(uint8_t* data, int32_t blocks) {
+  for (int32_t i = 0; i < blocks; ++i) TEnc_Gost::DecodeBlock(data + 8 * static_cast<size_t>(i));
+}
+
 }  // namespace lanqi

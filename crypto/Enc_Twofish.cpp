@@ -221,4 +221,12 @@ void TEnc_Twofish::DecodeBlock(uint8_t* block) {
   StoreLE32(block + 12, r3 ^ K[3]);
 }
 
+void TEnc_Twofish::EncodeBlocksInPlace(uint8_t* data, int32_t blocks) {
+  for (int32_t i = 0; i < blocks; ++i) TEnc_Twofish::EncodeBlock(data + 16 * static_cast<size_t>(i));
+}
+
+void TEnc_Twofish::DecodeBlocksInPlace(uint8_t* data, int32_t blocks) {
+  for (int32_t i = 0; i < blocks; ++i) TEnc_Twofish::DecodeBlock(data + 16 * static_cast<size_t>(i));
+}
+
 }  // namespace lanqi

@@ -51,6 +51,16 @@ void TEncrypt::Protect() {
   explicit_bzero(user_.get(), static_cast<size_t>(userSize_ + 3) / 4 * 4);
 }
 
+void TEncrypt::EncodeBlocksInPlace(uint8_t* data, int32_t blocks) {
+  for (int32_t i = 0; i < blocks; ++i)
+    EncodeBlock(data + static_cast<size_t>(i) * static_cast<size_t>(blockSize_));
+}
+
+void TEncrypt::DecodeBlocksInPlace(uint8_t* data, int32_t blocks) {
+  for (int32_t i = 0; i < blocks; ++i)
+    DecodeBlock(data + static_cast<size_t>(i) * static_cast<size_t>(blockSize_));
+}
+
 void TEncrypt::Done() {
   std::memcpy(feedback_.get(), vector_.get(), static_cast<size_t>(blockSize_));
 }
@@ -131,12 +141,8 @@ void TEncrypt::EncodeBlocks(const uint8_t* src, uint8_t* dst, int32_t length) {
       }
       return;
     case cmECB:
-      for (int32_t i = 0; i < full; i += b) {
-        std::memcpy(s, src + i, static_cast<size_t>(b));
-        EncodeBlock(s);
-        std::memcpy(dst + i, s, static_cast<size_t>(b));
-      }
-      if (tail && src != dst) std::memcpy(dst + full, src + full, static_cast<size_t>(tail));
+      if (src != dst) std::memmove(dst, src, static_cast<size_t>(length));
+      EncodeBlocksInPlace(dst, full / b);
       return;
     default:  // cmChainXor, also any unknown code
       for (int32_t i = 0; i < full; i += b) {
@@ -185,12 +191,8 @@ void TEncrypt::DecodeBlocks(const uint8_t* src, uint8_t* dst, int32_t length) {
       }
       return;
     case cmECB:
-      for (int32_t i = 0; i < full; i += b) {
-        std::memcpy(s, src + i, static_cast<size_t>(b));
-        DecodeBlock(s);
-        std::memcpy(dst + i, s, static_cast<size_t>(b));
-      }
-      if (tail && src != dst) std::memcpy(dst + full, src + full, static_cast<size_t>(tail));
+      if (src != dst) std::memmove(dst, src, static_cast<size_t>(length));
+      DecodeBlocksInPlace(dst, full / b);
       return;
     default:  // cmChainXor
       for (int32_t i = 0; i < full; i += b) {

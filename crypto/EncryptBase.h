@@ -80,6 +80,11 @@ class TEncrypt : public TObject {
 
   TEncrypt(int32_t blockSize, int32_t keySize, int32_t userSize);
 
+  // Runs EncodeBlock / DecodeBlock over `blocks` whole blocks in place; ciphers override them with
+  // a loop that calls their block function directly.
+  virtual void EncodeBlocksInPlace(uint8_t* data, int32_t blocks);
+  virtual void DecodeBlocksInPlace(uint8_t* data, int32_t blocks);
+
   // First step of every Init: wipes and answers the usable key length.
   int32_t InitBegin(int32_t size);
   // Last step of every Init: sets Vector (given, or the encryption of 0xFF bytes) and Feedback.
