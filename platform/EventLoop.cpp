@@ -46,9 +46,13 @@ struct SyncCall {
   // Blocks the worker until the loop ran (or abandoned) the call; the call's failure is raised
   // again here, on the thread that asked for it.
   void Wait() {
-    std::unique_lock<std::mutex> lock(m);
-    cv.wait(lock, [this] { return done; });
-    if (error) std::rethrow_exception(error);
+    std::exception_ptr e;
+    {
+      std::unique_lock<std::mutex> lock(m);
+      cv.wait(lock, [this] { return done; });
+      e = std::move(error);  // the worker alone owns the failure from here on
+    }
+    if (e) std::rethrow_exception(e);
   }
 };
 
