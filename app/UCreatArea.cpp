@@ -65,10 +65,21 @@ TCreatDataAreaW::TCreatDataAreaW(QWidget* parent) : QDialog(parent) {
   connect(Button2, &QPushButton::clicked, this, &TCreatDataAreaW::Button2Click);
 
   // Start at the home folder, selected and opened, with its ancestors opened to reach it.
-  QModelIndex home = folders_->index(QDir::homePath());
+  QString homePath = QDir::homePath();
+  QModelIndex home = folders_->index(homePath);
   for (QModelIndex i = home; i.isValid(); i = i.parent()) ShellTreeView1->expand(i);
   ShellTreeView1->setCurrentIndex(home);
   ShellTreeView1->scrollTo(home);
+  // Folders are read and sorted in the background; keep home in view as its ancestors fill, until
+  // the user picks or opens another folder.
+  auto follow = [this] {
+    if (followHome_) ShellTreeView1->scrollTo(ShellTreeView1->currentIndex());
+  };
+  connect(folders_, &QAbstractItemModel::rowsInserted, this, follow, Qt::QueuedConnection);
+  connect(folders_, &QAbstractItemModel::layoutChanged, this, follow, Qt::QueuedConnection);
+  connect(ShellTreeView1, &QTreeView::expanded, this, [this] { followHome_ = false; });
+  connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this] { followHome_ = false; });
 }
 
 TCreatDataAreaW::~TCreatDataAreaW() = default;

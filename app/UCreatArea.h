@@ -34,6 +34,7 @@ class TCreatDataAreaW : public QDialog {
 
  private:
   QFileSystemModel* folders_;
+  bool followHome_ = true;
 };
 
 }  // namespace lanqi
