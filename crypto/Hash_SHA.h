@@ -6,6 +6,11 @@
 
 namespace lanqi {
 
+// Whether the compression uses the processor's SHA instructions (when it has them; on by default
+// then). Both paths give the same digests; switching exists for comparison runs.
+bool ShaExtensionsAvailable();
+void UseShaExtensions(bool on);
+
 class THash_SHA : public THash_RipeMD160 {
  public:
   THash_SHA() = default;
@@ -13,6 +18,7 @@ class THash_SHA : public THash_RipeMD160 {
 
  protected:
   void Transform(const uint8_t* block) override;
+  void TransformPortable(const uint8_t* block);
 
   // Non-zero would rotate the schedule by one bit (SHA-1); nothing in the system sets it.
   uint8_t RotateSchedule = 0;
