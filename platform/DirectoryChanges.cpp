@@ -111,7 +111,7 @@ std::shared_ptr<DirectoryChangePort> DirectoryChangePort::Open(const std::string
   port->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (port->wakeFd_ < 0) return nullptr;
   if (!port->AddWatch("", true)) return nullptr;
-  if (watchSubTree) port->WatchTree("", false);
+  if (watchSubTree) port->WatchTree("", false, true);
   return port;
 }
 
@@ -144,9 +144,13 @@ bool DirectoryChangePort::AddWatch(const std::string& rel, bool isRoot) {
   return true;
 }
 
-void DirectoryChangePort::WatchTree(const std::string& rel, bool reportContents) {
+void DirectoryChangePort::WatchTree(const std::string& rel, bool reportContents, bool drainKernel) {
   std::vector<std::string> pending{rel};
+  size_t read = 0;
   while (!pending.empty()) {
+    // Reading a folder is itself an access that the watches above it see; over a large tree those
+    // events alone could overflow the kernel's queue, so take them out of it as the walk goes.
+    if (drainKernel && ++read % 256 == 0) ReadKernel();
     std::string dir = std::move(pending.back());
     pending.pop_back();
     // The watch goes on before the folder is read, so an entry made meanwhile is seen either way.
@@ -203,16 +207,21 @@ void DirectoryChangePort::Queue(uint32_t action, const std::string& rel) {
   queue_.push_back(Change{action, Utf8ToUtf16Lenient(rel)});
 }
 
-bool DirectoryChangePort::Drain() {
+bool DirectoryChangePort::ReadKernel() {
   alignas(inotify_event) uint8_t chunk[65536];
   bool any = false;
-  for (;;) {
+  // Bounded, so that a folder that never stops changing cannot keep the wait here.
+  for (int round = 0; round < 64; ++round) {
     const ssize_t n = read(inotifyFd_, chunk, sizeof chunk);
     if (n <= 0) break;
     raw_.insert(raw_.end(), chunk, chunk + n);
     any = true;
   }
-  if (!any) return false;
+  return any;
+}
+
+bool DirectoryChangePort::Drain() {
+  if (!ReadKernel() && raw_.empty()) return false;
   // The two halves of a rename are queued one after the other by the renaming thread; when the
   // old name came last, give its partner a moment to arrive before calling it a move out.
   size_t pos = 0, last = SIZE_MAX;
@@ -227,10 +236,7 @@ bool DirectoryChangePort::Drain() {
     std::memcpy(&m, raw_.data() + last + offsetof(inotify_event, mask), sizeof m);
     if (m & IN_MOVED_FROM) {
       pollfd p{inotifyFd_, POLLIN, 0};
-      if (poll(&p, 1, 2) > 0) {
-        const ssize_t n = read(inotifyFd_, chunk, sizeof chunk);
-        if (n > 0) raw_.insert(raw_.end(), chunk, chunk + n);
-      }
+      if (poll(&p, 1, 2) > 0) ReadKernel();
     }
   }
   std::vector<uint8_t> events;
@@ -283,6 +289,8 @@ void DirectoryChangePort::Translate(const std::vector<uint8_t>& events) {
     if (e.name.empty()) continue;  // events on the watched folder itself
     const std::string rel = Join(dirIt->second, e.name.c_str());
     const bool isDir = (e.mask & IN_ISDIR) != 0;
+    // A folder being listed (by this port's own walks, too) is no change to it.
+    if ((e.mask & IN_ACCESS) && isDir) continue;
     if (e.mask & IN_CREATE) {
       if (WantNames(isDir)) Queue(kFileActionAdded, rel);
       // A new folder may already hold entries made before its watch was in place.

@@ -86,13 +86,16 @@ class DirectoryChangePort {
 
   DirectoryChangePort() = default;
   // Adds watches to the folder at relative path rel and, with the subtree flag, below it. With
-  // reportContents every entry found below it is queued as added.
-  void WatchTree(const std::string& rel, bool reportContents);
+  // reportContents every entry found below it is queued as added; with drainKernel the kernel's
+  // queue is emptied into raw_ now and then on the way.
+  void WatchTree(const std::string& rel, bool reportContents, bool drainKernel = false);
   bool AddWatch(const std::string& rel, bool isRoot);
   void ForgetTree(const std::string& rel);
   void MoveTree(const std::string& from, const std::string& to);
   std::string FullPath(const std::string& rel) const;
-  // Reads what the kernel has queued; false when nothing was there.
+  // Moves what the kernel has queued into raw_; false when nothing was there.
+  bool ReadKernel();
+  // Reads and translates what the kernel has queued; false when nothing was there.
   bool Drain();
   void Translate(const std::vector<uint8_t>& events);
   void Queue(uint32_t action, const std::string& rel);

@@ -1,0 +1,137 @@
+// Watcher start over a tree of 10 000 folders and the delay from a write to the handler call.
+// Peers: a plain walk of the same tree (the least any subtree watch must do) and a bare inotify
+// watch read directly (the least any delivery can take).
+// Targets: start within 1 s, delivery within 50 ms.
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/EventLoop.h"
+#include "watcher/FileSystemWatcher.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+double Percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+}  // namespace
+
+int main() {
+  using namespace lanqi;
+  std::string base = (fs::temp_directory_path() / "lanqi-bench-watcher-XXXXXX").string();
+  if (!mkdtemp(base.data())) return 1;
+  // 100 folders of 99 folders each: 10 000 folders below the root.
+  std::vector<std::string> leaves;
+  for (int i = 0; i < 100; ++i) {
+    const std::string top = base + "/d" + std::to_string(i);
+    fs::create_directory(top);
+    for (int j = 0; j < 99; ++j) {
+      leaves.push_back(top + "/e" + std::to_string(j));
+      fs::create_directory(leaves.back());
+    }
+  }
+  ManualEventLoop loop;
+  SetMainLoop(&loop);
+  constexpr int kRounds = 5;
+
+  // Start: from assigning the handler to an active watcher until the watch is in place.
+  std::vector<double> startMs, walkMs;
+  size_t watches = 0;
+  Clock::time_point delivered{};
+  int calls = 0;
+  for (int r = 0; r < kRounds; ++r) {
+    auto t0 = Clock::now();
+    size_t n = 0;
+    for (auto it = fs::recursive_directory_iterator(base); it != fs::recursive_directory_iterator(); ++it)
+      n += it->is_directory();
+    walkMs.push_back(Ms(Clock::now() - t0));
+
+    TFileSystemWatcher w;
+    w.SetWatchedDir(base);
+    w.SetNotifyFilters(TNotifyFilters::All());
+    w.SetActive(true);
+    t0 = Clock::now();
+    w.SetOnChange([&](TObject*, TFileOperation, const std::string&, const std::string&) {
+      if (!calls++) delivered = Clock::now();
+    });
+    startMs.push_back(Ms(Clock::now() - t0));
+    watches = w.Worker()->WatchCount();
+    (void)n;
+  }
+  loop.RunUntil([] { return TShellChangeThread::LiveCount() == 0; }, 5000);
+
+  // Delivery: a write deep in the tree until the handler runs on this thread.
+  constexpr int kWrites = 50;
+  std::vector<double> deliverMs, peerMs;
+  {
+    TFileSystemWatcher w;
+    w.SetWatchedDir(base);
+    w.SetNotifyFilters(TNotifyFilters::All());
+    w.SetActive(true);
+    w.SetOnChange([&](TObject*, TFileOperation, const std::string&, const std::string&) {
+      if (!calls++) delivered = Clock::now();
+    });
+    for (int i = 0; i < kWrites; ++i) {
+      const std::string file = leaves[static_cast<size_t>(i * 197) % leaves.size()] + "/f.txt";
+      calls = 0;
+      const auto t0 = Clock::now();
+      std::ofstream(file, std::ios::app) << "x";
+      if (!loop.RunUntil([&] { return calls > 0; }, 2000)) {
+        std::printf("delivery %d: nothing within 2 s\n", i);
+        continue;
+      }
+      deliverMs.push_back(Ms(delivered - t0));
+      // Let the rest of the save's batch go by before the next one.
+      loop.RunUntil([] { return false; }, 20);
+    }
+  }
+  loop.RunUntil([] { return TShellChangeThread::LiveCount() == 0; }, 5000);
+  for (int i = 0; i < kWrites; ++i) {
+    const std::string& leaf = leaves[static_cast<size_t>(i * 197) % leaves.size()];
+    const int fd = inotify_init1(IN_CLOEXEC);
+    inotify_add_watch(fd, leaf.c_str(), IN_CREATE | IN_MODIFY);
+    const auto t0 = Clock::now();
+    std::ofstream(leaf + "/g.txt", std::ios::app) << "x";
+    alignas(inotify_event) char buf[4096];
+    if (read(fd, buf, sizeof buf) > 0) peerMs.push_back(Ms(Clock::now() - t0));
+    close(fd);
+  }
+  SetMainLoop(nullptr);
+  fs::remove_all(base);
+
+  const double start = Median(startMs), walk = Median(walkMs);
+  std::printf("tree: %zu folders below the root; watches: %zu\n", leaves.size() + 100, watches);
+  std::printf("start (median of %d): %.1f ms   peer walk: %.1f ms   ratio %.2f   target 1000 ms: %s\n",
+              kRounds, start, walk, start / walk, start <= 1000 ? "met" : "MISSED");
+  if (!deliverMs.empty() && !peerMs.empty()) {
+    const double d = Median(deliverMs), p = Median(peerMs);
+    std::printf(
+        "delivery (median of %zu): %.2f ms   p95 %.2f ms   max %.2f ms   peer bare inotify: %.3f ms   ratio "
+        "%.1f   target 50 ms: %s\n",
+        deliverMs.size(), d, Percentile(deliverMs, 0.95),
+        *std::max_element(deliverMs.begin(), deliverMs.end()), p, d / p,
+        Percentile(deliverMs, 0.95) <= 50 ? "met" : "MISSED");
+  }
+  return 0;
+}
