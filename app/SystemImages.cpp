@@ -5,6 +5,7 @@
 #include <QMimeDatabase>
 
 #include "platform/CodePage.h"
+#include "rtl/Exceptions.h"
 
 namespace lanqi {
 
@@ -13,7 +14,13 @@ TSystemImages::TSystemImages() {
 }
 
 int TSystemImages::SystemIconIndex(const std::string& path) {
-  QString file = QString::fromStdString(AnsiToUtf8(path));
+  QString file;
+  try {
+    file = QString::fromStdString(AnsiToUtf8(path));
+  } catch (const EConvertError&) {
+    // A name the code page cannot read still gets an icon: the plain file's.
+    file.clear();
+  }
   QFileInfo info(file);
   if (info.isDir()) return 0;
   QMimeDatabase db;

@@ -15,7 +15,7 @@ class TSystemImages {
   TSystemImages();
 
   // The index for a path (code-page text): 0 for a folder, else its type's icon. A missing file is
-  // typed by its name.
+  // typed by its name; so is a path the code page cannot read (as a plain file).
   int SystemIconIndex(const std::string& path);
   int Count() const { return static_cast<int>(icons_.size()); }
   // The icon at index (a null icon outside the list).

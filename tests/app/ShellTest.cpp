@@ -76,6 +76,11 @@ TEST(SystemImages, FolderIsZeroAndEachTypeKeepsItsIndex) {
   EXPECT_FALSE(img.Icon(p).isNull());
   EXPECT_TRUE(img.Icon(3).isNull());
   EXPECT_TRUE(img.Icon(-1).isNull());
+
+  // Bytes that are no code-page text still get a file icon rather than failing the caller.
+  int bad = -1;
+  EXPECT_NO_THROW(bad = img.SystemIconIndex("\xff\xff.txt"));
+  EXPECT_GT(bad, 0);
 }
 
 }  // namespace
