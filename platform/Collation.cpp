@@ -22,10 +22,6 @@ namespace lanqi {
 
 namespace {
 
-// Order: the locale's tertiary order (case counts); the case-insensitive order is that order on
-// case-folded text, so only letter case is ignored while accents and widths still count. Texts
-// the collator calls equal are ordered by their (folded) UTF-16 code units, so equal means
-// identical and the order is total, which unique indexes need.
 // Weights of ASCII characters for a direct comparison of ASCII texts, used when every character
 // of both texts maps to one collation element of its own (no contraction, expansion or ignorable
 // character in this locale): then the collator's order is the primary ranks, then the secondary,
@@ -42,6 +38,10 @@ struct AsciiWeights {
   uint16_t tertiary[128] = {};
 };
 
+// Order: the locale's tertiary order (case counts); the case-insensitive order is that order on
+// case-folded text, so only letter case is ignored while accents and widths still count. Texts
+// the collator calls equal are ordered by their (folded) UTF-16 code units, so equal means
+// identical and the order is total, which unique indexes need.
 struct CollationState {
   std::unique_ptr<icu::Collator> collator;
   AsciiWeights ascii;
