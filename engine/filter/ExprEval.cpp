@@ -331,6 +331,28 @@ void EvaluateFunction(TExprNode* n) {
   }
 }
 
+void EvaluateLike(TExprNode* n, uint8_t options) {
+  const bool caseSensitive = (options & kCaseInsensitive) == 0;
+  std::string_view subject = StringOf(n->Left);
+  if (!n->LikePatternReady) {
+    std::string_view pattern = StringOf(n->Right);
+    ToUtf16Into(pattern, n->LikePattern);
+    NormalizeLikePattern(n->LikePattern);
+    // An ASCII pattern also keeps a byte form, for subjects that are ASCII too.
+    n->LikePatternAscii.clear();
+    n->LikePatternIsAscii = IsAsciiText(pattern) && AsciiIsItself();
+    if (n->LikePatternIsAscii) n->LikePatternAscii.assign(n->LikePattern.begin(), n->LikePattern.end());
+    // A constant pattern is prepared once per parse.
+    n->LikePatternReady = n->Right->Kind == nkConst;
+  }
+  if (n->LikePatternIsAscii && IsAsciiText(subject)) {
+    SetBool(n, LikeMatchAscii(subject, n->LikePatternAscii, caseSensitive));
+    return;
+  }
+  ToUtf16Into(subject, n->LikeSubject);
+  SetBool(n, LikeMatch(n->LikeSubject, n->LikePattern, caseSensitive));
+}
+
 void EvaluateField(TExprNode* n, const TEvalContext& c) {
   if (n->IsBlob) {
     if (c.source != nullptr)
@@ -405,14 +427,7 @@ void Evaluate(TExprNode* n, const TEvalContext& c) {
     case opLIKE:
       Evaluate(l, c);
       Evaluate(r, c);
-      ToUtf16Into(StringOf(l), n->LikeSubject);
-      if (!n->LikePatternReady) {
-        ToUtf16Into(StringOf(r), n->LikePattern);
-        NormalizeLikePattern(n->LikePattern);
-        // A constant pattern is converted once per parse.
-        n->LikePatternReady = r->Kind == nkConst;
-      }
-      SetBool(n, LikeMatch(n->LikeSubject, n->LikePattern, (c.options & kCaseInsensitive) == 0));
+      EvaluateLike(n, c.options);
       return;
     case opEQ:
     case opNE:

@@ -93,6 +93,8 @@ class TExprNode {
   // for the subject.
   std::u16string LikePattern;
   bool LikePatternReady = false;
+  std::string LikePatternAscii;
+  bool LikePatternIsAscii = false;
   std::u16string LikeSubject;
 
  private:

@@ -42,7 +42,10 @@ void TSyntaxParserBase::NextToken() {
 
 std::string TSyntaxParserBase::TokenDescription() const {
   if (scanPos_ <= tokenStart_) return "nothing";
-  return "'" + text_.substr(tokenStart_, scanPos_ - tokenStart_) + "'";
+  std::string out(1, '\'');
+  out.append(text_, tokenStart_, scanPos_ - tokenStart_);
+  out += '\'';
+  return out;
 }
 
 TExprParserBase::TExprParserBase() : nodes_(std::make_unique<TExprNodes>(this)) {}

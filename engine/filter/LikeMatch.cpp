@@ -1,13 +1,14 @@
 #include "engine/filter/LikeMatch.h"
 
+#include <cstdint>
+
 #include "platform/CodePage.h"
 #include "platform/Collation.h"
 
 namespace lanqi {
 
-namespace {
+namespace {}  // namespace
 
-// Whether bytes below 0x80 are their own UTF-16 in the current code page (checked once per page).
 bool AsciiIsItself() {
   thread_local int page = 0;
   thread_local bool same = false;
@@ -26,6 +27,14 @@ bool AsciiIsItself() {
   }
   return same;
 }
+
+bool IsAsciiText(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+namespace {
 
 size_t CharLength(std::u16string_view s, size_t i) {
   if (i + 1 < s.size() && s[i] >= 0xD800 && s[i] <= 0xDBFF && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
@@ -47,13 +56,7 @@ bool SameCharacter(std::u16string_view a, std::u16string_view b, bool caseSensit
 }  // namespace
 
 void ToUtf16Into(std::string_view ansi, std::u16string& out) {
-  bool ascii = true;
-  for (char c : ansi)
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      ascii = false;
-      break;
-    }
-  if (ascii && AsciiIsItself()) {
+  if (IsAsciiText(ansi) && AsciiIsItself()) {
     out.resize(ansi.size());
     for (size_t i = 0; i < ansi.size(); ++i) out[i] = static_cast<char16_t>(ansi[i]);
     return;
@@ -84,38 +87,86 @@ void NormalizeLikePattern(std::u16string& pattern) {
 bool LikeMatch(std::u16string_view subject, std::u16string_view pattern, bool caseSensitive) {
   // Wildcard scan that backtracks only to the last '%': the pieces between wildcards have a fixed
   // length, so taking each at its first fit loses no match.
+  const char16_t* S = subject.data();
+  const char16_t* P = pattern.data();
+  const size_t ns = subject.size();
+  const size_t np = pattern.size();
   size_t s = 0;
   size_t p = 0;
-  size_t starP = std::u16string_view::npos;
+  size_t starP = SIZE_MAX;
   size_t starS = 0;
-  while (s < subject.size()) {
-    if (p < pattern.size()) {
-      const char16_t pc = pattern[p];
+  while (s < ns) {
+    if (p < np) {
+      const char16_t pc = P[p];
+      const char16_t sc = S[s];
       if (pc == u'%') {
         starP = p++;
         starS = s;
         continue;
       }
-      const size_t sl = CharLength(subject, s);
       if (pc == u'_') {
-        s += sl;
+        s += CharLength(subject, s);
         ++p;
         continue;
       }
-      const size_t pl = CharLength(pattern, p);
-      if (SameCharacter(subject.substr(s, sl), pattern.substr(p, pl), caseSensitive)) {
-        s += sl;
-        p += pl;
-        continue;
+      // Most characters are decided here: the same unit outside surrogates, or two ASCII ones.
+      const bool surrogate = (sc >= 0xD800 && sc <= 0xDFFF) || (pc >= 0xD800 && pc <= 0xDFFF);
+      if (!surrogate && (sc == pc || (sc < 0x80 && pc < 0x80))) {
+        if (sc == pc || (!caseSensitive && FoldAscii(sc) == FoldAscii(pc))) {
+          ++s;
+          ++p;
+          continue;
+        }
+      } else {
+        const size_t sl = CharLength(subject, s);
+        const size_t pl = CharLength(pattern, p);
+        if (SameCharacter(subject.substr(s, sl), pattern.substr(p, pl), caseSensitive)) {
+          s += sl;
+          p += pl;
+          continue;
+        }
       }
     }
-    if (starP == std::u16string_view::npos) return false;
+    if (starP == SIZE_MAX) return false;
     starS += CharLength(subject, starS);
     s = starS;
     p = starP + 1;
   }
-  while (p < pattern.size() && pattern[p] == u'%') ++p;
-  return p == pattern.size();
+  while (p < np && P[p] == u'%') ++p;
+  return p == np;
+}
+
+bool LikeMatchAscii(std::string_view subject, std::string_view pattern, bool caseSensitive) {
+  // The scan of LikeMatch on bytes: ASCII characters are one byte each and equal only when they
+  // are the same byte (or the same letter, ignoring case).
+  const size_t ns = subject.size();
+  const size_t np = pattern.size();
+  size_t s = 0;
+  size_t p = 0;
+  size_t starP = SIZE_MAX;
+  size_t starS = 0;
+  while (s < ns) {
+    if (p < np) {
+      const char pc = pattern[p];
+      const char sc = subject[s];
+      if (pc == '%') {
+        starP = p++;
+        starS = s;
+        continue;
+      }
+      if (pc == '_' || sc == pc ||
+          (!caseSensitive && FoldAscii(static_cast<char16_t>(sc)) == FoldAscii(static_cast<char16_t>(pc)))) {
+        ++s;
+        ++p;
+        continue;
+      }
+    }
+    if (starP == SIZE_MAX) return false;
+    s = ++starS;
+    p = starP + 1;
+  }
+  while (p < np && pattern[p] == '%') ++p;
+  return p == np;
 }
 
 }  // namespace lanqi

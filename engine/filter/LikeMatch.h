@@ -7,6 +7,10 @@
 
 namespace lanqi {
 
+// Whether bytes below 0x80 are their own UTF-16 in the current code page (checked once per page).
+bool AsciiIsItself();
+bool IsAsciiText(std::string_view s);
+
 // Code-page text to UTF-16 into out, reusing its storage; ASCII text skips the converter.
 void ToUtf16Into(std::string_view ansi, std::u16string& out);
 
@@ -17,5 +21,8 @@ void NormalizeLikePattern(std::u16string& pattern);
 
 // Matches a subject against a normalised pattern; without caseSensitive letter case is ignored.
 bool LikeMatch(std::u16string_view subject, std::u16string_view pattern, bool caseSensitive);
+
+// LikeMatch for a subject and a normalised pattern that are both ASCII, without converting them.
+bool LikeMatchAscii(std::string_view subject, std::string_view pattern, bool caseSensitive);
 
 }  // namespace lanqi

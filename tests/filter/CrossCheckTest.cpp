@@ -136,9 +136,14 @@ TEST(FilterCrossCheckTest, WildcardScanGivesTheAnswersOfTheLikeRule) {
     const bool caseSensitive = rng() % 2 == 0;
     std::u16string normal = p;
     NormalizeLikePattern(normal);
-    ASSERT_EQ(LikeMatch(s, normal, caseSensitive), LikeByRule(s, p, caseSensitive))
+    const bool expected = LikeByRule(s, p, caseSensitive);
+    ASSERT_EQ(LikeMatch(s, normal, caseSensitive), expected)
         << std::string(s.begin(), s.end()) << " LIKE " << std::string(p.begin(), p.end()) << " cs "
         << caseSensitive;
+    ASSERT_EQ(LikeMatchAscii(std::string(s.begin(), s.end()), std::string(normal.begin(), normal.end()),
+                             caseSensitive),
+              expected)
+        << std::string(s.begin(), s.end()) << " LIKE " << std::string(p.begin(), p.end()) << " (bytes)";
   }
 }
 
