@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -20,6 +21,7 @@ struct Lines {
   std::vector<std::string> lines;
   std::string eol = "\n";
   bool exists = false;
+  int error = 0;  // errno of a failed open other than a missing file
 };
 
 std::string OsPath(const std::string& ansi) {
@@ -30,14 +32,22 @@ std::string OsPath(const std::string& ansi) {
   }
 }
 
-bool ReadWhole(const std::string& path, std::string& out) {
+bool ReadWhole(const std::string& path, std::string& out, int& error) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    error = errno == ENOENT || errno == ENOTDIR ? 0 : errno;
+    return false;
+  }
   char buf[8192];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n < 0) {
+      error = errno;
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
     out.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
@@ -47,7 +57,7 @@ bool ReadWhole(const std::string& path, std::string& out) {
 Lines Load(const std::string& fileName) {
   Lines result;
   std::string data;
-  if (!ReadWhole(OsPath(fileName), data)) return result;
+  if (!ReadWhole(OsPath(fileName), data, result.error)) return result;
   result.exists = true;
   size_t start = 0;
   bool crlfSeen = false;
@@ -138,7 +148,12 @@ bool WriteAll(int fd, const std::string& data) {
 void Save(const std::string& fileName, const Lines& f) {
   std::string data;
   for (const auto& line : f.lines) data += line + f.eol;
-  const std::string path = OsPath(fileName);
+  // Through a link to the file it names, so the link stays.
+  std::string path = OsPath(fileName);
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    path = real;
+    std::free(real);
+  }
   std::string tmp = path + ".XXXXXX";
   int fd = ::mkstemp(tmp.data());
   if (fd < 0) WriteFailed(fileName);
@@ -214,6 +229,8 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     if (s->find_first_of("\r\n") != std::string::npos)
       throw Exception(Format("Unable to write to %s", fileName_.c_str()));
   Lines f = Load(fileName_);
+  // A file that is there but cannot be read must not be replaced by one holding only this key.
+  if (f.error != 0) WriteFailed(fileName_);
   Place p = Find(f, section, key);
   if (p.keyLine >= 0) {
     std::string k, v;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/CodePage.h"
 #include "rtl/Exceptions.h"
 #include "tests/support/TempDir.h"
@@ -88,6 +90,22 @@ TEST_F(IniFileTest, WriteFailuresAndLineBreaksRaise) {
   TIniFile ini(dir_.File("a.ini"));
   EXPECT_THROW(ini.WriteString("s", "k", "v\n[other]\nk=1"), Exception);
   EXPECT_EQ(test::TempDir::Read(dir_.File("a.ini")), "");
+
+  // A folder in the file's place cannot be read: reading gives the default, writing fails and
+  // leaves it be.
+  std::filesystem::create_directory(dir_.File("dir.ini"));
+  TIniFile folder(dir_.File("dir.ini"));
+  EXPECT_EQ(folder.ReadInteger("s", "k", 3), 3);
+  EXPECT_THROW(folder.WriteString("s", "k", "v"), Exception);
+  EXPECT_TRUE(std::filesystem::is_directory(dir_.File("dir.ini")));
+}
+
+TEST_F(IniFileTest, WriteThroughALinkKeepsTheLink) {
+  dir_.Write("real.ini", "[s]\nk=1\n");
+  std::filesystem::create_symlink(dir_.File("real.ini"), dir_.File("link.ini"));
+  TIniFile(dir_.File("link.ini")).WriteString("s", "k", "2");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("link.ini")));
+  EXPECT_EQ(test::TempDir::Read(dir_.File("real.ini")), "[s]\nk=2\n");
 }
 
 }  // namespace
