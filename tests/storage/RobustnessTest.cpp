@@ -1,0 +1,231 @@
+// Several processes appending under the lock, and operations interrupted after each of their
+// writes in turn.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "engine/storage/DatabaseCheck.h"
+#include "rtl/Exceptions.h"
+#include "tests/storage/StorageFixture.h"
+
+namespace lanqi::test {
+
+namespace {
+// Fields: 0 id ftAutoInc, 1 name ftString(32) unique, 2 n ftInteger indexed, 3 data ftBlob.
+void Spec(TTableSpec& t) {
+  t.Name = "t";
+  t.Fields.Add("id", ftAutoInc);
+  t.Fields.Add("name", ftString, 32);
+  t.Fields.Add("n", ftInteger);
+  t.Fields.Add("data", ftBlob);
+  t.Indexes.Add("byName", {1}, {tiUnique});
+  t.Indexes.Add("byN", {2}, {tiDescending});
+}
+
+void AppendRow(TRadeTableIO& t, const std::string& name, int32_t n) {
+  auto b = Buffers(t);
+  SetStr(*b, 1, name);
+  SetInt(*b, 2, n);
+  SetBlob(*b, 3, "blob of " + name);
+  t.AppendRecord(*b, false, [](int32_t, int32_t, const TRecordListEntry&) {});
+}
+
+struct TRow {
+  int32_t Id;
+  std::string Name;
+  int32_t N;
+  std::string Blob;
+};
+
+std::vector<TRow> Rows(TRadeTableIO& t, int32_t list) {
+  std::vector<TRow> out;
+  const TRecordList& l = t.RecordLists(list);
+  for (int32_t p = 0; p < static_cast<int32_t>(l.size()); ++p) {
+    auto b = Buffers(t);
+    t.LoadRecord(*b, l, p);
+    out.push_back({GetInt(*b, 0), GetStr(*b, 1), GetInt(*b, 2), GetBlob(*b, 3)});
+  }
+  return out;
+}
+
+// Every index lists every live record once, in key order.
+void ExpectIndexesComplete(TRadeTableIO& t) {
+  std::vector<TRow> all = Rows(t, 0);
+  std::vector<TRow> byName = Rows(t, 1), byN = Rows(t, 2);
+  ASSERT_EQ(byName.size(), all.size());
+  ASSERT_EQ(byN.size(), all.size());
+  for (size_t i = 1; i < byName.size(); ++i) EXPECT_LT(byName[i - 1].Name, byName[i].Name);
+  for (size_t i = 1; i < byN.size(); ++i) EXPECT_GE(byN[i - 1].N, byN[i].N);
+}
+
+// A memory stream whose writes fail once a number of them have been made.
+class TFailingStream : public TMemoryStream {
+ public:
+  int32_t Write(const void* buffer, int32_t count) override {
+    if (WritesLeft == 0) return 0;
+    if (WritesLeft > 0) --WritesLeft;
+    return TMemoryStream::Write(buffer, count);
+  }
+  int WritesLeft = -1;
+};
+}  // namespace
+
+class RobustnessTest : public StorageTest {};
+
+TEST_F(RobustnessTest, FourProcessesAppendUnderTheLock) {
+  TTableSpec spec;
+  Spec(spec);
+  std::string path;
+  {
+    TRadeZIFileIO io(&owner);
+    path = MakeDb(io, {&spec});
+  }
+  constexpr int kProcs = 4, kRows = 150;
+  std::vector<pid_t> kids;
+  for (int p = 0; p < kProcs; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int rc = 0;
+      try {
+        TTestOwner o;
+        o.Retries = 0;
+        o.Wait = 1;
+        o.OnSleep = [] { usleep(1000); };
+        TRadeZIFileIO io(&o);
+        io.OpenFile(path, mtDisk, false);
+        TRadeTableIO t(io, "t");
+        t.Acquire();
+        for (int i = 0; i < kRows; ++i)
+          AppendRow(t, "p" + std::to_string(p) + "-" + std::to_string(i), p * 1000 + i);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "child %d: %s\n", p, e.what());
+        rc = 1;
+      }
+      _exit(rc);
+    }
+    kids.push_back(pid);
+  }
+  for (pid_t pid : kids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  TRadeZIFileIO io(&owner);
+  io.OpenFile(path, mtDisk, false);
+  EXPECT_TRUE(CheckDatabase(io, false).Violations.empty());
+  TRadeTableIO t(io, "t");
+  t.Acquire();
+  EXPECT_FALSE(t.IndexListRebuilt(0));
+  EXPECT_FALSE(t.IndexListRebuilt(1));
+  std::vector<TRow> rows = Rows(t, 0);
+  ASSERT_EQ(rows.size(), static_cast<size_t>(kProcs * kRows));
+  std::set<std::string> names;
+  std::set<int32_t> ids;
+  for (const TRow& r : rows) {
+    names.insert(r.Name);
+    ids.insert(r.Id);
+    EXPECT_EQ(r.Blob, "blob of " + r.Name);
+  }
+  EXPECT_EQ(names.size(), rows.size()) << "every record exactly once";
+  EXPECT_EQ(ids.size(), rows.size()) << "auto-increment numbers are not handed out twice";
+  EXPECT_EQ(*ids.rbegin(), kProcs * kRows);
+  ExpectIndexesComplete(t);
+}
+
+TEST_F(RobustnessTest, InterruptedOperationsLoseNothingEarlier) {
+  struct TScenario {
+    const char* what;
+    int base;     // records before the operation
+    bool modify;  // move the first record in name order to the end instead of appending
+  } scenarios[] = {{"first append", 0, false},
+                   {"append in a block", 5, false},
+                   {"append opening new blocks", 1024, false},
+                   {"moving modify", 5, true}};
+  for (const TScenario& s : scenarios) {
+    SCOPED_TRACE(s.what);
+    TTableSpec spec;
+    Spec(spec);
+    TMemoryStream base;
+    WriteNewDatabase(base, {});
+    {
+      uint32_t id = RegisterDatabaseStream(&base);
+      TRadeZIFileIO io(&owner);
+      io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
+      AddTables(io, {&spec});
+      TRadeTableIO t(io, "t");
+      t.Acquire();
+      for (int i = 0; i < s.base; ++i) AppendRow(t, "r" + std::to_string(10000 + i), i);
+      UnregisterDatabaseStream(id);
+    }
+    bool completed = false;
+    int repaired = 0;
+    for (int k = 0; !completed && k < 40; ++k) {
+      SCOPED_TRACE("writes allowed: " + std::to_string(k));
+      TFailingStream image;
+      image.LoadFromString(base.ToString());
+      image.WritesLeft = k;
+      uint32_t id = RegisterDatabaseStream(&image);
+      try {
+        TRadeZIFileIO io(&owner);
+        io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
+        TRadeTableIO t(io, "t");
+        t.Acquire();
+        if (s.modify) {
+          auto b = Buffers(t);
+          for (int f = 0; f < 4; ++f) b->Items(f)->InUse = f == 1;
+          SetStr(*b, 1, "zzz");
+          t.ModifyRecord(*b, t.FindPhysicalPos(t.RecordLists(1), 0), nullptr, false);
+        } else {
+          AppendRow(t, "new", -1);
+        }
+        completed = true;
+      } catch (const EStreamError&) {
+      }
+      UnregisterDatabaseStream(id);
+
+      // The interrupted file opens, is repaired when needed, and keeps every earlier record.
+      TMemoryStream after;
+      after.LoadFromString(image.ToString());
+      uint32_t id2 = RegisterDatabaseStream(&after);
+      TRadeZIFileIO io(&owner);
+      io.OpenFile(MemoryDatabaseName(id2), mtMemory, false);
+      TCheckResult r = CheckDatabase(io, true);
+      EXPECT_TRUE(r.Violations.empty()) << (r.Violations.empty() ? "" : r.Violations[0]);
+      repaired += r.Repairs.empty() ? 0 : 1;
+      if (completed) {
+        EXPECT_TRUE(r.Repairs.empty()) << "an uninterrupted operation needs no repair";
+      }
+      TRadeTableIO t(io, "t");
+      t.Acquire();
+      std::vector<TRow> rows = Rows(t, 0);
+      const size_t want = static_cast<size_t>(s.base);
+      ASSERT_GE(rows.size(), want);
+      ASSERT_LE(rows.size(), want + 1);
+      for (size_t i = 0; i < want; ++i) {
+        const std::string name = "r" + std::to_string(10000 + i);
+        EXPECT_TRUE(rows[i].Name == name || (s.modify && i == 0 && rows[i].Name == "zzz"));
+        EXPECT_EQ(rows[i].Blob, "blob of " + name);
+      }
+      if (rows.size() > want) {
+        EXPECT_EQ(rows.back().Name, "new") << "the new record is whole";
+        EXPECT_EQ(rows.back().Blob, "blob of new");
+        EXPECT_EQ(rows.back().Id, s.base + 1);
+      }
+      if (completed) {
+        EXPECT_EQ(rows.size(), want + (s.modify ? 0 : 1));
+      }
+      ExpectIndexesComplete(t);
+      UnregisterDatabaseStream(id2);
+    }
+    EXPECT_TRUE(completed);
+    // Interruptions between the record count and the chain links leave chains to repair.
+    if (s.base > 0) {
+      EXPECT_GT(repaired, 0);
+    }
+  }
+}
+
+}  // namespace lanqi::test
