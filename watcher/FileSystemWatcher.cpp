@@ -6,6 +6,7 @@
 #include <unicode/utf16.h>
 
 #include <cstring>
+#include <exception>
 #include <thread>
 
 #include "platform/CodePage.h"
@@ -296,8 +297,12 @@ void TShellChangeThread::Execute() {
     if (terminated_.load()) return;
     try {
       loop_.Synchronize([this] { DeliverChanges(); });
+    } catch (const EAbort&) {
+      // Silent by definition (also what a loop that went away leaves behind).
     } catch (...) {
-      // A handler's failure belongs to the user-interface thread; the worker goes on watching.
+      // A handler's failure belongs to the user-interface thread, whose loop reports what no one
+      // handles; the rest of that batch is dropped and the worker goes on watching.
+      loop_.Post([error = std::current_exception()] { std::rethrow_exception(error); });
     }
     std::lock_guard<std::mutex> lock(lock_);
     if (terminated_.load()) return;

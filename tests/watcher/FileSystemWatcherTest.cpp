@@ -14,6 +14,7 @@
 #include "platform/CodePage.h"
 #include "platform/EventLoop.h"
 #include "platform/Files.h"
+#include "rtl/Exceptions.h"
 #include "tests/support/TempDir.h"
 
 namespace lanqi {
@@ -260,6 +261,18 @@ TEST_F(WatcherTest, StoppingOrDestroyingWhileAWorkerWaitsInItsHandOver) {
     w.reset();
     EXPECT_TRUE(loop.RunUntil([] { return TShellChangeThread::LiveCount() == 0; }));
   }
+}
+
+TEST_F(WatcherTest, AHandlersFailureReachesTheLoopAndWatchingGoesOn) {
+  auto w = Watch(dir.Path(), true, {nfFileNameChange});
+  w->SetOnChange([&](TObject*, TFileOperation op, const std::string& a, const std::string& b) {
+    events.push_back({op, a, b});
+    if (a == "bad") throw EDatabaseError("boom");
+  });
+  Touch(dir.File("bad"));
+  EXPECT_THROW(loop.RunUntil([] { return false; }, 2000), EDatabaseError);
+  Touch(dir.File("good"));
+  EXPECT_TRUE(WaitFor({foAdded, "good", ""}));
 }
 
 TEST_F(WatcherTest, DefaultsAndSetterRules) {
