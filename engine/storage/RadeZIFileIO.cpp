@@ -171,6 +171,9 @@ void TRadeZIFileIO::ReadTabChain(int32_t firstBlock, int32_t count, int32_t bloc
   if (count <= 0) return;
   int32_t blocks = (count + kBlockEntries - 1) / kBlockEntries;
   int64_t size = FileSize();
+  // The count decides the memory taken: it must fit the blocks the file can hold.
+  if (static_cast<int64_t>(blocks) * blockSize > size)
+    Corrupt(Format("%s count %d needs more blocks than the file holds", what, count));
   std::vector<uint8_t> block(static_cast<size_t>(blockSize));
   int32_t off = firstBlock;
   for (int32_t b = 0; b < blocks; ++b) {
