@@ -432,6 +432,7 @@ void TFileSystemWatcher::SetOnChange(TFileDealMethod handler) {
 }
 
 void TFileSystemWatcher::Start() {
+  // While a stored description is applied the values only settle; Loaded starts.
   if (IsLoading() || !onChange_) return;
   Stop();  // never two workers for one watcher
   worker_ = TShellChangeThread::Create(this, onChange_, MainLoop());
@@ -442,7 +443,6 @@ void TFileSystemWatcher::Start() {
 }
 
 void TFileSystemWatcher::Stop() {
-  if (IsLoading()) return;
   if (worker_) {
     worker_->Terminate();
     worker_.reset();

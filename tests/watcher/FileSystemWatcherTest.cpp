@@ -285,6 +285,16 @@ TEST_F(WatcherTest, DefaultsAndSetterRules) {
   EXPECT_FALSE(w.IncludePath());
   EXPECT_FALSE(w.OnChange());
 
+  // While loading, the values only settle; the end of loading starts the worker.
+  TFileSystemWatcher loaded;
+  loaded.BeginLoading();
+  loaded.SetWatchedDir(dir.Path());
+  loaded.SetActive(true);
+  loaded.SetOnChange(Recorder());
+  EXPECT_EQ(loaded.Worker(), nullptr);
+  loaded.EndLoading();
+  EXPECT_NE(loaded.Worker(), nullptr);
+
   // Owned by a component: destroyed with it, worker and all.
   TComponent owner;
   auto* owned = owner.Create<TFileSystemWatcher>();
@@ -292,7 +302,7 @@ TEST_F(WatcherTest, DefaultsAndSetterRules) {
   owned->SetActive(true);
   owned->SetOnChange(Recorder());
   EXPECT_EQ(owner.ComponentCount(), 1);
-  EXPECT_EQ(TShellChangeThread::LiveCount(), 1);
+  EXPECT_EQ(TShellChangeThread::LiveCount(), 2);
 }
 
 }  // namespace
