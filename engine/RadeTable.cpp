@@ -1,0 +1,1067 @@
+#include "engine/RadeTable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/RadeBlobStream.h"
+#include "engine/RadeDatabase.h"
+#include "engine/RadeSession.h"
+#include "engine/filter/CompareValues.h"
+#include "platform/Collation.h"
+#include "rtl/DateTime.h"
+
+namespace lanqi {
+
+// ---- TRDBDataSet
+
+TRDBDataSet::TRDBDataSet(TComponent* owner) : TDataSet(owner) {
+  if (auto* db = dynamic_cast<TRadeDatabase*>(owner)) {
+    databaseName_ = db->DatabaseName();
+    sessionName_ = db->SessionName();
+  }
+}
+
+TRDBDataSet::~TRDBDataSet() = default;
+
+void TRDBDataSet::SetDatabaseName(const std::string& value) {
+  if (IsLoading()) {
+    databaseName_ = value;
+    return;
+  }
+  if (value == databaseName_) return;
+  CheckInactive();
+  if (database_) Error("Cannot perform this operation on an open database");
+  databaseName_ = value;
+  DataEvent(dePropertyChange);
+}
+
+void TRDBDataSet::SetSessionName(const std::string& value) {
+  CheckInactive();
+  sessionName_ = value;
+  DataEvent(dePropertyChange);
+}
+
+TRadeSession* TRDBDataSet::DBSession() const {
+  if (database_ && database_->Session()) return database_->Session();
+  TRadeSession* s = Sessions().FindSession(sessionName_);
+  return s ? s : &DefaultSession();
+}
+
+void TRDBDataSet::Disconnect() {
+  CloseSilently();
+}
+
+void TRDBDataSet::AcquireCursor() {
+  // A database of that name left in the default session moves to the session it names.
+  if (!sessionName_.empty() && !databaseName_.empty()) {
+    TRadeSession* named = Sessions().FindSession(sessionName_);
+    if (named && !named->FindDatabase(databaseName_)) {
+      if (TRadeDatabase* d = DefaultSession().FindDatabase(databaseName_)) d->BindSession(false);
+    }
+  }
+  TRadeSession* session = Sessions().SessionByName(sessionName_);
+  database_ = session->AcquireDatabase(databaseName_, this, true, dynamic_cast<TRDEDataSet*>(this));
+  database_->RegisterDataSet(this);
+  database_->TestAccess();
+  TDataSet::AcquireCursor();
+}
+
+void TRDBDataSet::ReleaseCursor() {
+  try {
+    TDataSet::ReleaseCursor();
+  } catch (...) {
+    if (TRadeDatabase* db = database_) {
+      database_ = nullptr;
+      db->UnregisterDataSet(this);
+      if (db->Session()) db->Session()->ReleaseDatabase(db);
+    }
+    throw;
+  }
+  if (TRadeDatabase* db = database_) {
+    database_ = nullptr;
+    db->UnregisterDataSet(this);
+    if (db->Session()) db->Session()->ReleaseDatabase(db);
+  }
+}
+
+// ---- record buffers
+
+TRDERecordBuffer::~TRDERecordBuffer() = default;
+
+// ---- filter binding
+
+TFilterField TRDEFilterSource::FilterFieldByName(const std::string& name) {
+  TField* f = dataSet_->FieldByName(name);
+  TFilterField r;
+  r.DataType = f->DataType();
+  r.IsBlob = f->IsBlob();
+  r.FieldIndex = f->Index();
+  r.DataSize = f->DataSize();
+  return r;
+}
+
+const uint8_t* TRDEFilterSource::ActiveRecordBuffer() {
+  TRecordBuffer* b = dataSet_->ActiveRecordBuffer();
+  return b ? b->Bytes() : nullptr;
+}
+
+int32_t TRDEFilterSource::FieldOffset(int32_t fieldIndex) {
+  TField* f = dataSet_->Fields(fieldIndex);
+  if (f->Calculated()) return dataSet_->StoredDataSize() + f->CalcOffset() + 1;
+  return dataSet_->FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)];
+}
+
+void TRDEFilterSource::BlobFieldText(int32_t fieldIndex, std::string& text) {
+  text.clear();
+  TField* f = dataSet_->Fields(fieldIndex);
+  TRecordBuffer* b = dataSet_->ActiveRecordBuffer();
+  TOptimBlobStream* s = b ? dataSet_->SlotBlobStream(b, f) : nullptr;
+  if (!s) return;
+  int64_t size = s->Size();
+  text.resize(static_cast<size_t>(size));
+  s->SetPosition(0);
+  if (size > 0) s->ReadBuffer(text.data(), static_cast<int32_t>(size));
+}
+
+// ---- TRDEDataSet
+
+TRDEDataSet::TRDEDataSet(TComponent* owner)
+    : TRDBDataSet(owner),
+      filterSource_(this),
+      filterParser_(std::make_unique<TFilterParser>(&filterSource_)) {}
+
+TRDEDataSet::~TRDEDataSet() = default;
+
+void TRDEDataSet::SetMediumType(TRadeZIMediumType value) {
+  if (value == mediumType_) return;
+  CheckInactive();
+  mediumType_ = value;
+  TRadeSession* s = DBSession();
+  if (TRadeDatabase* db = s ? s->FindDatabase(DatabaseName()) : nullptr) db->SetMediumType(value);
+}
+
+TField* TRDEDataSet::FieldForNumber(int32_t fieldNo) const {
+  if (fieldNo < 1 || fieldNo > static_cast<int32_t>(fieldByNo_.size())) return nullptr;
+  return fieldByNo_[static_cast<size_t>(fieldNo - 1)];
+}
+
+void TRDEDataSet::LayOutBuffers(int32_t tableFieldCount) {
+  tableFieldCount_ = tableFieldCount;
+  int32_t maxNo = tableFieldCount;
+  for (int i = 0; i < FieldCount(); ++i) maxNo = std::max(maxNo, Fields(i)->FieldNo());
+  fieldOffsets_.assign(static_cast<size_t>(maxNo), -1);
+  fieldByNo_.assign(static_cast<size_t>(maxNo), nullptr);
+  int32_t offset = 0;
+  for (int i = 0; i < FieldCount(); ++i) {
+    TField* f = Fields(i);
+    if (f->FieldNo() <= 0) continue;
+    fieldOffsets_[static_cast<size_t>(f->FieldNo() - 1)] = offset;
+    fieldByNo_[static_cast<size_t>(f->FieldNo() - 1)] = f;
+    offset += f->IsBlob() ? 4 : f->DataSize();
+  }
+  storedDataSize_ = offset;
+}
+
+std::unique_ptr<TRecordBuffer> TRDEDataSet::AllocateRecordBuffer() {
+  auto b = std::make_unique<TRDERecordBuffer>(static_cast<size_t>(RecordBufferSize()));
+  // One item per table field, pointing into this buffer, so reads and writes need no setup.
+  for (int32_t no = 1; no <= tableFieldCount_; ++no) {
+    TField* f = FieldForNumber(no);
+    if (!f) {
+      b->Items.AddUnused();
+      continue;
+    }
+    uint8_t* slot = b->Bytes() + fieldOffsets_[static_cast<size_t>(no - 1)];
+    if (f->IsBlob()) {
+      int32_t index = static_cast<int32_t>(b->Blobs.size());
+      b->Blobs.push_back(std::make_unique<TOptimBlobStream>(this));
+      std::memcpy(slot, &index, 4);
+      b->Items.Add(b->Blobs.back().get(), f->DataType(), 0);
+    } else {
+      b->Items.Add(slot, f->DataType(), f->DataSize());
+    }
+  }
+  return b;
+}
+
+TOptimBlobStream* TRDEDataSet::SlotBlobStream(TRecordBuffer* buffer, TField* field) {
+  auto* b = dynamic_cast<TRDERecordBuffer*>(buffer);
+  if (!b || !field->IsBlob() || field->FieldNo() <= 0) return nullptr;
+  int32_t offset = fieldOffsets_[static_cast<size_t>(field->FieldNo() - 1)];
+  if (offset < 0) return nullptr;
+  int32_t index;
+  std::memcpy(&index, b->Bytes() + offset, 4);
+  if (index < 0 || index >= static_cast<int32_t>(b->Blobs.size())) return nullptr;
+  return b->Blobs[static_cast<size_t>(index)].get();
+}
+
+void TRDEDataSet::ReadBookmark(TRecordBuffer* buffer, uint8_t* destination) {
+  std::memcpy(destination, buffer->Bytes() + storedDataSize_ + CalcFieldsSize(), 4);
+}
+
+TBookmarkFlag TRDEDataSet::ReadBookmarkFlag(TRecordBuffer* buffer) {
+  return static_cast<TBookmarkFlag>(buffer->Bytes()[storedDataSize_ + CalcFieldsSize() + 4]);
+}
+
+void TRDEDataSet::WriteBookmark(TRecordBuffer* buffer, const uint8_t* bookmark) {
+  std::memcpy(buffer->Bytes() + storedDataSize_ + CalcFieldsSize(), bookmark, 4);
+}
+
+void TRDEDataSet::WriteBookmarkFlag(TRecordBuffer* buffer, TBookmarkFlag flag) {
+  buffer->Bytes()[storedDataSize_ + CalcFieldsSize() + 4] = flag;
+}
+
+void TRDEDataSet::SyncToBuffer(TRecordBuffer* buffer) {
+  uint8_t bm[4];
+  ReadBookmark(buffer, bm);
+  GotoBookmark(bm);
+}
+
+void TRDEDataSet::InitNewRecord(TRecordBuffer* buffer) {
+  auto* b = static_cast<TRDERecordBuffer*>(buffer);
+  // The blob slots keep their stream indexes; everything else starts at zero.
+  for (int i = 0; i < FieldCount(); ++i) {
+    TField* f = Fields(i);
+    if (f->Calculated()) {
+      std::memset(b->Bytes() + storedDataSize_ + f->CalcOffset(), 0, static_cast<size_t>(1 + f->DataSize()));
+      continue;
+    }
+    if (f->FieldNo() <= 0) continue;
+    uint8_t* slot = b->Bytes() + fieldOffsets_[static_cast<size_t>(f->FieldNo() - 1)];
+    if (f->IsBlob()) {
+      if (TOptimBlobStream* s = SlotBlobStream(b, f)) s->ClearContent();
+      continue;
+    }
+    std::memset(slot, 0, static_cast<size_t>(f->DataSize()));
+    switch (f->DataType()) {
+      case ftDateTime: {
+        double v = static_cast<double>(DateDelta) * MSecsPerDay;
+        std::memcpy(slot, &v, 8);
+        break;
+      }
+      case ftDate: {
+        int32_t d = DateTimeToDayNumber(Date());
+        std::memcpy(slot, &d, 4);
+        break;
+      }
+      case ftTime: {
+        int32_t ms = DateTimeToTimeStamp(Now()).Time;
+        std::memcpy(slot, &ms, 4);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  std::memset(b->Bytes() + storedDataSize_ + CalcFieldsSize(), 0, 5);
+}
+
+TRecordBuffer* TRDEDataSet::ActiveRecordBuffer() {
+  switch (State()) {
+    case dsSetKey:
+      return keyBuffer_;
+    case dsFilter:
+      return filterBuffer_;
+    default:
+      return TDataSet::ActiveRecordBuffer();
+  }
+}
+
+bool TRDEDataSet::ReadFieldValue(TField* field, void* destination) {
+  TRecordBuffer* b = ActiveRecordBuffer();
+  if (!b) return false;
+  if (field->Calculated()) return TDataSet::ReadFieldValue(field, destination);
+  if (!destination) return true;
+  if (field->IsBlob()) DatabaseError("General error");
+  int32_t offset = fieldOffsets_[static_cast<size_t>(field->FieldNo() - 1)];
+  std::memcpy(destination, b->Bytes() + offset, static_cast<size_t>(field->DataSize()));
+  return true;
+}
+
+void TRDEDataSet::WriteFieldValue(TField* field, const void* source) {
+  TRecordBuffer* b = ActiveRecordBuffer();
+  if (!b) return;
+  if (field->Calculated()) {
+    TDataSet::WriteFieldValue(field, source);
+    return;
+  }
+  if (source) {
+    if (field->IsBlob()) DatabaseError("General error");
+    int32_t offset = fieldOffsets_[static_cast<size_t>(field->FieldNo() - 1)];
+    std::memcpy(b->Bytes() + offset, source, static_cast<size_t>(field->DataSize()));
+    DataEvent(deFieldChange, field);
+  }
+  if (State() != dsCalcFields && State() != dsFilter) DataEvent(deFieldChange, field);
+}
+
+void TRDEDataSet::ConvertNativeValue(TField* field, const void* source, void* destination, bool toNative) {
+  switch (field->DataType()) {
+    case ftDate:
+    case ftTime:
+    case ftDateTime:
+      break;
+    default:
+      TDataSet::ConvertNativeValue(field, source, destination, toNative);
+      return;
+  }
+  if (toNative) {
+    double dt;
+    std::memcpy(&dt, source, 8);
+    TTimeStamp ts = DateTimeToTimeStamp(dt);
+    if (field->DataType() == ftDate) {
+      std::memcpy(destination, &ts.Date, 4);
+    } else if (field->DataType() == ftTime) {
+      std::memcpy(destination, &ts.Time, 4);
+    } else {
+      double ms = TimeStampToMSecs(ts);
+      std::memcpy(destination, &ms, 8);
+    }
+    return;
+  }
+  double result = 0;
+  try {
+    if (field->DataType() == ftDate) {
+      int32_t d;
+      std::memcpy(&d, source, 4);
+      result = TimeStampToDateTime(TTimeStamp{0, d});
+    } else if (field->DataType() == ftTime) {
+      int32_t ms;
+      std::memcpy(&ms, source, 4);
+      result = TimeStampToDateTime(TTimeStamp{ms, DateDelta});
+    } else {
+      double ms;
+      std::memcpy(&ms, source, 8);
+      result = TimeStampToDateTime(MSecsToTimeStamp(std::round(ms)));
+    }
+  } catch (const EConvertError&) {
+    // A date-time slot that does not split reads as 1899-12-30 00:00; dates and times propagate.
+    if (field->DataType() != ftDateTime) throw;
+    result = 0;
+  }
+  std::memcpy(destination, &result, 8);
+}
+
+std::unique_ptr<TStream> TRDEDataSet::CreateBlobStream(TField* field, TBlobStreamMode mode) {
+  return std::make_unique<TRadeBlobStream>(field, mode);
+}
+
+void TRDEDataSet::ReportException(const std::exception&) {
+  // The host application shows it; the engine has nothing of its own to do.
+}
+
+int32_t TRDEDataSet::RecNo() {
+  CheckActive();
+  UpdateCursorPos();
+  if (currentPosition_ == -1 && RecordCount() > 0) return 1;
+  return currentPosition_ + 1;
+}
+
+void TRDEDataSet::SetRecNo(int32_t n) {
+  CheckBrowseMode();
+  if (n < 0 || n > RecordCount() || n == RecNo()) return;
+  DoBeforeScroll();
+  currentPosition_ = n - 1;
+  Resync();
+  DoAfterScroll();
+}
+
+void TRDEDataSet::AllocateKeyBuffers() {
+  for (auto& k : keyBuffers_) k.reset();
+  try {
+    for (auto& k : keyBuffers_) {
+      std::unique_ptr<TRecordBuffer> b = AllocateRecordBuffer();
+      k.reset(static_cast<TRDERecordBuffer*>(b.release()));
+      InitNewRecord(k.get());
+    }
+  } catch (...) {
+    ReleaseKeyBuffers();
+    throw;
+  }
+  keyBuffer_ = keyBuffers_[0].get();
+}
+
+void TRDEDataSet::ReleaseKeyBuffers() {
+  for (auto& k : keyBuffers_) k.reset();
+  keyBuffer_ = nullptr;
+  filterBuffer_ = nullptr;
+}
+
+void TRDEDataSet::AfterOpenStep() {
+  if (Filtered()) ActivateFilter();
+  TDataSet::AfterOpenStep();
+}
+
+bool TRDEDataSet::RecordPasses() {
+  bool accept = true;
+  if (OnFilterRecord) OnFilterRecord(this, accept);
+  if (accept && !Filter().empty()) accept = filterParser_->Evaluate(FilterOptions());
+  return accept;
+}
+
+void TRDEDataSet::SetFiltered(bool value) {
+  if (!Active()) {
+    SetFilteredValue(value);
+    return;
+  }
+  CheckBrowseMode();
+  if (value != Filtered()) {
+    if (value) {
+      SetFilteredValue(true);
+      try {
+        ActivateFilter();
+      } catch (...) {
+        SetFilteredValue(false);
+        throw;
+      }
+    } else {
+      DeactivateFilter();
+      SetFilteredValue(false);
+    }
+  }
+  First();
+}
+
+void TRDEDataSet::SetFilterData(const std::string& text, TFilterOptions options) {
+  std::string old = Filter();
+  bool changed = false;
+  if (Active()) {
+    CheckBrowseMode();
+    if (!text.empty()) filterParser_->Parse(text);
+    changed = text != old || options != FilterOptions();
+  }
+  SetFilterTextValue(text);
+  SetFilterOptionsValue(options);
+  if (changed && Filtered()) {
+    try {
+      DeactivateFilter();
+      ActivateFilter();
+    } catch (...) {
+      SetFilterTextValue(old);
+      throw;
+    }
+  }
+}
+
+bool TRDEDataSet::FindMatchingRecord(bool restart, bool goForward) {
+  CheckBrowseMode();
+  DoBeforeScroll();
+  SetFound(false);
+  UpdateCursorPos();
+  int32_t count = RecordCount();
+  int32_t start =
+      goForward ? (restart ? 0 : currentPosition_ + 1) : (restart ? count - 1 : currentPosition_ - 1);
+  if (!Filter().empty()) filterParser_->Parse(Filter());
+  int32_t remembered = currentPosition_;
+  bool found = false;
+  TDataSetState saved = State();
+  auto* buffer = static_cast<TRDERecordBuffer*>(CurrentBuffer());
+  SetState(dsFilter);
+  filterBuffer_ = buffer;
+  try {
+    for (int32_t i = start; goForward ? i < count : i >= 0; i += goForward ? 1 : -1) {
+      if (i < 0 || i >= count) break;
+      currentPosition_ = i;
+      ReadRecord(buffer, i);
+      if (RecordPasses()) {
+        found = true;
+        break;
+      }
+    }
+  } catch (...) {
+    SetState(saved);
+    currentPosition_ = remembered;
+    Resync();
+    throw;
+  }
+  SetState(saved);
+  if (!found) currentPosition_ = remembered;
+  SetFound(found);
+  Resync();
+  if (found) DoAfterScroll();
+  return found;
+}
+
+// ---- TRadeTable
+
+TRadeTable::TRadeTable(TComponent* owner) : TRDEDataSet(owner), masterLink_(this) {
+  masterLink_.OnMasterChange = [this] { ApplyMasterRange(); };
+  masterLink_.OnMasterDisable = [this] {
+    if (ranged_) CancelRange();
+  };
+}
+
+TRadeTable::~TRadeTable() {
+  try {
+    CloseSilently();
+  } catch (...) {
+  }
+  masterLink_.SetDataSource(nullptr);
+}
+
+void TRadeTable::SetDatabaseName(const std::string& value) {
+  TRDEDataSet::SetDatabaseName(value);
+  // Callers set the database first: the table and index names belong to the old one.
+  tableName_.clear();
+  indexName_.clear();
+}
+
+void TRadeTable::SetTableName(const std::string& value) {
+  if (value == tableName_) return;
+  CheckInactive();
+  tableName_ = value;
+}
+
+void TRadeTable::SetIndexName(const std::string& value) {
+  indexName_ = value;
+  if (value.empty()) indexNumber_ = -1;
+  if (!Active()) return;
+  CheckBrowseMode();
+  ChooseIndex();
+  LoadView();
+  if (MasterRangeWanted()) {
+    ApplyMasterRange();
+    return;
+  }
+  First();
+}
+
+void TRadeTable::SetMasterSource(TDataSource* source) {
+  for (TDataSource* s = source; s && s->DataSet(); s = s->DataSet()->LinkedSource())
+    if (s->DataSet() == this) Error("Circular datalinks are not allowed");
+  masterLink_.SetDataSource(source);
+}
+
+void TRadeTable::SetMasterFields(const std::string& value) {
+  masterLink_.SetFieldNames(value);
+}
+
+bool TRadeTable::CanModify() {
+  return TRDEDataSet::CanModify() && !readOnly_ &&
+         !(Database() && Database()->FileIO() && Database()->FileIO()->ReadOnly());
+}
+
+void TRadeTable::LoadFieldDefs() {
+  FieldDefs().clear();
+  TRadeFieldDefs& defs = tableIO_->FieldDefs();
+  for (int32_t i = 0; i < defs.Count(); ++i) {
+    const TRadeFieldDef* d = defs.Items(i);
+    TFieldDef fd;
+    fd.Name = d->Name;
+    fd.DataType = static_cast<TFieldType>(d->FieldType);
+    bool sized = d->FieldType == ftString || d->FieldType == ftFixedChar || d->FieldType == ftWideString ||
+                 d->FieldType == ftGuid;
+    fd.Size = sized ? d->DataSize : 0;
+    fd.Required = false;
+    fd.FieldNo = i + 1;
+    FieldDefs().push_back(fd);
+  }
+}
+
+namespace {
+std::string QuotedFieldName(const std::string& name) {
+  if (name.find_first_of(" ,\"") == std::string::npos) return name;
+  return "\"" + name + "\"";
+}
+}  // namespace
+
+void TRadeTable::OpenTable() {
+  tableIO_ = Database()->FindTableIO(tableName_);
+  if (!tableIO_) Error(Format("Table '%s' not found", tableName_.c_str()));
+  tableIO_->Acquire();
+  acquired_ = true;
+  recordList_.clear();
+  recordListExists_ = true;
+  SetCurrentPosition(-1);
+  SetModifiable(true);
+  LoadFieldDefs();
+  CreateFields();
+  indexDefs_.clear();
+  TRadeIndexDefs& ix = tableIO_->IndexDefs();
+  TRadeFieldDefs& fd = tableIO_->FieldDefs();
+  for (int32_t k = 0; k < ix.Count(); ++k) {
+    const TRadeIndexDef* d = ix.Items(k);
+    TIndexDef def;
+    def.Name = d->Name;
+    for (size_t j = 0; j < d->FieldNumbers.size(); ++j) {
+      if (j) def.Fields += ",";
+      int32_t fn = d->FieldNumbers[j];
+      if (fn >= 0 && fn < fd.Count()) def.Fields += QuotedFieldName(fd.Items(fn)->Name);
+    }
+    def.Options = d->Options;
+    indexDefs_.push_back(def);
+  }
+  LayOutBuffers(fd.Count());
+  ChooseIndex();
+  LoadView();
+  AllocateKeyBuffers();
+}
+
+void TRadeTable::CloseTable() {
+  if (acquired_ && tableIO_) {
+    acquired_ = false;
+    tableIO_->Release();
+  }
+  tableIO_ = nullptr;
+  recordList_.clear();
+  recordListExists_ = false;
+  ReleaseKeyBuffers();
+  DestroyFields();
+  SetCurrentPosition(-1);
+  SetModifiable(false);
+  ranged_ = false;
+  rangeFieldCount_ = 0;
+}
+
+void TRadeTable::ChooseIndex() {
+  indexNumber_ = tableIO_->IndexDefs().IndexOf(indexName_);
+  if (indexName_.empty()) indexNumber_ = -1;
+  if (indexNumber_ < 0) indexNumber_ = tableIO_->PrimaryIndex();
+}
+
+void TRadeTable::LoadView() {
+  tableIO_->LoadRecordList(indexNumber_ + 1, false);
+  recordList_ = tableIO_->RecordLists(indexNumber_ + 1);
+  SetModifiable(true);
+}
+
+void TRadeTable::AfterOpenStep() {
+  if (MasterRangeWanted()) ApplyMasterRange();
+  if (Filtered()) ActivateFilter();
+  TDataSet::AfterOpenStep();
+}
+
+TGetResult TRadeTable::FetchRecord(TRecordBuffer* buffer, TGetMode mode, bool report) {
+  int32_t count = RecordCount();
+  if (count <= 0) return grEOF;
+  int32_t pos = CurrentPosition();
+  TGetResult r = grOK;
+  switch (mode) {
+    case gmCurrent:
+      r = pos >= 0 && pos < count ? grOK : grError;
+      break;
+    case gmNext:
+      if (pos < count - 1)
+        SetCurrentPosition(pos + 1);
+      else
+        r = grEOF;
+      break;
+    case gmPrior:
+      if (pos > 0)
+        SetCurrentPosition(pos - 1);
+      else
+        r = grBOF;
+      break;
+  }
+  if (r == grOK) {
+    ReadRecord(buffer, CurrentPosition());
+    WriteBookmarkFlag(buffer, bfCurrent);
+    int32_t recNo = recordList_[static_cast<size_t>(CurrentPosition())].RecNo;
+    WriteBookmark(buffer, reinterpret_cast<const uint8_t*>(&recNo));
+    ComputeCalcFields(buffer);
+  } else if (r == grError && report) {
+    DatabaseError("No records");
+  }
+  return r;
+}
+
+void TRadeTable::ReadRecord(TRecordBuffer* buffer, int32_t position) {
+  if (position < 0 || position >= RecordCount()) return;
+  auto* b = static_cast<TRDERecordBuffer*>(buffer);
+  tableIO_->LoadRecord(b->Items, recordList_, position);
+}
+
+void TRadeTable::ReadField(TRDERecordBuffer* buffer, int32_t position, TField* f) {
+  const TRecordListEntry& e = recordList_[static_cast<size_t>(position)];
+  int32_t fn = f->FieldNo() - 1;
+  int32_t slot = tableIO_->SlotSize(fn);
+  if (rawField_.size() < static_cast<size_t>(slot)) {
+    rawField_.resize(static_cast<size_t>(slot));
+    plainField_.resize(static_cast<size_t>(slot));
+  }
+  TRadeZIFileIO& io = tableIO_->FileIO();
+  io.ReadBytesAt(rawField_.data(),
+                 static_cast<int64_t>(e.DataOffset) + tableIO_->SlotOffsets()[static_cast<size_t>(fn)], slot);
+  io.DecodeBufferData(rawField_.data(), plainField_.data(), tableIO_->FieldEncrypted(fn), slot);
+  uint8_t* dst = buffer->Bytes() + FieldOffsets()[static_cast<size_t>(fn)];
+  int32_t size = f->DataSize();
+  std::memcpy(dst, plainField_.data(), static_cast<size_t>(std::max(std::min(slot, size), 0)));
+  if (size > slot) std::memset(dst + slot, 0, static_cast<size_t>(size - slot));
+}
+
+void TRadeTable::ReadFields(TRDERecordBuffer* buffer, int32_t position, const std::vector<TField*>& fields) {
+  for (TField* f : fields) ReadField(buffer, position, f);
+}
+
+void TRadeTable::GotoBookmark(const uint8_t* bookmark) {
+  int32_t recNo;
+  std::memcpy(&recNo, bookmark, 4);
+  int32_t cp = CurrentPosition();
+  // The cursor usually already stands on the record.
+  if (cp >= 0 && cp < RecordCount() && recordList_[static_cast<size_t>(cp)].RecNo == recNo) return;
+  for (size_t i = 0; i < recordList_.size(); ++i)
+    if (recordList_[i].RecNo == recNo) {
+      SetCurrentPosition(static_cast<int32_t>(i));
+      return;
+    }
+  DatabaseError("Bookmark not found");
+}
+
+bool TRadeTable::BookmarkValid(const uint8_t* bookmark) {
+  if (!IsOpen()) return false;
+  int32_t recNo;
+  std::memcpy(&recNo, bookmark, 4);
+  return std::any_of(recordList_.begin(), recordList_.end(), [&](const auto& e) { return e.RecNo == recNo; });
+}
+
+void TRadeTable::RefreshView() {
+  ChooseIndex();
+  LoadView();
+  if (ranged_) {
+    if (indexNumber_ == -1) Error("No index currently active");
+    if (!recordList_.empty()) {
+      TRecordList view = recordList_;
+      RangeWithin(view);
+    }
+  }
+  if (Filtered()) ActivateFilter();
+}
+
+// ---- editing
+
+int32_t TRadeTable::ViewPositionByBisection(TRDERecordBuffer* buffer) {
+  if (recordList_.empty()) return 0;
+  int32_t code = 0;
+  int32_t pos = tableIO_->SearchIndex(buffer->Items, recordList_, false, 0, code, indexNumber_);
+  if (code == -2) return 0;
+  return code == -1 ? pos : pos + 1;
+}
+
+void TRadeTable::OnIndexInsert(int32_t indexNumber, int32_t position, const TRecordListEntry& entry) {
+  if (indexNumber != indexNumber_) return;
+  if (indexNumber_ == -1) {
+    recordList_.push_back(entry);
+    return;
+  }
+  int32_t pos = position;
+  if (Filtered() || ranged_ || pos < 0 || pos > RecordCount())
+    pos = ViewPositionByBisection(static_cast<TRDERecordBuffer*>(CurrentBuffer()));
+  recordList_.insert(recordList_.begin() + pos, entry);
+  SetCurrentPosition(pos);
+}
+
+void TRadeTable::OnIndexMove(int32_t indexNumber, int32_t oldPosition, int32_t newPosition) {
+  if (indexNumber != indexNumber_ || indexNumber_ == -1) return;
+  int32_t count = RecordCount();
+  bool plain = !Filtered() && !ranged_ && oldPosition >= 0 && oldPosition < count && newPosition >= 0 &&
+               newPosition <= count;
+  if (!plain) {
+    int32_t cp = CurrentPosition();
+    if (cp < 0 || cp >= count) return;
+    TRecordListEntry e = recordList_[static_cast<size_t>(cp)];
+    recordList_.erase(recordList_.begin() + cp);
+    int32_t pos = ViewPositionByBisection(static_cast<TRDERecordBuffer*>(CurrentBuffer()));
+    recordList_.insert(recordList_.begin() + pos, e);
+    SetCurrentPosition(pos);
+    return;
+  }
+  TRecordListEntry e = recordList_[static_cast<size_t>(oldPosition)];
+  recordList_.erase(recordList_.begin() + oldPosition);
+  if (oldPosition < newPosition) --newPosition;
+  recordList_.insert(recordList_.begin() + newPosition, e);
+  SetCurrentPosition(newPosition);
+}
+
+void TRadeTable::AppendFromBuffer(TRDERecordBuffer* buffer) {
+  tableIO_->AppendRecord(buffer->Items, false, [this](int32_t k, int32_t pos, const TRecordListEntry& e) {
+    OnIndexInsert(k, pos, e);
+  });
+}
+
+void TRadeTable::PostBuffer() {
+  auto* b = static_cast<TRDERecordBuffer*>(CurrentBuffer());
+  if (!b) return;
+  if (State() == dsEdit) {
+    int32_t cp = CurrentPosition();
+    if (cp < 0 || cp >= RecordCount()) return;
+    int32_t phys = tableIO_->FindPhysicalPos(recordList_, cp);
+    tableIO_->ModifyRecord(
+        b->Items, phys, [this](int32_t k, int32_t o, int32_t n) { OnIndexMove(k, o, n); }, false);
+  } else if (State() == dsInsert) {
+    AppendFromBuffer(b);
+  }
+}
+
+void TRadeTable::AddRecordFromBuffer(TRecordBuffer* buffer, bool append) {
+  if (append) MoveAfterLast();
+  AppendFromBuffer(static_cast<TRDERecordBuffer*>(buffer));
+}
+
+void TRadeTable::DeleteCurrent() {
+  int32_t cp = CurrentPosition();
+  if (cp < 0 || cp >= RecordCount()) return;
+  int32_t phys = tableIO_->FindPhysicalPos(recordList_, cp);
+  tableIO_->DeleteRecord(phys, false);
+  recordList_.erase(recordList_.begin() + cp);
+  if (cp == RecordCount()) SetCurrentPosition(cp - 1);
+}
+
+// ---- filtering
+
+void TRadeTable::ActivateFilter() {
+  TRecordList passed;
+  TDataSetState saved = State();
+  TRadeSession* session = Database() ? Database()->Session() : nullptr;
+  bool busy = session && session->SQLHourGlass();
+  if (busy) SetScreenCursor(true);
+  auto finish = [&] {
+    SetScreenCursor(false);
+    SetState(saved == dsFilter ? dsBrowse : saved);
+    SetFilterBuffer(nullptr);
+    SetCurrentPosition(-1);
+  };
+  try {
+    SetState(dsFilter);
+    if (!Filter().empty()) FilterParser().Parse(Filter());
+    auto* buffer = static_cast<TRDERecordBuffer*>(CurrentBuffer());
+    SetFilterBuffer(buffer);
+    // Only the fields the expression names are read, unless the event may look at any.
+    std::vector<TField*> named;
+    bool whole = static_cast<bool>(OnFilterRecord);
+    if (!whole && !Filter().empty()) {
+      for (int32_t i : FilterParser().FieldIndexes()) {
+        TField* f = Fields(i);
+        if (f->IsBlob() || f->Calculated()) whole = true;
+        named.push_back(f);
+      }
+    }
+    int32_t count = RecordCount();
+    passed.reserve(static_cast<size_t>(count));
+    if (!whole && !named.empty()) {
+      TFileLockGuard lock(tableIO_->FileIO());
+      for (int32_t i = 0; i < count; ++i) {
+        SetCurrentPosition(i);
+        ReadFields(buffer, i, named);
+        if (RecordPasses()) passed.push_back(recordList_[static_cast<size_t>(i)]);
+        if (OnFilterProgress)
+          OnFilterProgress(this, static_cast<int>(static_cast<double>(i) / count * 100.0));
+      }
+    } else {
+      for (int32_t i = 0; i < count; ++i) {
+        SetCurrentPosition(i);
+        if (whole) {
+          ReadRecord(buffer, i);
+          ComputeCalcFields(buffer);
+        }
+        if (RecordPasses()) passed.push_back(recordList_[static_cast<size_t>(i)]);
+        if (OnFilterProgress)
+          OnFilterProgress(this, static_cast<int>(static_cast<double>(i) / count * 100.0));
+      }
+    }
+    if (passed.size() != recordList_.size()) recordList_ = passed;
+  } catch (...) {
+    finish();
+    First();
+    throw;
+  }
+  finish();
+  First();
+}
+
+void TRadeTable::DeactivateFilter() {
+  ChooseIndex();
+  LoadView();
+  SetCurrentPosition(-1);
+  SetModifiable(true);
+  First();
+}
+
+// ---- locate and lookup
+
+int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& keyValues,
+                            TLocateOptions options) {
+  auto* scratch = static_cast<TRDERecordBuffer*>(TempBuffer());
+  std::fill(scratch->Data.begin(), scratch->Data.begin() + StoredDataSize(), 0);
+  TDataSetState saved = State();
+  SetState(dsFilter);
+  SetFilterBuffer(scratch);
+  struct Restore {
+    TRadeTable* t;
+    TDataSetState s;
+    ~Restore() {
+      t->SetState(s);
+      t->SetFilterBuffer(nullptr);
+    }
+  } restore{this, saved};
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const Variant& v = keyValues.IsArray() ? keyValues[static_cast<int>(i)] : keyValues;
+    keys[i]->SetAsVariant(v);
+  }
+  const bool partial = options.Contains(LocatePartialKey);
+  const bool ci = options.Contains(LocateCaseInsensitive);
+  bool stringKey = std::any_of(keys.begin(), keys.end(), [](TField* f) {
+    return f->DataType() == ftString || f->DataType() == ftFixedChar || f->DataType() == ftWideString;
+  });
+  int32_t index = -1;
+  TRadeIndexDefs& ix = tableIO_->IndexDefs();
+  for (int32_t k = 0; k < ix.Count() && index < 0; ++k) {
+    const TRadeIndexDef* d = ix.Items(k);
+    if (d->FieldNumbers.size() != keys.size()) continue;
+    bool same = true;
+    for (size_t j = 0; j < keys.size(); ++j)
+      if (keys[j]->FieldNo() - 1 != d->FieldNumbers[j]) same = false;
+    if (same && stringKey && d->Options.Contains(tiCaseInsensitive) != ci) same = false;
+    if (same) index = k;
+  }
+  int32_t match = -1;
+  if (index >= 0) {
+    int32_t code = 0;
+    const TRecordList& list = tableIO_->RecordLists(index + 1);
+    int32_t pos = tableIO_->SearchIndex(scratch->Items, list, partial, 0, code, index);
+    if (code == 0 && pos >= 0) {
+      int32_t recNo = list[static_cast<size_t>(pos)].RecNo;
+      for (size_t i = 0; i < recordList_.size(); ++i)
+        if (recordList_[i].RecNo == recNo) {
+          match = static_cast<int32_t>(i);
+          break;
+        }
+    }
+  } else {
+    // Reads only the key fields of each record, and stops at the first match.
+    std::vector<std::vector<uint8_t>> stored(keys.size());
+    std::vector<const uint8_t*> keyBytes;
+    for (TField* f : keys)
+      keyBytes.push_back(scratch->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)]);
+    auto* probe = static_cast<TRDERecordBuffer*>(KeyBuffers(3));
+    TFileLockGuard lock(tableIO_->FileIO());
+    int32_t count = RecordCount();
+    for (int32_t i = 0; i < count && match < 0; ++i) {
+      bool all = true;
+      for (size_t j = 0; j < keys.size() && all; ++j) {
+        TField* f = keys[j];
+        ReadField(probe, i, f);
+        const uint8_t* rec = probe->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)];
+        all = CompareValues(keyBytes[j], f->DataSize(), rec, f->DataSize(), f->DataType(), partial, ci) == 0;
+      }
+      if (all) match = i;
+    }
+  }
+  if (match >= 0) {
+    ReadRecord(scratch, match);
+    int32_t recNo = recordList_[static_cast<size_t>(match)].RecNo;
+    WriteBookmark(scratch, reinterpret_cast<const uint8_t*>(&recNo));
+  }
+  return match;
+}
+
+bool TRadeTable::Locate(const std::string& keyFields, const Variant& keyValues, TLocateOptions options) {
+  DoBeforeScroll();
+  CheckBrowseMode();
+  std::vector<TField*> keys = FieldList(keyFields);
+  int32_t match = FindKey(keys, keyValues, options);
+  if (match < 0) return false;
+  SetCurrentPosition(match);
+  Resync();
+  DoAfterScroll();
+  return true;
+}
+
+Variant TRadeTable::Lookup(const std::string& keyFields, const Variant& keyValues,
+                           const std::string& resultFields) {
+  CheckBrowseMode();
+  std::vector<TField*> keys = FieldList(keyFields);
+  int32_t match = FindKey(keys, keyValues, {});
+  if (match < 0) return Variant::Null();
+  TRecordBuffer* scratch = TempBuffer();
+  ComputeCalcFields(scratch);
+  std::vector<TField*> results = FieldList(resultFields);
+  TDataSetState saved = State();
+  SetTempState(dsCalcFields, scratch);
+  Variant r;
+  try {
+    if (results.size() == 1) {
+      r = results[0]->AsVariant();
+    } else {
+      std::vector<Variant> items;
+      for (TField* f : results) items.push_back(f->AsVariant());
+      r = Variant(std::move(items));
+    }
+  } catch (...) {
+    RestoreState(saved);
+    throw;
+  }
+  RestoreState(saved);
+  return r;
+}
+
+// ---- master-detail range
+
+void TRadeTable::RangeWithin(const TRecordList& list) {
+  if (list.empty()) return;
+  int32_t n = rangeFieldCount_;
+  int32_t code = 0;
+  int32_t first = tableIO_->SearchIndexBound(KeyBuffers(1)->Items, list, indexNumber_, true, code, n, false);
+  if (code != 0) first = code == -2 ? 0 : (code == -1 ? first : first + 1);
+  int32_t last = tableIO_->SearchIndexBound(KeyBuffers(2)->Items, list, indexNumber_, false, code, n, false);
+  if (code != 0) last = code == -2 ? -1 : (code == -1 ? last - 1 : last);
+  TRecordList view;
+  if (last >= first && first >= 0)
+    view.assign(list.begin() + first,
+                list.begin() + std::min<int32_t>(last + 1, static_cast<int32_t>(list.size())));
+  recordList_ = std::move(view);
+  ranged_ = true;
+}
+
+void TRadeTable::ApplyMasterRange() {
+  if (!Active() || indexNumber_ == -1) return;
+  if (Filtered()) SetFiltered(false);
+  CheckBrowseMode();
+  const std::vector<TField*>& masters = masterLink_.Fields();
+  const TRadeIndexDef* d = tableIO_->IndexDefs().Items(indexNumber_);
+  int32_t n = static_cast<int32_t>(std::min(masters.size(), d->FieldNumbers.size()));
+  TDataSetState saved = State();
+  for (int kb = 1; kb <= 2; ++kb) {
+    SetKeyBuffer(KeyBuffers(kb));
+    InitNewRecord(KeyBuffers(kb));
+    SetState(dsSetKey);
+    try {
+      for (int32_t i = 0; i < n; ++i)
+        if (TField* f = FieldForNumber(d->FieldNumbers[static_cast<size_t>(i)] + 1))
+          f->SetAsVariant(masters[static_cast<size_t>(i)]->AsVariant());
+    } catch (...) {
+      SetState(saved);
+      throw;
+    }
+    SetState(saved);
+  }
+  rangeFieldCount_ = n;
+  const TRecordList& list = tableIO_->RecordLists(indexNumber_ + 1);
+  if (list.empty()) {
+    recordList_.clear();
+    ranged_ = true;
+    First();
+    return;
+  }
+  RangeWithin(list);
+  First();
+}
+
+void TRadeTable::CancelRange() {
+  if (!Active()) {
+    ranged_ = false;
+    rangeFieldCount_ = 0;
+    return;
+  }
+  CheckBrowseMode();
+  UpdateCursorPos();
+  ChooseIndex();
+  LoadView();
+  Resync();
+  First();
+  SetModifiable(true);
+  ranged_ = false;
+  rangeFieldCount_ = 0;
+  if (Filtered()) ActivateFilter();
+}
+
+}  // namespace lanqi
