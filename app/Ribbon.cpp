@@ -11,6 +11,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QWindow>
+#include <algorithm>
 
 namespace lanqi {
 
@@ -82,6 +83,7 @@ TRibbon::TRibbon(QWidget* parent) : QWidget(parent) {
 
 TRibbon::~TRibbon() {
   if (attached_) attached_->removeEventFilter(this);
+  if (frame_) frame_->removeEventFilter(this);
 }
 
 QString TRibbon::Caption() const {
@@ -126,8 +128,17 @@ QToolButton* TRibbon::AddButton(int page, const QString& objectName, const QStri
 }
 
 void TRibbon::AttachWindow(QWidget* window) {
-  if (attached_) attached_->removeEventFilter(this);
+  if (attached_) {
+    attached_->removeEventFilter(this);
+    if (frame_) frame_->removeEventFilter(this);
+    disconnect(attached_, nullptr, this, nullptr);
+    disconnect(this, nullptr, attached_, nullptr);
+    if (edgeCursor_) attached_->unsetCursor();
+  }
   attached_ = window;
+  frame_ = nullptr;
+  resizeEdges_ = {};
+  edgeCursor_ = false;
   if (!window) return;
   SetCaption(window->windowTitle());
   connect(window, &QWidget::windowTitleChanged, this, &TRibbon::SetCaption);
@@ -140,11 +151,98 @@ void TRibbon::AttachWindow(QWidget* window) {
   });
   connect(this, &TRibbon::closeClicked, window, &QWidget::close);
   window->installEventFilter(this);
+  WatchFrame();
   UpdateMaximizeGlyph();
 }
 
+// The window system's window sees every pointer movement over the window, whichever control is
+// under it; that is where the window's edges are watched.
+void TRibbon::WatchFrame() {
+  if (!attached_ || frame_ || !attached_->windowHandle()) return;
+  frame_ = attached_->windowHandle();
+  frame_->installEventFilter(this);
+}
+
+Qt::Edges TRibbon::EdgesAt(const QPoint& p) const {
+  Qt::Edges edges;
+  if (!attached_ || attached_->isMaximized() || attached_->isFullScreen()) return edges;
+  if (p.x() < kBorder) edges |= Qt::LeftEdge;
+  if (p.x() >= attached_->width() - kBorder) edges |= Qt::RightEdge;
+  if (p.y() < kBorder) edges |= Qt::TopEdge;
+  if (p.y() >= attached_->height() - kBorder) edges |= Qt::BottomEdge;
+  return edges;
+}
+
+bool TRibbon::FrameMouse(QMouseEvent* e) {
+  QPoint p = e->position().toPoint();
+  switch (e->type()) {
+    case QEvent::MouseMove:
+      if (resizeEdges_) {
+        QRect g = resizeStart_;
+        QPoint d = e->globalPosition().toPoint() - resizeOrigin_;
+        QSize min = attached_->minimumSizeHint()
+                        .expandedTo(attached_->minimumSize())
+                        .expandedTo(QSize(kBorder * 4, kHeight));
+        if (resizeEdges_ & Qt::LeftEdge) g.setLeft(std::min(g.left() + d.x(), g.right() - min.width() + 1));
+        if (resizeEdges_ & Qt::RightEdge) g.setRight(std::max(g.right() + d.x(), g.left() + min.width() - 1));
+        if (resizeEdges_ & Qt::TopEdge) g.setTop(std::min(g.top() + d.y(), g.bottom() - min.height() + 1));
+        if (resizeEdges_ & Qt::BottomEdge)
+          g.setBottom(std::max(g.bottom() + d.y(), g.top() + min.height() - 1));
+        attached_->setGeometry(g);
+        return true;
+      }
+      if (e->buttons() == Qt::NoButton) {
+        Qt::Edges edges = EdgesAt(p);
+        if (edges) {
+          bool diagonal =
+              (edges & (Qt::LeftEdge | Qt::RightEdge)) && (edges & (Qt::TopEdge | Qt::BottomEdge));
+          Qt::CursorShape shape =
+              !diagonal ? ((edges & (Qt::LeftEdge | Qt::RightEdge)) ? Qt::SizeHorCursor : Qt::SizeVerCursor)
+              : (edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge))
+                  ? Qt::SizeFDiagCursor
+                  : Qt::SizeBDiagCursor;
+          attached_->setCursor(shape);
+          edgeCursor_ = true;
+        } else if (edgeCursor_) {
+          attached_->unsetCursor();
+          edgeCursor_ = false;
+        }
+      }
+      return false;
+    case QEvent::MouseButtonPress: {
+      if (e->button() != Qt::LeftButton) return false;
+      Qt::Edges edges = EdgesAt(p);
+      if (!edges) return false;
+      if (frame_->startSystemResize(edges)) return true;
+      // Where the window system cannot do it, follow the pointer ourselves.
+      resizeEdges_ = edges;
+      resizeStart_ = attached_->geometry();
+      resizeOrigin_ = e->globalPosition().toPoint();
+      return true;
+    }
+    case QEvent::MouseButtonRelease:
+      if (!resizeEdges_ || e->button() != Qt::LeftButton) return false;
+      resizeEdges_ = {};
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool TRibbon::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == attached_ && event->type() == QEvent::WindowStateChange) UpdateMaximizeGlyph();
+  if (watched == attached_) {
+    if (event->type() == QEvent::WindowStateChange) UpdateMaximizeGlyph();
+    if (event->type() == QEvent::Show || event->type() == QEvent::WinIdChange) WatchFrame();
+  } else if (frame_ && watched == frame_ && attached_) {
+    switch (event->type()) {
+      case QEvent::MouseMove:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+        return FrameMouse(static_cast<QMouseEvent*>(event));
+      default:
+        break;
+    }
+  }
   return QWidget::eventFilter(watched, event);
 }
 

@@ -5,7 +5,9 @@
 
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
+#include <QWindow>
 
 class QLabel;
 class QMenu;
@@ -19,6 +21,8 @@ class TRibbon : public QWidget {
  public:
   static constexpr int kHeight = 145;
   static constexpr int kCaptionHeight = 32;
+  // The band along the window's edges where the pointer resizes the frameless window.
+  static constexpr int kBorder = 4;
 
   explicit TRibbon(QWidget* parent = nullptr);
   ~TRibbon() override;
@@ -43,7 +47,8 @@ class TRibbon : public QWidget {
   void AddWidget(int page, QWidget* widget);
 
   // Follows window's title in the caption and gives the caption buttons their usual effect on it:
-  // minimise, maximise or restore, close (a close request, which the window may refuse).
+  // minimise, maximise or restore, close (a close request, which the window may refuse). The
+  // window's edges resize it, as a frame would.
   void AttachWindow(QWidget* window);
 
  signals:
@@ -64,6 +69,9 @@ class TRibbon : public QWidget {
  private:
   void OpenAppMenu();
   void UpdateMaximizeGlyph();
+  void WatchFrame();
+  Qt::Edges EdgesAt(const QPoint& windowPos) const;
+  bool FrameMouse(QMouseEvent* event);
 
   QToolButton* appButton_;
   QMenu* appMenu_;
@@ -73,6 +81,11 @@ class TRibbon : public QWidget {
   QToolButton* closeButton_;
   QTabWidget* pages_;
   QPointer<QWidget> attached_;
+  QPointer<QWindow> frame_;
+  Qt::Edges resizeEdges_;
+  QRect resizeStart_;
+  QPoint resizeOrigin_;
+  bool edgeCursor_ = false;
   // Moving the window by hand where the window system cannot do it for us.
   bool dragging_ = false;
   QPoint dragOffset_;

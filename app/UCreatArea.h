@@ -3,12 +3,12 @@
 #pragma once
 
 #include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeView>
 
 class QFileSystemModel;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QTreeView;
 
 namespace lanqi {
 

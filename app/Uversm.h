@@ -3,12 +3,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
 
 #include "rtl/Component.h"
-
-class QLabel;
-class QPlainTextEdit;
-class QPushButton;
 
 namespace lanqi {
 

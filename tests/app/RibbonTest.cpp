@@ -11,6 +11,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace lanqi {
 namespace {
@@ -123,6 +124,67 @@ TEST_F(RibbonWindow, DraggingTheCaptionMovesTheWindowAndDoubleClickMaximizes) {
   ribbon->AttachWindow(&window);
   Mouse(QEvent::MouseButtonDblClick, QPoint(300, 10), Qt::LeftButton);
   EXPECT_TRUE(window.isMaximized());
+}
+
+TEST_F(RibbonWindow, TheWindowsEdgesResizeIt) {
+  ribbon->AttachWindow(&window);
+  window.move(50, 50);
+  window.show();
+  QApplication::processEvents();
+  QWindow* frame = window.windowHandle();
+  ASSERT_NE(frame, nullptr);
+  auto send = [&](QEvent::Type type, QPoint p, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, QPointF(p), QPointF(window.mapToGlobal(p)), Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(frame, &e);
+  };
+  QPoint corner(743, 392);
+  send(QEvent::MouseMove, corner, Qt::NoButton);
+  EXPECT_EQ(window.cursor().shape(), Qt::SizeFDiagCursor);
+  send(QEvent::MouseMove, QPoint(300, 300), Qt::NoButton);
+  EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+
+  send(QEvent::MouseButtonPress, corner, Qt::LeftButton);
+  send(QEvent::MouseMove, corner + QPoint(20, 10), Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, corner + QPoint(20, 10), Qt::NoButton);
+  EXPECT_EQ(window.size(), QSize(764, 403));
+
+  // The left edge moves the window's left side; it never shrinks below the ribbon.
+  QRect before = window.geometry();
+  send(QEvent::MouseButtonPress, QPoint(1, 200), Qt::LeftButton);
+  send(QEvent::MouseMove, QPoint(31, 200), Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, QPoint(31, 200), Qt::NoButton);
+  EXPECT_EQ(window.geometry(), before.adjusted(30, 0, 0, 0));
+  send(QEvent::MouseButtonPress, QPoint(400, 402), Qt::LeftButton);
+  send(QEvent::MouseMove, QPoint(400, 0), Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, QPoint(400, 0), Qt::NoButton);
+  EXPECT_GE(window.height(), TRibbon::kHeight);
+
+  // Away from the edges, and on a maximised window, the pointer is the controls'.
+  QSize size = window.size();
+  send(QEvent::MouseButtonPress, QPoint(300, 80), Qt::LeftButton);
+  send(QEvent::MouseMove, QPoint(320, 100), Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, QPoint(320, 100), Qt::NoButton);
+  EXPECT_EQ(window.size(), size);
+  window.showMaximized();
+  QApplication::processEvents();
+  size = window.size();
+  send(QEvent::MouseButtonPress, QPoint(size.width() - 1, 200), Qt::LeftButton);
+  send(QEvent::MouseMove, QPoint(size.width() - 50, 200), Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, QPoint(size.width() - 50, 200), Qt::NoButton);
+  EXPECT_EQ(window.size(), size);
+}
+
+TEST_F(RibbonWindow, AttachingAnotherWindowLeavesTheFirstAlone) {
+  QWidget other;
+  ribbon->AttachWindow(&other);
+  ribbon->AttachWindow(&window);
+  other.show();
+  window.show();
+  ribbon->CloseButton()->click();
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_TRUE(other.isVisible());
+  other.setWindowTitle("x");
+  EXPECT_EQ(ribbon->Caption(), QStringLiteral("文件版本控制"));
 }
 
 }  // namespace
