@@ -83,10 +83,6 @@ std::string Join(const std::string& dir, const char* name) {
   return dir.empty() ? std::string(name) : dir + "/" + name;
 }
 
-bool Under(const std::string& path, const std::string& dir) {
-  return path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/';
-}
-
 }  // namespace
 
 std::shared_ptr<DirectoryChangePort> DirectoryChangePort::Open(const std::string& directory,
@@ -177,19 +173,30 @@ void DirectoryChangePort::WatchTree(const std::string& rel, bool reportContents,
   }
 }
 
+// The folders below rel are contiguous in the map from rel + "/" on; rel itself may lie apart
+// from them ("a" < "a.txt" < "a/b").
 void DirectoryChangePort::ForgetTree(const std::string& rel) {
-  for (auto it = watches_.lower_bound(rel); it != watches_.end();) {
-    if (it->first != rel && !Under(it->first, rel)) break;
+  auto forget = [this](std::map<std::string, int>::iterator it) {
     inotify_rm_watch(inotifyFd_, it->second);
     paths_.erase(it->second);
-    it = watches_.erase(it);
-  }
+    return watches_.erase(it);
+  };
+  if (auto it = watches_.find(rel); it != watches_.end()) forget(it);
+  const std::string prefix = rel + "/";
+  for (auto it = watches_.lower_bound(prefix);
+       it != watches_.end() && it->first.compare(0, prefix.size(), prefix) == 0;)
+    it = forget(it);
 }
 
 void DirectoryChangePort::MoveTree(const std::string& from, const std::string& to) {
   std::vector<std::pair<std::string, int>> moved;
-  for (auto it = watches_.lower_bound(from); it != watches_.end();) {
-    if (it->first != from && !Under(it->first, from)) break;
+  if (auto it = watches_.find(from); it != watches_.end()) {
+    moved.emplace_back(to, it->second);
+    watches_.erase(it);
+  }
+  const std::string prefix = from + "/";
+  for (auto it = watches_.lower_bound(prefix);
+       it != watches_.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
     moved.emplace_back(to + it->first.substr(from.size()), it->second);
     it = watches_.erase(it);
   }
