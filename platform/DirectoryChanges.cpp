@@ -106,7 +106,7 @@ std::shared_ptr<DirectoryChangePort> DirectoryChangePort::Open(const std::string
   if (port->inotifyFd_ < 0) return nullptr;
   port->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (port->wakeFd_ < 0) return nullptr;
-  if (!port->AddWatch("", true)) return nullptr;
+  if (port->AddWatch("", true) != AddResult::Added) return nullptr;
   if (watchSubTree) port->WatchTree("", false, true);
   return port;
 }
@@ -121,23 +121,21 @@ std::string DirectoryChangePort::FullPath(const std::string& rel) const {
   return root_ == "/" ? "/" + rel : root_ + "/" + rel;
 }
 
-bool DirectoryChangePort::AddWatch(const std::string& rel, bool isRoot) {
-  if (limitReached_) return false;
+DirectoryChangePort::AddResult DirectoryChangePort::AddWatch(const std::string& rel, bool isRoot) {
+  if (limitReached_) return AddResult::Failed;
   uint32_t flags = mask_ | IN_ONLYDIR;
   if (!isRoot) flags |= IN_DONT_FOLLOW;
   const int wd = inotify_add_watch(inotifyFd_, FullPath(rel).c_str(), flags);
   if (wd < 0) {
     if (errno == ENOSPC || errno == ENOMEM) limitReached_ = true;
-    return false;
+    return AddResult::Failed;
   }
-  auto it = paths_.find(wd);
-  if (it != paths_.end()) {
-    auto w = watches_.find(it->second);
-    if (w != watches_.end() && w->second == wd) watches_.erase(w);
-  }
+  // The kernel hands out one watch per folder: a folder reached again under another path (a bind
+  // mount of a folder above it) is watched already and must not be walked again.
+  if (auto it = paths_.find(wd); it != paths_.end() && it->second != rel) return AddResult::Duplicate;
   paths_[wd] = rel;
   watches_[rel] = wd;
-  return true;
+  return AddResult::Added;
 }
 
 void DirectoryChangePort::WatchTree(const std::string& rel, bool reportContents, bool drainKernel) {
@@ -150,7 +148,10 @@ void DirectoryChangePort::WatchTree(const std::string& rel, bool reportContents,
     std::string dir = std::move(pending.back());
     pending.pop_back();
     // The watch goes on before the folder is read, so an entry made meanwhile is seen either way.
-    if (!dir.empty() && !AddWatch(dir, false) && !reportContents) continue;
+    if (!dir.empty()) {
+      const AddResult added = AddWatch(dir, false);
+      if (added == AddResult::Duplicate || (added == AddResult::Failed && !reportContents)) continue;
+    }
     const int fd = open(FullPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;  // unreadable: skipped
     DIR* d = fdopendir(fd);

@@ -89,7 +89,8 @@ class DirectoryChangePort {
   // reportContents every entry found below it is queued as added; with drainKernel the kernel's
   // queue is emptied into raw_ now and then on the way.
   void WatchTree(const std::string& rel, bool reportContents, bool drainKernel = false);
-  bool AddWatch(const std::string& rel, bool isRoot);
+  enum class AddResult { Added, Failed, Duplicate };
+  AddResult AddWatch(const std::string& rel, bool isRoot);
   void ForgetTree(const std::string& rel);
   void MoveTree(const std::string& from, const std::string& to);
   std::string FullPath(const std::string& rel) const;
