@@ -5,10 +5,12 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
+#include <chrono>
 
 #include "app/UCreatArea.h"
 #include "app/Uversm.h"
@@ -176,6 +178,25 @@ TEST(NewAreaDialog, Edit1ShowsTheSelectedFolder) {
   EXPECT_EQ(d.Edit1->text(), folder);
   // Only folders are offered.
   EXPECT_EQ(model->filter() & QDir::Files, 0);
+
+  // A right-click picks the folder under the pointer too.
+  QString parent = QString::fromStdString(tmp.Path());
+  bool loaded = false;
+  QObject::connect(model, &QFileSystemModel::directoryLoaded,
+                   [&](const QString& dir) { loaded |= dir == parent; });
+  d.show();
+  tree->setRootIndex(model->index(parent));
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!(loaded && model->rowCount(model->index(parent)) == 1) && std::chrono::steady_clock::now() < end)
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  QApplication::processEvents();
+  QModelIndex area = model->index(parent + "/area one");
+  QPoint at = tree->visualRect(area).center();
+  ASSERT_FALSE(tree->visualRect(area).isEmpty());
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), QPointF(tree->viewport()->mapToGlobal(at)),
+                    Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+  QApplication::sendEvent(tree->viewport(), &press);
+  EXPECT_EQ(d.Edit1->text(), parent + "/area one");
 }
 
 }  // namespace
