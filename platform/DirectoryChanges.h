@@ -12,6 +12,14 @@
 // On Linux this is inotify with one watch per folder of the subtree: folders created or moved in
 // are watched as they appear, unreadable ones are skipped, and the kernel's watch limit ends the
 // adding of watches without failing the port. An eventfd carries wake-ups.
+//
+// Kinds: names (created, deleted, renamed within the tree, moved in or out) under the file-name
+// and folder-name bits; writes under size and last-write; attribute, time, owner and permission
+// changes under attributes, last-write, creation and security; reads of files under last-access
+// (folders being listed never count). A rename within the tree gives the old and the new name as
+// two adjacent records of one read; a move out of the tree is a removal, a move in an addition.
+// Changes that arrive while no read is pending wait in the kernel's queue for the next read, and
+// what does not fit one buffer comes with the next reads.
 #pragma once
 
 #include <cstddef>
