@@ -15,6 +15,7 @@ class TFakeTrayPort : public TTrayPort {
   void DeleteIcon() override;
   bool CursorPos(QPoint& pos) override;
   void PopupMenu(QMenu* menu, const QPoint& pos) override;
+  bool Available() override { return available; }
 
   // What a user or the desktop does.
   void Send(TTrayMessage m);
@@ -23,6 +24,7 @@ class TFakeTrayPort : public TTrayPort {
   // The panel goes away and comes back without the icon.
   void RestartPanel();
 
+  bool available = true;  // false: a desktop without a notification area
   bool present = false;
   int adds = 0;  // calls that put the icon on the panel (not those that found it there)
   QIcon icon;

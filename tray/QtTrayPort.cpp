@@ -66,6 +66,10 @@ void TQtTrayPort::PopupMenu(QMenu* menu, const QPoint& pos) {
   if (menu) menu->popup(pos);
 }
 
+bool TQtTrayPort::Available() {
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void TQtTrayPort::Send(TTrayMessage m) {
   if (OnMessage) OnMessage(m);
 }

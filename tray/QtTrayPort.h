@@ -21,6 +21,7 @@ class TQtTrayPort : public QObject, public TTrayPort {
   void DeleteIcon() override;
   bool CursorPos(QPoint& pos) override;
   void PopupMenu(QMenu* menu, const QPoint& pos) override;
+  bool Available() override;
   // The Qt icon itself; its activated() gestures become the port's messages.
   QSystemTrayIcon* SystemTrayIcon() const { return icon_.get(); }
 

@@ -159,10 +159,15 @@ void TTrayIcon::RestoreFromTray() {
 
 void TTrayIcon::HideToTray() {
   if (!window_) return;
+  if (!port_->Available()) {
+    window_->showMinimized();
+    return;
+  }
   window_->hide();
 }
 
 void TTrayIcon::MinimizeAction() {
+  if (!port_->Available()) return;  // stays minimised on the taskbar
   HideToTray();
   SetIconVisible(true);
 }

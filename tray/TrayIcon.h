@@ -89,7 +89,8 @@ class TTrayIcon : public TComponent {
 
   // Shows the main window again, un-minimised, in front.
   void RestoreFromTray();
-  // Hides the main window, which also takes it off the taskbar.
+  // Hides the main window, which also takes it off the taskbar. On a desktop without a notification
+  // area the icon cannot bring it back, so the window is only minimised there.
   void HideToTray();
   // What minimising the main window does while MinimizeToTray is set.
   void MinimizeAction();

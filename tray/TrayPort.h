@@ -36,6 +36,8 @@ class TTrayPort {
   virtual bool CursorPos(QPoint& pos) = 0;
   // Opens menu at pos (global coordinates).
   virtual void PopupMenu(QMenu* menu, const QPoint& pos) = 0;
+  // False while the desktop has no notification area to show the icon in.
+  virtual bool Available() { return true; }
 
   // Set by the component: the icon's mouse messages, and the panel coming back after a restart
   // (it has forgotten every icon).

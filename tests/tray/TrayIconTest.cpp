@@ -119,6 +119,24 @@ TEST_F(TrayFixture, MinimizingHidesOnlyWithMinimizeToTray) {
   EXPECT_FALSE(window.isMinimized());
 }
 
+// Without a notification area nothing could bring a hidden window back: it stays on the taskbar.
+TEST_F(TrayFixture, WithoutANotificationAreaTheWindowIsOnlyMinimized) {
+  Load();
+  tray->SetMinimizeToTray(true);
+  port->available = false;
+  window.show();
+  tray->HideToTray();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.isMinimized());
+  QApplication::processEvents();  // the minimise it caused
+  EXPECT_TRUE(window.isVisible());
+  tray->RestoreFromTray();
+  EXPECT_FALSE(window.isMinimized());
+  window.showMinimized();
+  QApplication::processEvents();
+  EXPECT_TRUE(window.isVisible());
+}
+
 TEST_F(TrayFixture, DoubleClickRunsTheDefaultItem) {
   int dbl = 0, clicks = 0;
   tray->OnDblClick = [&](TObject* s) {
