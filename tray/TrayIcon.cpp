@@ -36,7 +36,8 @@ class TTrayIcon::WindowFilter : public QObject {
     } else if (event->type() == QEvent::Show && tray_->hideOnFirstShow_) {
       tray_->hideOnFirstShow_ = false;
       // Not from inside the show itself.
-      QMetaObject::invokeMethod(tray_->window_, &QWidget::hide, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [tray = tray_] { tray->HideToTray(); }, Qt::QueuedConnection);
     }
     return false;
   }
@@ -69,7 +70,7 @@ TTrayIcon::~TTrayIcon() {
 void TTrayIcon::Loaded() {
   if (window_ && startMinimized_) {
     if (window_->isVisible())
-      window_->hide();
+      HideToTray();
     else
       hideOnFirstShow_ = true;
   }
