@@ -8,6 +8,7 @@
 
 #include "engine/FieldTypes.h"
 #include "engine/filter/ExprNodes.h"
+#include "rtl/Variant.h"
 
 namespace lanqi {
 
@@ -75,6 +76,8 @@ class TExprParserBase : public TSyntaxParserBase {
 
   virtual TExprNode* ParseExpression() = 0;
   virtual TFieldType FieldDataType(const std::string& name) = 0;
+  // The current value of a field; the filter language itself never asks for it.
+  virtual Variant FieldValue(const std::string& name) = 0;
   virtual TFieldType FunctionResultType(const std::string& name) = 0;
   virtual bool IsFunctionName(const std::string& name);
   virtual void CheckEnd();

@@ -541,6 +541,40 @@ TFieldType TFilterParser::FieldDataType(const std::string& name) {
   return dataset_->FilterFieldByName(name).DataType;
 }
 
+Variant TFilterParser::FieldValue(const std::string& name) {
+  TFilterField f = dataset_->FilterFieldByName(name);
+  if (f.IsBlob) {
+    std::string text;
+    dataset_->BlobFieldText(f.FieldIndex, text);
+    return Variant(std::string(text.c_str()));
+  }
+  const uint8_t* buffer = dataset_->ActiveRecordBuffer();
+  if (buffer == nullptr) return Variant::Null();
+  const uint8_t* p = buffer + dataset_->FieldOffset(f.FieldIndex);
+  switch (TypeClass(f.DataType)) {
+    case tcString: {
+      const char* c = reinterpret_cast<const char*>(p);
+      return Variant(
+          std::string(c, f.DataSize > 0 ? strnlen(c, static_cast<size_t>(f.DataSize)) : std::strlen(c)));
+    }
+    case tcInteger:
+      return Variant(static_cast<int32_t>(LoadInteger(p, f.DataType)));
+    case tcLargeint:
+      return Variant(LoadInteger(p, f.DataType));
+    case tcFloat:
+      return Variant(LoadF64(p));
+    case tcBoolean:
+      return Variant(p[0] != 0);
+    case tcTemporal:
+      // As the runtime's date-time: days since 1899-12-30, the time of day as the fraction.
+      if (f.DataType == ftDate) return Variant::FromDateTime(static_cast<double>(LoadI32(p) - DateDelta));
+      if (f.DataType == ftTime) return Variant::FromDateTime(LoadI32(p) / kMsPerDay);
+      return Variant::FromDateTime(LoadF64(p) / kMsPerDay - DateDelta);
+    default:
+      return Variant::Null();
+  }
+}
+
 TFieldType TFilterParser::FunctionResultType(const std::string& name) {
   int n = FunctionNumber(name);
   if (n >= fnYear && n <= fnSecond) return ftInteger;

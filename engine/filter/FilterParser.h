@@ -18,6 +18,7 @@ class TFilterParser : public TExprParserBase {
   size_t ReadToken(size_t pos) override;
   TExprNode* ParseExpression() override;
   TFieldType FieldDataType(const std::string& name) override;
+  Variant FieldValue(const std::string& name) override;
   TFieldType FunctionResultType(const std::string& name) override;
   bool IsFunctionName(const std::string& name) override;
   void Parse(const std::string& text) override;

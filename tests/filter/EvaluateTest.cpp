@@ -359,6 +359,21 @@ TEST(FilterEvaluateTest, EachEvaluationReadsTheCurrentRecord) {
   EXPECT_TRUE(h.Parser.Evaluate(TFilterOptions{}));
 }
 
+TEST(FilterEvaluateTest, FieldValueReadsTheCurrentRecord) {
+  TFilterHarness h;
+  h.Record.SetText("Name", "abc");
+  h.Record.Set("Big", int64_t{1} << 40);
+  h.Record.Set("Active", 1);
+  h.Record.Set("HireDate", Day(1900, 1, 1));
+  h.Record.SetText("Notes", "memo");
+  EXPECT_EQ(h.Parser.FieldValue("Name").AsString(), "abc");
+  EXPECT_EQ(h.Parser.FieldValue("Big").AsInt64(), int64_t{1} << 40);
+  EXPECT_TRUE(h.Parser.FieldValue("Active").AsBoolean());
+  EXPECT_EQ(h.Parser.FieldValue("HireDate").AsDateTime(), 2.0);
+  EXPECT_EQ(h.Parser.FieldValue("Notes").AsString(), "memo");
+  EXPECT_THROW(h.Parser.FieldValue("Nope"), EDatabaseError);
+}
+
 TEST(FilterEvaluateTest, CommaDecimalSeparator) {
   FormatSettings().DecimalSeparator = ',';
   RunCases({
