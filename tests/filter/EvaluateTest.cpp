@@ -374,6 +374,17 @@ TEST(FilterEvaluateTest, FieldValueReadsTheCurrentRecord) {
   EXPECT_THROW(h.Parser.FieldValue("Nope"), EDatabaseError);
 }
 
+TEST(FilterEvaluateTest, DateTextsTheScannersRejectFallBackToTheLocaleFormat) {
+  FormatSettings().DateSeparator = '-';
+  FormatSettings().ShortDateFormat = "yyyy-mm-dd";
+  RunCases({
+      {"HireDate = '2003-01-02'", Int("HireDate", Day(2003, 1, 2)), true},
+      {"HireDate = '2003-01-02'", Int("HireDate", Day(2003, 1, 3)), false},
+      {"Stamp = '2003-01-02 10:30'", Real("Stamp", Stamp(2003, 1, 2, 10, 30)), true},
+  });
+  FormatSettings() = TFormatSettings();
+}
+
 TEST(FilterEvaluateTest, CommaDecimalSeparator) {
   FormatSettings().DecimalSeparator = ',';
   RunCases({
