@@ -94,6 +94,8 @@ TEST_F(EntryTest, AutoRunEntryFollowsTheCheckBox) {
   EXPECT_NO_THROW(RegisterAutoRun(AppTitle(), "/opt/lanqi/lanqi", false));
 }
 
+// The process keeps the lock it takes, so this must stay the only test of this executable that
+// asks IsAnotherInstanceRunning.
 TEST_F(EntryTest, SecondInstanceSeesTheFirst) {
   ScopedEnv runtime("XDG_RUNTIME_DIR", dir_.Path());
   int ready[2], release[2];

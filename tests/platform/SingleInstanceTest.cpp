@@ -38,6 +38,8 @@ TEST(SingleInstanceTest, LockIsHeldByOneProcessAndRefusedToAnother) {
   EXPECT_TRUE(OtherProcessGetsLock(path));
 }
 
+// The process takes its lock once and keeps it, so this must stay the only test of this
+// executable that calls AcquireSingleInstance.
 TEST(SingleInstanceTest, ProcessLockLivesInTheRuntimeFolder) {
   test::TempDir dir;
   const char* old = std::getenv("XDG_RUNTIME_DIR");
