@@ -1,0 +1,272 @@
+// Filtering the view, finding by filter, Locate and Lookup (sequential and through an index) and
+// master-detail ranges.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/engine/EngineFixture.h"
+
+namespace lanqi::test {
+namespace {
+
+class FilterLocateTest : public EngineTest {
+ protected:
+  // Twenty rows: Name "n00".."n19", Age i, Grp i % 4; index ByName on Name.
+  TRadeTable* Twenty(const std::string& indexName = "ByName") {
+    std::string path = dir_.File("twenty.dat");
+    CreateDatabase(path,
+                   {{"T",
+                     {{"ID", ftAutoInc}, {"Name", ftString, 10}, {"Age", ftInteger}, {"Grp", ftInteger}},
+                     {{"ByName", {1}, {}}, {"ByAgeDown", {2}, {tiDescending}}}}});
+    TRadeTable* t = NewTable(path, "T", "T");
+    t->Open();
+    for (int i = 19; i >= 0; --i) AppendRows(t, {{Variant(), Format("n%02d", i), i, i % 4}});
+    t->SetIndexName(indexName);
+    return t;
+  }
+};
+
+TEST_F(FilterLocateTest, FilterKeepsFiveOfTwentyInIndexOrder) {
+  TRadeTable* t = Twenty();
+  t->SetFilter("Grp = 1");
+  t->SetFiltered(true);
+  EXPECT_EQ(t->RecordCount(), 5);
+  EXPECT_EQ(Column(t, "Name"), (std::vector<std::string>{"n01", "n05", "n09", "n13", "n17"}));
+  EXPECT_EQ(t->RecNo(), 5);
+  // Another order is not filtered again until the filter is next applied.
+  t->SetIndexName("ByAgeDown");
+  EXPECT_EQ(t->RecordCount(), 20);
+  t->SetFilter("Grp = 2");
+  EXPECT_EQ(Column(t, "Name"), (std::vector<std::string>{"n18", "n14", "n10", "n06", "n02"}));
+  t->SetFiltered(false);
+  EXPECT_EQ(t->RecordCount(), 20);
+  EXPECT_EQ(t->RecNo(), 1);
+}
+
+TEST_F(FilterLocateTest, ReadingOnlyTheNamedFieldsGivesTheWholeRecordResult) {
+  TRadeTable* t = Twenty();
+  const std::string filter = "(Age > 3 and Grp <> 2) or Name like 'n1%'";
+  t->SetFilter(filter);
+  t->SetFiltered(true);
+  std::vector<std::string> partial = Column(t, "Name");
+  t->SetFiltered(false);
+  // The event makes the pass read whole records.
+  t->OnFilterRecord = [](TDataSet*, bool& accept) { accept = true; };
+  t->SetFiltered(true);
+  EXPECT_EQ(Column(t, "Name"), partial);
+  EXPECT_EQ(partial.size(), 15u);
+  // The event decides first.
+  t->OnFilterRecord = [](TDataSet* ds, bool& accept) { accept = ds->FieldByName("Age")->AsInteger() < 12; };
+  t->SetFilter(filter + " ");
+  EXPECT_EQ(Column(t, "Name"), (std::vector<std::string>{"n04", "n05", "n07", "n08", "n09", "n10", "n11"}));
+}
+
+TEST_F(FilterLocateTest, ProgressAndBusyCursor) {
+  std::string path = PeopleFile();
+  TRadeTable* t = NewTable(path, "People");
+  t->Open();
+  AppendRows(t, {{Variant(), "a", 1}, {Variant(), "b", 2}, {Variant(), "c", 3}, {Variant(), "d", 4}});
+  std::vector<int> progress;
+  t->OnFilterProgress = [&](TObject* sender, int percent) {
+    EXPECT_EQ(sender, t);
+    progress.push_back(percent);
+  };
+  std::vector<bool> cursor;
+  SetScreenCursorHook([&](bool busy) { cursor.push_back(busy); });
+  t->SetFilter("Age > 2");
+  t->SetFiltered(true);
+  EXPECT_EQ(progress, (std::vector<int>{0, 25, 50, 75}));
+  EXPECT_EQ(cursor, (std::vector<bool>{true, false}));
+  cursor.clear();
+  DefaultSession().SetSQLHourGlass(false);
+  t->SetFilter("Age > 1");
+  DefaultSession().SetSQLHourGlass(true);
+  EXPECT_EQ(cursor, (std::vector<bool>{false}));
+  EXPECT_EQ(t->RecordCount(), 3);
+}
+
+TEST_F(FilterLocateTest, FilterWritesRebuildOnlyOnChange) {
+  TRadeTable* t = Twenty();
+  t->SetFilter("Grp = 1");
+  t->SetFiltered(true);
+  // A new record that fails the filter stays in the view until the filter is applied again.
+  AppendRows(t, {{Variant(), "n05a", 50, 0}});
+  EXPECT_EQ(t->RecordCount(), 6);
+  EXPECT_EQ(t->FieldByName("Name")->AsString(), "n05a");
+  t->SetFilter("Grp = 1");  // same text: no rebuild, no move
+  EXPECT_EQ(t->RecordCount(), 6);
+  EXPECT_EQ(t->FieldByName("Name")->AsString(), "n05a");
+  t->SetFiltered(true);  // same value: only to the first record
+  EXPECT_EQ(t->RecordCount(), 6);
+  EXPECT_EQ(t->RecNo(), 1);
+  t->SetFilterOptions({foCaseInsensitive});  // options count as a change
+  EXPECT_EQ(t->RecordCount(), 5);
+
+  // A syntax error fails the write before anything is stored.
+  t->Last();
+  try {
+    t->SetFilter("Grp = = 2");
+    FAIL() << "parsed";
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "Expression expected but '=' found");
+  }
+  EXPECT_EQ(t->Filter(), "Grp = 1");
+  EXPECT_EQ(t->RecordCount(), 5);
+  try {
+    t->SetFilter("Nope = 2");
+    FAIL() << "parsed";
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "T: Field 'Nope' not found");
+  }
+  // An application that fails keeps the old text.
+  t->OnFilterRecord = [](TDataSet*, bool&) { throw EDatabaseError("refused"); };
+  EXPECT_THROW(t->SetFilter("Grp = 3"), EDatabaseError);
+  EXPECT_EQ(t->Filter(), "Grp = 1");
+  EXPECT_EQ(t->State(), dsBrowse);
+  t->OnFilterRecord = nullptr;
+}
+
+TEST_F(FilterLocateTest, FindByFilterWithoutFiltering) {
+  TRadeTable* t = Twenty();
+  t->SetFilter("Grp = 3");
+  EXPECT_TRUE(t->FindFirst());
+  EXPECT_EQ(t->FieldByName("Name")->AsString(), "n03");
+  EXPECT_TRUE(t->FindNext());
+  EXPECT_EQ(t->FieldByName("Name")->AsString(), "n07");
+  EXPECT_TRUE(t->FindLast());
+  EXPECT_EQ(t->FieldByName("Name")->AsString(), "n19");
+  EXPECT_FALSE(t->FindNext());
+  EXPECT_EQ(t->FieldByName("Name")->AsString(), "n19");
+  EXPECT_TRUE(t->FindPrior());
+  EXPECT_EQ(t->FieldByName("Name")->AsString(), "n15");
+  EXPECT_EQ(t->RecordCount(), 20);
+}
+
+TEST_F(FilterLocateTest, LocateSequentialAndIndexed) {
+  std::string path = dir_.File("loc.dat");
+  CreateDatabase(path, {{"L",
+                         {{"Name", ftString, 6}, {"Code", ftString, 6}, {"N", ftInteger}},
+                         {{"ByCode", {1}, {}}, {"ByN", {2}, {tiUnique}}}}});
+  TRadeTable* t = NewTable(path, "L", "L");
+  t->Open();
+  AppendRows(t, {{"xyz", "xyz", 1}, {"abcdef", "abcdef", 2}, {"ABCDEF", "ABCDEF", 3}, {"abc", "abc", 4}});
+  struct Case {
+    const char* field;  // Name: no index; Code: a case-sensitive index
+    Variant key;
+    TLocateOptions options;
+    int found;  // N of the record found, 0 for none
+  };
+  for (const Case& c : std::vector<Case>{
+           {"Name", "abc", {LocatePartialKey}, 2},
+           {"Name", "abc", {}, 4},
+           {"Name", "abcd", {}, 0},
+           {"Name", "ABCDEF", {LocateCaseInsensitive}, 2},
+           {"Name", "abcdefgh", {}, 2},  // cut at the declared size before comparing
+           {"Name", "", {LocatePartialKey}, 1},
+           {"Code", "abc", {}, 4},
+           {"Code", "ABCDEF", {}, 3},
+           {"Code", "abcd", {LocatePartialKey}, 2},
+           {"Code", "q", {}, 0},
+           {"N", 3, {}, 3},
+           {"N", "3", {}, 3},
+           {"N", 9, {}, 0},
+       }) {
+    SCOPED_TRACE(std::string(c.field) + " " + c.key.AsString());
+    t->First();
+    bool scrolled = false;
+    t->AfterScroll = [&](TDataSet*) { scrolled = true; };
+    bool found = t->Locate(c.field, c.key, c.options);
+    t->AfterScroll = nullptr;
+    EXPECT_EQ(found, c.found != 0);
+    EXPECT_EQ(scrolled, c.found != 0);
+    EXPECT_EQ(t->FieldByName("N")->AsInteger(), c.found ? c.found : 1);
+  }
+  EXPECT_TRUE(t->Locate("Name;N", Variant(std::vector<Variant>{"abc", 4}), {}));
+  EXPECT_FALSE(t->Locate("Name;N", Variant(std::vector<Variant>{"abc", 2}), {}));
+  try {
+    t->Locate("Nope", 1, {});
+    FAIL() << "located";
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "L: Field 'Nope' not found");
+  }
+  EXPECT_THROW(t->Locate("N", "x", {}), EConvertError);
+  EXPECT_EQ(t->State(), dsBrowse);
+
+  // Through an index, a record outside the view is not found even when it exists.
+  t->SetFilter("N <> 3");
+  t->SetFiltered(true);
+  EXPECT_FALSE(t->Locate("N", 3, {}));
+  EXPECT_FALSE(t->Locate("Code", "ABCDEF", {}));
+  EXPECT_TRUE(t->Locate("Code", "xyz", {}));
+
+  // Lookup does not move the cursor.
+  t->First();
+  EXPECT_EQ(t->Lookup("N", 4, "Name").AsString(), "abc");
+  Variant both = t->Lookup("Code", "abcdef", "Name;N");
+  ASSERT_TRUE(both.IsArray());
+  EXPECT_EQ(both[1].AsInteger(), 2);
+  EXPECT_TRUE(t->Lookup("N", 3, "Name").IsNull());
+  EXPECT_EQ(t->RecNo(), 1);
+}
+
+TEST_F(FilterLocateTest, MasterDetailRange) {
+  std::string path = dir_.File("md.dat");
+  CreateDatabase(path, {{"Areas", {{"AreaNo", ftInteger}, {"Name", ftString, 10}}, {}},
+                        {"Files",
+                         {{"FileNo", ftAutoInc}, {"AreaNo", ftInteger}, {"Path", ftString, 20}},
+                         {{"ByArea", {1}, {}}}}});
+  TRadeTable* areas = NewTable(path, "Areas", "Areas");
+  areas->Open();
+  AppendRows(areas, {{1, "one"}, {2, "two"}, {3, "three"}});
+  TRadeTable* files = NewTable(path, "Files", "Files");
+  files->SetIndexName("ByArea");
+  files->Open();
+  AppendRows(files, {{Variant(), 2, "b1"},
+                     {Variant(), 1, "a1"},
+                     {Variant(), 2, "b2"},
+                     {Variant(), 1, "a2"},
+                     {Variant(), 2, "b3"}});
+  auto* source = owner_->Create<TDataSource>();
+  source->SetDataSet(areas);
+  files->SetMasterSource(source);
+  files->SetMasterFields("AreaNo");
+  areas->First();
+  EXPECT_TRUE(files->Ranged());
+  auto sorted = [](std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  };
+  EXPECT_EQ(sorted(Column(files, "Path")), (std::vector<std::string>{"a1", "a2"}));
+  areas->Next();
+  EXPECT_EQ(sorted(Column(files, "Path")), (std::vector<std::string>{"b1", "b2", "b3"}));
+  areas->Next();
+  EXPECT_EQ(files->RecordCount(), 0);
+  EXPECT_TRUE(files->Eof());
+  // A refresh keeps the range.
+  areas->First();
+  files->Refresh();
+  EXPECT_EQ(files->RecordCount(), 2);
+  // A range replaces an active filter.
+  files->SetFilter("Path = 'a2'");
+  files->SetFiltered(true);
+  EXPECT_EQ(files->RecordCount(), 1);
+  areas->Next();
+  EXPECT_FALSE(files->Filtered());
+  EXPECT_EQ(files->RecordCount(), 3);
+  // Closing the master ends the range.
+  areas->Close();
+  EXPECT_FALSE(files->Ranged());
+  EXPECT_EQ(files->RecordCount(), 5);
+
+  auto* back = owner_->Create<TDataSource>();
+  back->SetDataSet(files);
+  try {
+    areas->SetMasterSource(back);
+    FAIL() << "linked in a circle";
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "Areas: Circular datalinks are not allowed");
+  }
+}
+
+}  // namespace
+}  // namespace lanqi::test
