@@ -512,7 +512,7 @@ TExprNode* TFilterParser::ParsePrimary() {
     // A name: a field of the dataset.
     TFilterField field = dataset_->FilterFieldByName(token_);
     node = nodes_->NewFieldNode(token_);
-    node->DataType = field.DataType;
+    node->DataType = FieldDataType(token_);
     node->IsBlob = field.IsBlob;
     node->FieldIndex = field.FieldIndex;
     node->FieldSize = field.DataSize;
