@@ -1,0 +1,188 @@
+// The database component and sessions: flushing on the virtual clock, encrypted files and the
+// login prompt, names, reference counts, kept connections and automatic session names.
+#include <gtest/gtest.h>
+
+#include "tests/engine/EngineFixture.h"
+
+namespace lanqi::test {
+namespace {
+
+class DatabaseSessionTest : public EngineTest {
+ protected:
+  void ExpectError(const std::function<void()>& f, const char* text) {
+    try {
+      f();
+      ADD_FAILURE() << "no error, expected " << text;
+    } catch (const EDatabaseError& e) {
+      EXPECT_STREQ(e.what(), text);
+    }
+  }
+};
+
+TEST_F(DatabaseSessionTest, FlushTimerForcesWritesToDisk) {
+  TRadeTable* t = NewTable(PeopleFile(), "People");
+  t->Open();
+  TRadeDatabase* db = t->Database();
+  AppendRows(t, {{Variant(), "a", 1}});
+  EXPECT_FALSE(db->FileIO()->IsFlushed());
+  loop_.Advance(1000);  // without AutoFlush: about once a second
+  EXPECT_TRUE(db->FileIO()->IsFlushed());
+
+  db->SetAutoFlush(true);
+  db->SetAutoFlushInterval(60000);
+  AppendRows(t, {{Variant(), "b", 2}});
+  loop_.Advance(59000);
+  EXPECT_FALSE(db->FileIO()->IsFlushed());
+  loop_.Advance(1000);
+  EXPECT_TRUE(db->FileIO()->IsFlushed());
+
+  db->SetAutoFlush(false);  // on and then off: never by the timer
+  AppendRows(t, {{Variant(), "c", 3}});
+  loop_.Advance(120000);
+  EXPECT_FALSE(db->FileIO()->IsFlushed());
+}
+
+TEST_F(DatabaseSessionTest, EncryptedFilePromptsOnceUntilDisconnect) {
+  std::string path = dir_.File("secret.dat");
+  TDatabaseCreateOptions options;
+  options.EncryptAlgoName = "Blowfish";
+  options.Password = "open sesame";
+  CreateDatabase(path, {{"A", {{"S", ftString, 10}}, {}}, {"B", {{"S", ftString, 10}}, {}}}, options);
+  int prompts = 0;
+  std::string answer;
+  bool confirm = true;
+  SetLoginPromptHook([&](const std::string& fileName, std::string& password) {
+    ++prompts;
+    EXPECT_EQ(fileName, path);
+    password = answer;
+    return confirm;
+  });
+  TRadeTable* a = NewTable(path, "A", "Ta");
+  TRadeTable* b = NewTable(path, "B", "Tb");
+
+  confirm = false;  // cancelled: closed, no message
+  EXPECT_THROW(a->Open(), EAbort);
+  EXPECT_FALSE(a->Active());
+  EXPECT_EQ(DefaultSession().FindDatabase(path), nullptr);
+
+  confirm = true;
+  answer = "wrong";
+  ExpectError([&] { a->Open(); }, "Access denied");
+  EXPECT_FALSE(a->Active());
+
+  answer = "open sesame";
+  a->Open();
+  AppendRows(a, {{"hidden"}});
+  b->Open();
+  EXPECT_EQ(prompts, 3);
+  EXPECT_TRUE(a->Database()->CanAccess());
+  a->Close();
+  b->Close();  // the last reference: the database goes
+  a->Open();
+  EXPECT_EQ(prompts, 4);
+  EXPECT_EQ(Column(a, "S"), (std::vector<std::string>{"hidden"}));
+}
+
+TEST_F(DatabaseSessionTest, NamedDatabaseWithFileNameAndItsRules) {
+  std::string path = PeopleFile();
+  auto* db = owner_->Create<TRadeDatabase>();
+  db->SetName("Db");
+  db->SetDatabaseName("catalog");
+  db->SetFileName(path);
+  TRadeTable* t = NewTable("CATALOG", "People");
+  t->Open();
+  EXPECT_EQ(t->Database(), db);
+  EXPECT_FALSE(db->Temporary());
+  EXPECT_EQ(db->DatabaseFileName(), path);
+  EXPECT_FALSE(db->Compressed());
+  ExpectError([&] { db->SetExclusive(true); }, "Db: Cannot perform this operation on an open database");
+  ExpectError([&] { db->SetFileName("x"); }, "Db: Cannot perform this operation on an open database");
+  auto* twin = owner_->Create<TRadeDatabase>();
+  ExpectError([&] { twin->SetDatabaseName("Catalog"); }, "Duplicate database name 'Catalog'");
+  // Closing the database closes its datasets.
+  db->Close();
+  EXPECT_FALSE(t->Active());
+  ExpectError([&] { db->Encrypted(); }, "Db: Cannot perform this operation on a closed database");
+  auto* nameless = owner_->Create<TRadeDatabase>();
+  nameless->SetName("N");
+  ExpectError([&] { nameless->Open(); }, "N: Database name missing");
+}
+
+TEST_F(DatabaseSessionTest, KeptTemporaryDatabaseStaysAndGivesWayToANamedOne) {
+  std::string path = PeopleFile();
+  DefaultSession().SetKeepConnections(true);
+  TRadeTable* t = NewTable(path, "People");
+  t->Open();
+  TRadeDatabase* temp = t->Database();
+  TRadeZIFileIO* file = temp->FileIO();
+  t->Close();
+  EXPECT_EQ(DefaultSession().FindDatabase(path), temp);
+  EXPECT_TRUE(temp->Connected());
+  EXPECT_EQ(temp->RefCount(), 0);
+  t->Open();
+  EXPECT_EQ(t->Database()->FileIO(), file);  // not opened again
+  t->Close();
+  // A named database takes the name of a temporary one that no dataset holds.
+  auto* db = owner_->Create<TRadeDatabase>();
+  db->SetDatabaseName(path);
+  EXPECT_EQ(DefaultSession().FindDatabase(path), db);
+  EXPECT_EQ(DefaultSession().DatabaseCount(), 1);
+}
+
+TEST_F(DatabaseSessionTest, SessionsNamesAndSettings) {
+  EXPECT_EQ(Sessions().FindSession("dEfAuLt"), &DefaultSession());
+  EXPECT_EQ(Sessions().FindSession(""), &DefaultSession());
+  ExpectError([] { Sessions().SessionByName("Nope"); }, "Invalid session name Nope");
+  auto* s = owner_->Create<TRadeSession>();
+  s->SetLockRetryCount(-5);
+  s->SetLockWaitTime(-1);
+  EXPECT_EQ(s->LockRetryCount(), 0);
+  EXPECT_EQ(s->LockWaitTime(), 0);
+  s->SetName("S");
+  ExpectError([&] { s->SetActive(true); }, "S: Session name missing");
+  ExpectError([&] { s->SetSessionName("default"); }, "S: Duplicate session name 'default'");
+
+  // Automatic names take the lowest free number.
+  TComponent formA, formB, formC;
+  auto* a = formA.Create<TRadeSession>();
+  a->SetName("Session");
+  auto* b = formB.Create<TRadeSession>();
+  b->SetName("Other");
+  auto* table = formA.Create<TRadeTable>();
+  a->SetAutoSessionName(true);
+  b->SetAutoSessionName(true);
+  EXPECT_EQ(a->SessionName(), "Session_1");
+  EXPECT_EQ(b->SessionName(), "Other_2");
+  EXPECT_EQ(table->SessionName(), "Session_1");
+  ExpectError([&] { a->SetSessionName("x"); },
+              "Session: Cannot modify SessionName while AutoSessionName is enabled");
+  a->SetAutoSessionName(false);
+  auto* c = formC.Create<TRadeSession>();
+  c->SetName("Third");
+  c->SetAutoSessionName(true);
+  EXPECT_EQ(c->SessionName(), "Third_1");
+  ExpectError(
+      [&] { formC.Create<TRadeSession>(); },
+      "Cannot add a session to the form or data-module while session 'Third' has AutoSessionName enabled");
+}
+
+TEST_F(DatabaseSessionTest, DatasetsOfAnotherSessionAndDeactivation) {
+  std::string path = PeopleFile();
+  auto* s = owner_->Create<TRadeSession>();
+  s->SetSessionName("Work");
+  TRadeTable* t = NewTable(path, "People");
+  t->SetSessionName("work");
+  t->Open();
+  EXPECT_EQ(t->Database()->Session(), s);
+  EXPECT_TRUE(s->Active());
+  EXPECT_EQ(DefaultSession().FindDatabase(path), nullptr);
+  ExpectError([&] { s->SetSessionName("Else"); }, "Cannot perform this operation on an active session");
+  s->SetActive(false);  // destroys its temporary database and closes the dataset
+  EXPECT_FALSE(t->Active());
+  EXPECT_EQ(s->DatabaseCount(), 0);
+  t->SetSessionName("Missing");
+  ExpectError([&] { t->Open(); }, "Invalid session name Missing");
+}
+
+}  // namespace
+}  // namespace lanqi::test
