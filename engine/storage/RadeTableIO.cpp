@@ -129,7 +129,18 @@ void TRadeTableIO::LoadDefinitionsAndLists() {
   keyCaches_.clear();
   for (int32_t k = 0; k < indexCount; ++k) keyCaches_.push_back(std::make_unique<TKeyCache>());
   for (int32_t n = 0; n <= indexCount; ++n) recordLists_.push_back(nullptr);
-  for (int32_t n = 0; n <= indexCount; ++n) LoadRecordList(n, false);
+  // Index lists follow on first use (List), so opening a table reads only its record tab.
+  LoadRecordList(0, false);
+}
+
+void TRadeTableIO::LoadAllLists() {
+  for (size_t n = 0; n < recordLists_.size(); ++n) List(static_cast<int32_t>(n));
+}
+
+TRecordList& TRadeTableIO::List(int32_t n) const {
+  auto* self = const_cast<TRadeTableIO*>(this);
+  if (!recordLists_.at(static_cast<size_t>(n))) self->LoadRecordList(n, false);
+  return *recordLists_[static_cast<size_t>(n)];
 }
 
 void TRadeTableIO::LoadRecordList(int32_t n, bool reread) {

@@ -51,13 +51,20 @@ class TRadeTableIO {
   const TTableHeader& TableHeader() const { return header_; }
   const TRecordTabItems& RecordTab() const { return recordTab_; }
   const TIntegerAry& RecordTabBlocks() const { return recordTabBlocks_; }
-  const TIntegerAry& IndexTabBlocks(int32_t k) const { return indexTabBlocks_[static_cast<size_t>(k)]; }
+  const TIntegerAry& IndexTabBlocks(int32_t k) const {
+    List(k + 1);  // read with the index's list
+    return indexTabBlocks_.at(static_cast<size_t>(k));
+  }
   int32_t RecordListCount() const { return static_cast<int32_t>(recordLists_.size()); }
   // List 0: live records in record-number order; list k + 1: index k's key order.
-  const TRecordList& RecordLists(int32_t n) const { return *recordLists_.at(static_cast<size_t>(n)); }
-  // True when index k's stored chain did not visit every live record exactly once at load and
-  // its list was rebuilt by sorting.
-  bool IndexListRebuilt(int32_t k) const { return rebuilt_.at(static_cast<size_t>(k)); }
+  // An index's list is built from its chain the first time it is asked for.
+  const TRecordList& RecordLists(int32_t n) const { return List(n); }
+  // True when index k's stored chain did not visit every live record exactly once and its list
+  // was rebuilt by sorting.
+  bool IndexListRebuilt(int32_t k) const {
+    List(k + 1);
+    return rebuilt_.at(static_cast<size_t>(k));
+  }
 
   void Acquire();
   void Release();
@@ -102,6 +109,8 @@ class TRadeTableIO {
  private:
   void ClearLoaded();
   void LoadDefinitionsAndLists();
+  TRecordList& List(int32_t n) const;
+  void LoadAllLists();
   void CheckLoaded() const;
   void RefreshIfChanged();
   void BuildIndexList(int32_t k);

@@ -225,7 +225,7 @@ int32_t TRadeTableIO::FindInsertPosFor(const TSearchKey& key, int32_t k, const T
 int32_t TRadeTableIO::FindInsertPos(TFieldBuffers& key, int32_t indexNumber) {
   CheckLoaded();
   TSearchKey s = MakeSearchKey(key, indexNumber, 0, false);
-  return FindInsertPosFor(s, indexNumber, *recordLists_[static_cast<size_t>(indexNumber) + 1]);
+  return FindInsertPosFor(s, indexNumber, List(indexNumber + 1));
 }
 
 int32_t TRadeTableIO::PrimaryIndex() const {
@@ -251,8 +251,7 @@ int32_t ScanRecNo(const TRecordList& list, int32_t recNo) {
 int32_t TRadeTableIO::ConvertListPos(int32_t listA, int32_t position, int32_t listB) const {
   if (recordLists_.empty()) return -1;
   auto listOf = [&](int32_t n) -> const TRecordList* {
-    size_t i = static_cast<size_t>(n + 1);
-    return n >= -1 && i < recordLists_.size() && recordLists_[i] ? recordLists_[i].get() : nullptr;
+    return n >= -1 && static_cast<size_t>(n + 1) < recordLists_.size() ? &List(n + 1) : nullptr;
   };
   const TRecordList* a = listOf(listA);
   const TRecordList* b = listOf(listB);
@@ -264,13 +263,13 @@ int32_t TRadeTableIO::ConvertListPos(int32_t listA, int32_t position, int32_t li
 
 int32_t TRadeTableIO::FindPhysicalPos(const TRecordList& list, int32_t position) const {
   if (recordLists_.empty() || position < 0 || position >= static_cast<int32_t>(list.size())) return -1;
-  return FindRecNo(*recordLists_[0], list[static_cast<size_t>(position)].RecNo);
+  return FindRecNo(List(0), list[static_cast<size_t>(position)].RecNo);
 }
 
 int32_t TRadeTableIO::ConvertListPos(const TRecordList& list, int32_t indexNumber, int32_t position) const {
   size_t i = static_cast<size_t>(indexNumber + 1);
   if (indexNumber < -1 || i >= recordLists_.size()) return -1;
-  const TRecordList& a = *recordLists_[i];
+  const TRecordList& a = List(indexNumber + 1);
   if (position < 0 || position >= static_cast<int32_t>(a.size())) return -1;
   return ScanRecNo(list, a[static_cast<size_t>(position)].RecNo);
 }
@@ -278,8 +277,7 @@ int32_t TRadeTableIO::ConvertListPos(const TRecordList& list, int32_t indexNumbe
 // modifyPosition -1: an append; else the list 0 position of the record being changed, whose
 // stored values stand in for items the caller does not supply.
 void TRadeTableIO::CheckUnique(TFieldBuffers& buffers, int32_t modifyPosition) {
-  const int32_t self =
-      modifyPosition >= 0 ? (*recordLists_[0])[static_cast<size_t>(modifyPosition)].RecNo : -1;
+  const int32_t self = modifyPosition >= 0 ? List(0)[static_cast<size_t>(modifyPosition)].RecNo : -1;
   for (int32_t k = 0; k < indexDefs_.Count(); ++k) {
     const TRadeIndexDef* d = indexDefs_.Items(k);
     if (!d->Options.Contains(tiPrimary) && !d->Options.Contains(tiUnique)) continue;
@@ -297,7 +295,7 @@ void TRadeTableIO::CheckUnique(TFieldBuffers& buffers, int32_t modifyPosition) {
               d->Options.Contains(tiCaseInsensitive));
       }
     }
-    const TRecordList& list = *recordLists_[static_cast<size_t>(k) + 1];
+    const TRecordList& list = List(k + 1);
     int32_t code;
     int32_t first = Search(s, list, k, 1, code);
     if (code != 0) continue;
@@ -340,7 +338,7 @@ bool TRadeTableIO::CheckUniqueForAppend(TFieldBuffers& buffers) {
 
 bool TRadeTableIO::CheckUniqueForModify(TFieldBuffers& buffers, int32_t position) {
   CheckLoaded();
-  if (position < 0 || position >= static_cast<int32_t>(recordLists_[0]->size()))
+  if (position < 0 || position >= static_cast<int32_t>(List(0).size()))
     throw EDatabaseError(Format("Record position %d is outside the table", position));
   CheckUnique(buffers, position);
   return true;

@@ -25,6 +25,7 @@ void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnInd
   CheckWritable();
   TFileLockGuard lock(io_);
   RefreshIfChanged();
+  LoadAllLists();
   const int32_t fieldCount = fieldDefs_.Count();
   const int32_t indexCount = indexDefs_.Count();
   const int32_t n = header_.RecordTabCount();
@@ -125,7 +126,7 @@ void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnInd
               reinterpret_cast<const char*>(plain.data()) + slotOffsets_[static_cast<size_t>(autoIncField_)],
               4);
     }
-    const TRecordList& list = *recordLists_[static_cast<size_t>(k) + 1];
+    const TRecordList& list = List(k + 1);
     int32_t p = FindInsertPosFor(key, k, list);
     insertPos[static_cast<size_t>(k)] = p;
     if (n == 0) continue;
@@ -223,12 +224,12 @@ void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnInd
       indexTabBlocks_[static_cast<size_t>(k)].push_back(indexBlock[static_cast<size_t>(k)]);
   }
   const TRecordListEntry entry{dataOffset, n};
-  recordLists_[0]->push_back(entry);
+  List(0).push_back(entry);
   if (onIndexInsert) onIndexInsert(-1, -1, entry);
   for (int32_t k = 0; k < indexCount; ++k) {
     int32_t p = insertPos[static_cast<size_t>(k)];
     if (onIndexInsert) onIndexInsert(k, p, entry);
-    TRecordList& list = *recordLists_[static_cast<size_t>(k) + 1];
+    TRecordList& list = List(k + 1);
     list.insert(list.begin() + p, entry);
   }
   StoreCachedKeys(n, plain);
@@ -238,13 +239,14 @@ void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnInd
 void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const TOnIndexMove& onIndexMove,
                                 bool flush) {
   CheckWritable();
-  TRecordList* list0 = recordLists_[0].get();
+  TRecordList* list0 = &List(0);
   if (position < 0 || position >= static_cast<int32_t>(list0->size()))
     throw EDatabaseError(Format("Record position %d is outside the table", position));
   const int32_t recNo = (*list0)[static_cast<size_t>(position)].RecNo;
   TFileLockGuard lock(io_);
   RefreshIfChanged();
-  list0 = recordLists_[0].get();
+  LoadAllLists();
+  list0 = &List(0);
   if (position >= static_cast<int32_t>(list0->size()) ||
       (*list0)[static_cast<size_t>(position)].RecNo != recNo) {
     position = ConvertListPos(-1, -1, -1);
@@ -316,7 +318,7 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
     std::vector<int32_t> oldPos(static_cast<size_t>(indexCount));
     for (int32_t k = 0; k < indexCount; ++k) oldPos[static_cast<size_t>(k)] = ConvertListPos(-1, position, k);
     for (int32_t k = 0; k < indexCount; ++k) {
-      TRecordList& list = *recordLists_[static_cast<size_t>(k) + 1];
+      TRecordList& list = List(k + 1);
       const int32_t o = oldPos[static_cast<size_t>(k)];
       if (o < 0) continue;
       TSearchKey key = MakeRecordKey(k, recNo);
@@ -359,13 +361,14 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
 
 void TRadeTableIO::DeleteRecord(int32_t position, bool flush) {
   CheckWritable();
-  TRecordList* list0 = recordLists_[0].get();
+  TRecordList* list0 = &List(0);
   if (position < 0 || position >= static_cast<int32_t>(list0->size()))
     throw EDatabaseError(Format("Record position %d is outside the table", position));
   const int32_t recNo = (*list0)[static_cast<size_t>(position)].RecNo;
   TFileLockGuard lock(io_);
   RefreshIfChanged();
-  list0 = recordLists_[0].get();
+  LoadAllLists();
+  list0 = &List(0);
   position = -1;
   for (size_t i = 0; i < list0->size(); ++i)
     if ((*list0)[i].RecNo == recNo) position = static_cast<int32_t>(i);
@@ -377,7 +380,7 @@ void TRadeTableIO::DeleteRecord(int32_t position, bool flush) {
   for (int32_t k = 0; k < indexCount; ++k) pos[static_cast<size_t>(k)] = ConvertListPos(-1, position, k);
   for (int32_t k = 0; k < indexCount; ++k)
     if (pos[static_cast<size_t>(k)] >= 0) {
-      TRecordList& list = *recordLists_[static_cast<size_t>(k) + 1];
+      TRecordList& list = List(k + 1);
       list.erase(list.begin() + pos[static_cast<size_t>(k)]);
     }
   list0->erase(list0->begin() + position);
@@ -388,10 +391,11 @@ void TRadeTableIO::DeleteRecord(int32_t position, bool flush) {
 void TRadeTableIO::RewriteIndexChain(int32_t indexNumber, bool flush) {
   CheckWritable();
   TFileLockGuard lock(io_);
+  LoadAllLists();
   const int32_t k = indexNumber;
-  TRecordList& list = *recordLists_[static_cast<size_t>(k) + 1];
+  TRecordList& list = List(k + 1);
   // Re-sort: the repair also restores key order.
-  list = *recordLists_[0];
+  list = List(0);
   std::stable_sort(list.begin(), list.end(), [&](const TRecordListEntry& a, const TRecordListEntry& b) {
     return CompareRecords(k, a.RecNo, b.RecNo) < 0;
   });
