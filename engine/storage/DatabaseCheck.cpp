@@ -53,6 +53,18 @@ void CheckTable(TRadeZIFileIO& io, TRadeTableIO& t, std::vector<std::string>& ou
                  tn.c_str(), d->Name.c_str()));
       bad = true;
     }
+    if (t.TableHeader().IndexTabOffset(k) != 0 && !t.RecordTab().empty()) {
+      TIntegerAry blocks;
+      TIndexTabItems items;
+      io.ReadIndexTab(t.TableHeader(), k, blocks, items);
+      for (size_t n = 0; n < items.size(); ++n)
+        if (items[n].RecNo != static_cast<int32_t>(n)) {
+          out.push_back(Format("table '%s', index '%s': index-tab entry %d holds the record number %d",
+                               tn.c_str(), d->Name.c_str(), static_cast<int32_t>(n), items[n].RecNo));
+          bad = true;
+          break;
+        }
+    }
     const TRecordList& list = t.RecordLists(k + 1);
     const bool unique = d->Options.Contains(tiPrimary) || d->Options.Contains(tiUnique);
     for (size_t p = 1; p < list.size(); ++p) {

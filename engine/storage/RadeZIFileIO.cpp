@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <thread>
+#include <unordered_set>
 
 #include "platform/FileLock.h"
 #include "platform/Files.h"
@@ -175,12 +176,12 @@ void TRadeZIFileIO::ReadTabChain(int32_t firstBlock, int32_t count, int32_t bloc
   if (static_cast<int64_t>(blocks) * blockSize > size)
     Corrupt(Format("%s count %d needs more blocks than the file holds", what, count));
   std::vector<uint8_t> block(static_cast<size_t>(blockSize));
+  std::unordered_set<int32_t> seen;
   int32_t off = firstBlock;
   for (int32_t b = 0; b < blocks; ++b) {
     if (off < kDynamicAreaOffset || off > size - blockSize)
       Corrupt(Format("%s block %d at offset %d lies outside the file", what, b, off));
-    for (int32_t prev : blockOffsets)
-      if (prev == off) Corrupt(Format("%s block chain loops at offset %d", what, off));
+    if (!seen.insert(off).second) Corrupt(Format("%s block chain loops at offset %d", what, off));
     blockOffsets.push_back(off);
     // Only the entries in use are read from the last block.
     int32_t inBlock = std::min(kBlockEntries, count - b * kBlockEntries);

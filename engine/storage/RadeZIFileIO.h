@@ -124,6 +124,7 @@ class TRadeZIFileIO {
   void ReadTabChain(int32_t firstBlock, int32_t count, int32_t blockSize, const char* what,
                     TIntegerAry& blockOffsets, std::vector<uint8_t>& entries, int32_t entrySize);
   void SelectModules();
+  void CheckPackedLength(TMemoryStream& packed);
 
   TStorageOwner* owner_;
   std::string fileName_;

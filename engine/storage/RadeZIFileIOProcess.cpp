@@ -95,17 +95,29 @@ void TRadeZIFileIO::DecodeStreamData(TMemoryStream& source, TMemoryStream& desti
   }
   if (encrypt) encryptMgr_->DecodeStream(&source, &destination, -1);
   if (compress) {
+    TMemoryStream tmp;
+    TMemoryStream& packed = encrypt ? tmp : source;
     if (encrypt) {
-      TMemoryStream tmp;
       tmp.CopyFrom(destination, 0);
       destination.Clear();
       tmp.SetPosition(0);
-      compressMgr_->DecodeStream(&tmp, &destination, -1);
-    } else {
-      compressMgr_->DecodeStream(&source, &destination, -1);
     }
+    CheckPackedLength(packed);
+    compressMgr_->DecodeStream(&packed, &destination, -1);
   }
   destination.SetPosition(0);
+}
+
+// A compressed blob starts with its plain length; deflate cannot shrink data by more than about
+// 1032 to 1, so a length beyond that is damage, refused before anything is allocated for it.
+void TRadeZIFileIO::CheckPackedLength(TMemoryStream& packed) {
+  const int64_t size = packed.Size();
+  if (size < 4) return;
+  const int64_t n = TByteBuffer::LoadInt32(packed.Memory());
+  if (n > 0 && n > (size - 4) * 1100 + 1024)
+    Corrupt(Format("a compressed blob of %lld bytes claims %lld plain bytes", static_cast<long long>(size),
+                   static_cast<long long>(n)));
+  packed.SetPosition(0);
 }
 
 void TRadeZIFileIO::EncodeBufferData(const void* source, void* destination, bool encrypt, int32_t size) {

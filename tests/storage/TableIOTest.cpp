@@ -333,3 +333,73 @@ TEST_F(TableIOTest, ReadBackCheckGivesUpAfterThreePasses) {
 }
 
 }  // namespace lanqi::test
+
+namespace lanqi::test {
+
+TEST_F(TableIOTest, CorruptTablesFailCleanly) {
+  TDatabaseCreateOptions o;
+  o.Compress = true;
+  Open(o);
+  Append("a", std::string(500, 'x'));
+  Append("b", "yy");
+  Append("c");
+  const int32_t rec1 = table->RecordTab()[1].DataOffset;
+  const int32_t tab = table->RecordTabBlocks()[0];
+  const int32_t blob0 = Descriptor(0).DataOffset;
+  table.reset();
+  io.CloseFile();
+  const std::string good = TempDir::Read(path);
+  const size_t h = 3821;
+  auto put = [](std::string& s, size_t off, int32_t v) {
+    TByteBuffer::StoreInt32(reinterpret_cast<uint8_t*>(&s[off]), v);
+  };
+  struct {
+    const char* what;
+    std::function<void(std::string&)> damage;
+    std::string error;  // after "is corrupt: ", or the whole text when it starts with '='
+  } cases[] = {
+      {"field count", [&](std::string& s) { put(s, h + 45, 200); }, "table 't' has a field count of 200"},
+      {"index count", [&](std::string& s) { put(s, h + 4177, 9); }, "table 't' has an index count of 9"},
+      {"type code", [&](std::string& s) { s[h + 49 + 43 + 33] = 8; }, "=General error"},
+      {"key field", [&](std::string& s) { put(s, h + 4181 + 34, 50); },
+       "index 'byName' of table 't' names the field number 50"},
+      {"record count", [&](std::string& s) { put(s, h + 37, 1000000); },
+       "record-tab count 1000000 needs more blocks than the file holds"},
+      {"record-tab offset", [&](std::string& s) { put(s, h + 33, 77); },
+       "record-tab block 0 at offset 77 lies outside the file"},
+      {"record offset", [&](std::string& s) { put(s, static_cast<size_t>(tab) + 4 + 5, 2000000000); },
+       "record 1 of table 't' lies outside the file"},
+      {"blob offset", [&](std::string& s) { put(s, static_cast<size_t>(rec1) + 15, 2000000000); },
+       "a blob descriptor at offset " + std::to_string(rec1 + 15) + " points outside the file"},
+      {"packed length", [&](std::string& s) { put(s, static_cast<size_t>(blob0), 2000000000); },
+       "a compressed blob of 1"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string s = good;
+    c.damage(s);
+    dir.Write("db.dat", s);
+    std::string err;
+    try {
+      io.OpenFile(path, mtDisk, false);
+      TRadeTableIO t(io, "t");
+      t.Acquire();
+      for (int32_t p = 0; p < 3; ++p) {
+        auto b = Buffers(t);
+        t.LoadRecord(*b, t.RecordLists(1), p);
+        GetBlob(*b, 2);
+      }
+    } catch (const EDatabaseError& e) {
+      err = e.what();
+    }
+    io.CloseFile();
+    if (c.error[0] == '=') {
+      EXPECT_EQ(err, c.error.substr(1));
+    } else {
+      const std::string prefix = "Database file '" + path + "' is corrupt: ";
+      EXPECT_EQ(err.substr(0, prefix.size() + c.error.size()), prefix + c.error);
+    }
+  }
+}
+
+}  // namespace lanqi::test
