@@ -1,0 +1,103 @@
+// The program entry: one instance per session, the main window and its loop.
+#include <unistd.h>
+#include <QApplication>
+#include <QMessageBox>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+
+#include "app/LoginForm.h"
+#include "app/QtEventLoop.h"
+#include "app/entry.h"
+#include "app/uver.h"
+#include "platform/CodePage.h"
+#include "platform/EventLoop.h"
+#include "rtl/Exceptions.h"
+
+namespace lanqi {
+namespace {
+
+// An exception no handler caught is shown with its text, and the program goes on.
+class TApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const EAbort&) {
+    } catch (const std::exception& e) {
+      Show(e.what());
+    } catch (...) {
+      Show("Unknown error");
+    }
+    return false;
+  }
+
+ private:
+  static void Show(const char* what) {
+    QString text;
+    try {
+      text = QString::fromStdString(AnsiToUtf8(what));
+    } catch (const std::exception&) {
+      text = QString::fromLatin1(what);
+    }
+    QMessageBox::critical(nullptr, applicationName(), text);
+  }
+};
+
+// SIGTERM ends the program as the end of the desktop session does; the handler only wakes the loop.
+int g_termPipe[2] = {-1, -1};
+
+void OnTerm(int) {
+  char c = 1;
+  ssize_t r = write(g_termPipe[1], &c, 1);
+  (void)r;
+}
+
+int Run(int argc, char** argv) {
+  // A second start ends at once: no window, no message.
+  if (IsAnotherInstanceRunning()) return 0;
+  TApplication app(argc, argv);
+  QString title = QString::fromStdString(AnsiToUtf8(AppTitle()));
+  QApplication::setApplicationName(title);
+  QApplication::setApplicationDisplayName(title);
+  // The window hides to the tray; only its real close ends the loop.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QtEventLoop loop;
+  SetMainLoop(&loop);
+  InstallEngineHooks();
+
+  int code = 0;
+  {
+    Tmainw mainw;
+    QObject::connect(&mainw, &Tmainw::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &mainw, [&mainw](QSessionManager& manager) {
+      if (!mainw.QueryEndSession()) manager.cancel();
+    });
+    std::unique_ptr<QSocketNotifier> term;
+    if (pipe(g_termPipe) == 0) {
+      term = std::make_unique<QSocketNotifier>(g_termPipe[0], QSocketNotifier::Read);
+      QObject::connect(term.get(), &QSocketNotifier::activated, &mainw, [&mainw] {
+        char c;
+        ssize_t r = read(g_termPipe[0], &c, 1);
+        (void)r;
+        mainw.QueryEndSession();
+      });
+      std::signal(SIGTERM, OnTerm);
+    }
+    mainw.show();
+    code = app.exec();
+    std::signal(SIGTERM, SIG_DFL);
+    (void)code;
+  }
+  SetMainLoop(nullptr);
+  return 0;
+}
+
+}  // namespace
+}  // namespace lanqi
+
+int main(int argc, char** argv) {
+  return lanqi::Run(argc, argv);
+}

@@ -1,0 +1,577 @@
+#include "app/uver.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QSplitter>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include "app/Ribbon.h"
+#include "app/UCreatArea.h"
+#include "app/Uversm.h"
+#include "app/entry.h"
+#include "platform/CodePage.h"
+#include "platform/Files.h"
+#include "platform/Timer.h"
+#include "rtl/DateTime.h"
+#include "rtl/Exceptions.h"
+#include "rtl/NumText.h"
+#include "tray/TrayIcon.h"
+
+namespace lanqi {
+
+namespace {
+
+constexpr int kTextRole = Qt::UserRole;        // the node's code-page bytes
+constexpr int kFileNoRole = Qt::UserRole + 1;  // a file node's file number
+
+QString ScreenText(const std::string& ansi) {
+  try {
+    return QString::fromStdString(AnsiToUtf8(ansi));
+  } catch (const std::exception&) {
+    // Bytes the code page cannot read are still shown, one character per byte.
+    return QString::fromLatin1(ansi.data(), static_cast<qsizetype>(ansi.size()));
+  }
+}
+
+QString U(const char8_t* utf8) {
+  return QString::fromUtf8(reinterpret_cast<const char*>(utf8));
+}
+
+const char kStartPage[] =
+    "<html><body style=\"margin:2px\"><b>文件版本控制</b> — 保存受监控的文件时自动留存历史版本。"
+    "</body></html>";
+
+}  // namespace
+
+std::string VersionStamp(const std::string& path) {
+  return FormatDateTime("yyyy-mm-dd-hh-mm-ss", FileTimeOf(path, 1));
+}
+
+std::string SizeText(const std::string& bytes) {
+  try {
+    return FloatToStr(StrToFloat(bytes) / 1024) + "K";
+  } catch (const EConvertError&) {
+    return bytes;
+  }
+}
+
+Tmainw::Tmainw(TMainwSetup setup, QWidget* parent) : QWidget(parent), setup_(std::move(setup)) {
+  if (setup_.CatalogPath.empty()) setup_.CatalogPath = CatalogPath();
+  if (setup_.SettingsFolder.empty()) setup_.SettingsFolder = ExeDirectory();
+  if (setup_.ExePath.empty()) setup_.ExePath = ExeFileName();
+  if (!setup_.Shell) setup_.Shell = std::make_unique<TDesktopShell>();
+
+  setObjectName(QStringLiteral("mainw"));
+  setWindowTitle(ScreenText(AppTitle()));
+  // The ribbon draws the caption and its buttons.
+  setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowMinMaxButtonsHint);
+  resize(744, 393);
+
+  BuildLayout();
+  BuildMenus();
+
+  tmr1 = components_.Create<TTimer>();
+  tmr1->SetName("tmr1");
+  tmr1->SetEnabled(false);
+  tmr1->SetInterval(5000);
+  tmr1->OnTimer = [this](TObject*) { Guard([this] { tmr1Timer(); }); };
+
+  FileSystemWatcher1 = components_.Create<TFileSystemWatcher>();
+  FileSystemWatcher1->SetName("FileSystemWatcher1");
+  FileSystemWatcher1->SetNotifyFilters({nfFileNameChange, nfDirNameChange, nfSizeChange, nfWriteChange});
+
+  // The icon is on the panel before the window's creation steps run.
+  TrayIcon1 = components_.Create<TTrayIcon>(this, std::move(setup_.TrayPort));
+  TrayIcon1->SetName("TrayIcon1");
+  TrayIcon1->BeginLoading();
+  TrayIcon1->SetIcon(style()->standardIcon(QStyle::SP_DriveHDIcon));
+  TrayIcon1->SetHint(AppTitle());
+  TrayIcon1->SetPopupMenu(pm1);
+  TrayIcon1->EndLoading();
+
+  FormCreate();
+}
+
+Tmainw::~Tmainw() {
+  if (qApp) qApp->removeEventFilter(this);
+  if (!closed_) FreeDriveWatchers();
+  // The tables go before the window's other parts; the tray icon leaves the panel with them.
+}
+
+void Tmainw::BuildLayout() {
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  Ribbon1 = new TRibbon(this);
+  Ribbon1->setObjectName(QStringLiteral("Ribbon1"));
+  Ribbon1->AttachWindow(this);
+  column->addWidget(Ribbon1);
+
+  int files = Ribbon1->AddPage(U(u8"文件管理"), QStringLiteral("RibbonPage1"));
+  GlowButton13 = Ribbon1->AddButton(files, QStringLiteral("GlowButton13"), U(u8"增加存储区"),
+                                    style()->standardIcon(QStyle::SP_DirIcon));
+  GlowButton8 = Ribbon1->AddButton(files, QStringLiteral("GlowButton8"), U(u8"增加文件"),
+                                   style()->standardIcon(QStyle::SP_FileIcon));
+  // Buttons of the pages that have no action yet.
+  Ribbon1->AddButton(files, QStringLiteral("GlowButton9"), U(u8"增加目录"));
+  Ribbon1->AddButton(files, QStringLiteral("GlowButton10"), U(u8"版本合并"));
+  Ribbon1->AddButton(files, QStringLiteral("GlowButton11"), U(u8"自动监测"));
+  int net = Ribbon1->AddPage(U(u8"网络管理"), QStringLiteral("RibbonPage2"));
+  int report = Ribbon1->AddPage(U(u8"报表"), QStringLiteral("RibbonPage3"));
+  const int numbers[] = {1, 2, 3, 4, 5, 6, 7, 12};
+  int n = 0;
+  for (int page : {net, report}) {
+    for (const char8_t* caption : {u8"增加文件", u8"增加目录", u8"版本合并", u8"增加监控文件"})
+      Ribbon1->AddButton(page, QStringLiteral("GlowButton%1").arg(numbers[n++]), U(caption));
+  }
+  int settings = Ribbon1->AddPage(U(u8"设置"), QStringLiteral("RibbonPage4"));
+  StartCheck = new QCheckBox(U(u8"开机启动"));
+  StartCheck->setObjectName(QStringLiteral("StartCheck"));
+  Ribbon1->AddWidget(settings, StartCheck);
+  Ribbon1->Pages()->setCurrentIndex(files);
+
+  AppMenu1 = Ribbon1->AppMenu();
+  AppMenu1->setObjectName(QStringLiteral("AppMenu1"));
+  AppMenu1->addAction(U(u8"后台运行"))->setObjectName(QStringLiteral("AppMenuItem1"));
+  AppMenu1->addAction(U(u8"退出软软件"))->setObjectName(QStringLiteral("AppMenuItem2"));
+
+  PageControl1 = new QTabWidget(this);
+  PageControl1->setObjectName(QStringLiteral("PageControl1"));
+  auto* sheet = new QWidget;
+  sheet->setObjectName(QStringLiteral("TabSheet1"));
+  PageControl1->addTab(sheet, U(u8"文件管理树"));
+  column->addWidget(PageControl1, 1);
+  auto* sheetColumn = new QVBoxLayout(sheet);
+  sheetColumn->setContentsMargins(0, 0, 0, 0);
+  sheetColumn->setSpacing(0);
+
+  WebBrowser1 = new QTextBrowser(sheet);
+  WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+  WebBrowser1->setFixedHeight(39);
+  WebBrowser1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  sheetColumn->addWidget(WebBrowser1);
+
+  Splitter1 = new QSplitter(Qt::Vertical, sheet);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
+  Splitter1->setHandleWidth(3);
+  Splitter1->setChildrenCollapsible(false);
+  sheetColumn->addWidget(Splitter1, 1);
+
+  TreeView1 = new QTreeWidget(Splitter1);
+  TreeView1->setObjectName(QStringLiteral("TreeView1"));
+  TreeView1->setHeaderHidden(true);
+  TreeView1->setColumnCount(1);
+  TreeView1->setIndentation(19);
+  TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  TreeView1->setExpandsOnDoubleClick(false);
+  TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
+  TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+
+  PageControl2 = new QTabWidget(Splitter1);
+  PageControl2->setObjectName(QStringLiteral("PageControl2"));
+  ListView1 = new QTreeWidget;
+  ListView1->setObjectName(QStringLiteral("ListView1"));
+  ListView1->setRootIsDecorated(false);
+  ListView1->setColumnCount(3);
+  ListView1->setHeaderLabels({U(u8"文件版本"), U(u8"大小"), U(u8"说明")});
+  ListView1->header()->setStretchLastSection(false);
+  ListView1->setColumnWidth(0, 150);
+  ListView1->setColumnWidth(1, 150);
+  ListView1->setColumnWidth(2, 300);
+  ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  PageControl2->addTab(ListView1, U(u8"版本列表"));
+  Splitter1->setSizes({177, 1000});
+  Splitter1->setStretchFactor(1, 1);
+
+  dlgOpen = new QFileDialog(this);
+  dlgOpen->setObjectName(QStringLiteral("dlgOpen"));
+  dlgOpen->setFileMode(QFileDialog::ExistingFile);
+  dlgOpen->setOption(QFileDialog::DontUseNativeDialog);
+  dlgOpen->setSizeGripEnabled(true);
+
+  connect(GlowButton13, &QToolButton::clicked, this, [this] { Guard([this] { GlowButton13Click(); }); });
+  connect(GlowButton8, &QToolButton::clicked, this, [this] { Guard([this] { GlowButton8Click(); }); });
+  connect(StartCheck, &QCheckBox::toggled, this, [this] { Guard([this] { StartCheckClick(); }); });
+  connect(Ribbon1, &TRibbon::appMenuItemClicked, this,
+          [this](int index) { Guard([this, index] { AppMenu1MenuItemClick(index); }); });
+  connect(TreeView1, &QTreeWidget::itemDoubleClicked, this,
+          [this] { Guard([this] { TreeView1DblClick(); }); });
+  connect(TreeView1, &QTreeWidget::currentItemChanged, this,
+          [this] { Guard([this] { TreeView1Change(); }); });
+  connect(TreeView1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { PopupMenu1->popup(TreeView1->viewport()->mapToGlobal(pos)); });
+}
+
+void Tmainw::BuildMenus() {
+  auto action = [this](QMenu* menu, const char* name, const char8_t* caption, std::function<void()> fn) {
+    QAction* a = menu->addAction(U(caption));
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, this, [this, fn = std::move(fn)] { Guard(fn); });
+    return a;
+  };
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  N5 = action(PopupMenu1, "N5", u8"填写版本版本说明", [this] { N5Click(); });
+  N6 = action(PopupMenu1, "N6", u8"定位到版本文件", [this] { N6Click(); });
+  N3 = action(PopupMenu1, "N3", u8"打开文件", [this] { TreeView1DblClick(); });
+  PopupMenu1->addSeparator();
+  N1 = action(PopupMenu1, "N1", u8"添加监控版本", [this] { N1Click(); });
+  N2 = action(PopupMenu1, "N2", u8"删除监控文件", [this] { N2Click(); });
+  N4 = action(PopupMenu1, "N4", u8"增加存储区", [this] { N4Click(); });
+
+  pm1 = new QMenu(this);
+  pm1->setObjectName(QStringLiteral("pm1"));
+  MenuItem1 = action(pm1, "MenuItem1", u8"显示岚栖文件管理", [this] { MenuItem1Click(); });
+  pm1->setDefaultAction(MenuItem1);
+  MenuItem2 = action(pm1, "MenuItem2", u8"后台运行", [this] { MenuItem2Click(); });
+  pm1->addSeparator()->setObjectName(QStringLiteral("MenuItem3"));
+  MenuItem4 = action(pm1, "MenuItem4", u8"退出岚栖文件管理", [this] { MenuItem4Click(); });
+}
+
+void Tmainw::FormCreate() {
+  try {
+    // 1. The icons of the tree and the list.
+    ImgSys = std::make_unique<TSystemImages>();
+    // 2.
+    TrayIcon1->SetMinimizeToTray(true);
+    // 3.
+    PendingFiles = std::make_unique<TStringList>();
+    DriveWatchers.clear();
+    // 4.
+    CreateDriveWatchers();
+    // 5. Files dropped on the tree are added to the selected area.
+    TreeView1->setAcceptDrops(true);
+    TreeView1->viewport()->setAcceptDrops(true);
+    // 6.
+    qApp->installEventFilter(this);
+    // 7.
+    LoadCatalog(setup_.CatalogPath);
+    // 8. A stored true changes the box, and the change runs StartCheckClick as a click does.
+    bool startAtLogon = LoadSettings(setup_.SettingsFolder);
+    StartCheck->setChecked(startAtLogon);
+    RegisterAutoRun(AppTitle(), setup_.ExePath, startAtLogon);
+    // 9.
+    WebBrowser1->setHtml(QString::fromUtf8(kStartPage));
+  } catch (const std::exception& e) {
+    // The window opens with what was done so far.
+    ShowError(e);
+  }
+}
+
+int Tmainw::ExecDialog(QDialog& dialog) {
+  if (setup_.ExecDialog) return setup_.ExecDialog(dialog);
+  return dialog.exec();
+}
+
+void Tmainw::ShowMessage(const QString& text) {
+  if (setup_.ShowMessage) {
+    setup_.ShowMessage(text);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, windowTitle(), text, QMessageBox::Ok, isVisible() ? this : nullptr);
+  box.exec();
+}
+
+void Tmainw::ShowError(const std::exception& e) {
+  if (dynamic_cast<const EAbort*>(&e)) return;  // a silent abort says nothing
+  ShowMessage(ScreenText(e.what()));
+}
+
+void Tmainw::Guard(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::exception& e) {
+    ShowError(e);
+  }
+}
+
+// ---- tree nodes
+
+std::string Tmainw::NodeText(const QTreeWidgetItem* node) {
+  if (!node) return {};
+  return node->data(0, kTextRole).toByteArray().toStdString();
+}
+
+int Tmainw::NodeLevel(const QTreeWidgetItem* node) {
+  int level = -1;
+  for (; node; node = node->parent()) ++level;
+  return level;
+}
+
+int32_t Tmainw::NodeFileNo(const QTreeWidgetItem* node) {
+  return node ? node->data(0, kFileNoRole).toInt() : 0;
+}
+
+QTreeWidgetItem* Tmainw::NewNode(const std::string& text, int imageIndex, int32_t fileNo) {
+  auto* node = new QTreeWidgetItem;
+  node->setText(0, ScreenText(text));
+  node->setData(0, kTextRole, QByteArray::fromStdString(text));
+  if (fileNo) node->setData(0, kFileNoRole, fileNo);
+  if (ImgSys) node->setIcon(0, ImgSys->Icon(imageIndex));
+  return node;
+}
+
+void Tmainw::BeginTreeUpdate() {
+  if (treeUpdates_++ == 0) TreeView1->setUpdatesEnabled(false);
+}
+
+void Tmainw::EndTreeUpdate() {
+  if (treeUpdates_ > 0 && --treeUpdates_ == 0) TreeView1->setUpdatesEnabled(true);
+}
+
+// ---- window life
+
+bool Tmainw::FormCloseQuery() {
+  if (!TrayIcon1->MinimizeToTray() || ExitRequested) return true;
+  TrayIcon1->HideToTray();
+  TrayIcon1->SetIconVisible(true);
+  return false;
+}
+
+void Tmainw::FormClose() {
+  FreeDriveWatchers();
+  PendingFiles.reset();
+  closed_ = true;
+  emit closed();
+}
+
+void Tmainw::closeEvent(QCloseEvent* event) {
+  if (closed_) {
+    event->accept();
+    return;
+  }
+  if (!FormCloseQuery()) {
+    event->ignore();
+    return;
+  }
+  FormClose();
+  event->accept();
+}
+
+bool Tmainw::QueryEndSession() {
+  ExitRequested = true;
+  close();
+  return closed_;
+}
+
+void Tmainw::MenuItem1Click() {
+  TrayIcon1->RestoreFromTray();
+}
+
+void Tmainw::MenuItem2Click() {
+  TrayIcon1->HideToTray();
+}
+
+void Tmainw::MenuItem4Click() {
+  ExitRequested = true;
+  close();
+}
+
+void Tmainw::AppMenu1MenuItemClick(int index) {
+  if (index == 0)
+    MenuItem2Click();
+  else
+    MenuItem4Click();
+}
+
+void Tmainw::StartCheckClick() {
+  bool on = StartCheck->isChecked();
+  RegisterAutoRun(AppTitle(), setup_.ExePath, on);
+  // Not reached when the autostart entry could not be written.
+  SaveSettings(setup_.SettingsFolder, on);
+}
+
+// ---- commands
+
+void Tmainw::GlowButton13Click() {
+  TCreatDataAreaW dialog(this);
+  ExecDialog(dialog);
+  if (dialog.ResultCode != 1) return;
+  QString folderText = dialog.Edit1->text();
+  QString nameText = dialog.Edit2->text();
+  std::string folder, name;
+  bool folderOk = false;
+  try {
+    folder = Utf8ToAnsi(folderText.toStdString());
+    folderOk = DirectoryExists(folder);
+  } catch (const EConvertError&) {
+    // A folder the catalog cannot hold is refused like a missing one would be, with its own text.
+    ShowMessage(U(u8"文件路径含有无法保存的字符：") + folderText);
+    return;
+  }
+  if (!folderOk) ShowMessage(U(u8"目录不存在"));
+  if (nameText.isEmpty()) ShowMessage(U(u8"输入存储区名称有错"));
+  if (!folderOk || nameText.isEmpty()) return;
+  name = Utf8ToAnsi(nameText.toStdString());
+  AddArea(name, folder);
+  TreeView1->addTopLevelItem(NewNode(name, 0));
+}
+
+void Tmainw::GlowButton8Click() {
+  if (ExecDialog(*dlgOpen) != QDialog::Accepted) return;
+  QStringList chosen = dlgOpen->selectedFiles();
+  if (chosen.isEmpty()) return;
+  if (!TreeView1->currentItem()) return;
+  AddPathToSelectedArea(QDir::toNativeSeparators(chosen.first()));
+}
+
+void Tmainw::AddPathToSelectedArea(const QString& pathText) {
+  QTreeWidgetItem* area = TreeView1->currentItem();
+  if (!area) return;
+  std::string path;
+  try {
+    path = Utf8ToAnsi(pathText.toStdString());
+  } catch (const EConvertError&) {
+    ShowMessage(U(u8"文件路径含有无法保存的字符：") + pathText);
+    return;
+  }
+  int32_t fileNo = 0;
+  if (!AddFileToArea(NodeText(area), path, &fileNo)) return;
+  QTreeWidgetItem* fileNode = NewNode(path, 0, fileNo);
+  area->insertChild(0, fileNode);
+  verinfo info;
+  if (CaptureVersion(path, "", info)) fileNode->insertChild(0, NewNode(info.Version, 0));
+}
+
+bool Tmainw::HandleAppMessage(QObject* watched, QEvent* event) {
+  if (watched != TreeView1->viewport() && watched != TreeView1) return false;
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDropEvent*>(event);
+      if (!drag->mimeData()->hasUrls()) return false;
+      drag->acceptProposedAction();
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      if (!drop->mimeData()->hasUrls()) return false;
+      drop->acceptProposedAction();
+      // The drop position does not matter: every local path goes to the selected area.
+      for (const QUrl& url : drop->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        if (!TreeView1->currentItem()) continue;
+        QString path = QDir::toNativeSeparators(url.toLocalFile());
+        Guard([this, &path] { AddPathToSelectedArea(path); });
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool Tmainw::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == TreeView1->viewport() && event->type() == QEvent::MouseButtonPress) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    TreeView1MouseDown(mouse->button(), mouse->position().toPoint());
+  }
+  if (HandleAppMessage(watched, event)) return true;
+  return QWidget::eventFilter(watched, event);
+}
+
+void Tmainw::TreeView1MouseDown(Qt::MouseButton button, const QPoint& pos) {
+  if (button != Qt::RightButton) return;
+  if (QTreeWidgetItem* node = TreeView1->itemAt(pos)) TreeView1->setCurrentItem(node);
+}
+
+void Tmainw::TreeView1Change() {
+  FillList(TreeView1->currentItem());
+}
+
+void Tmainw::AddListRow(const std::string& version, const verinfo& info) {
+  auto* row = new QTreeWidgetItem(ListView1);
+  row->setText(0, ScreenText(version));
+  row->setText(1, info.Size.empty() ? QString() : ScreenText(SizeText(info.Size)));
+  row->setText(2, ScreenText(info.Note));
+}
+
+void Tmainw::FillList(QTreeWidgetItem* node) {
+  ListView1->clear();
+  if (!node) return;
+  int level = NodeLevel(node);
+  if (level == 1) {
+    int32_t fileNo = NodeFileNo(node);
+    for (int i = 0; i < node->childCount(); ++i) {
+      // A version that is not found shows its text alone, never the row before it.
+      verinfo info;
+      std::string version = NodeText(node->child(i));
+      FindVersionInfo(fileNo, version, info);
+      AddListRow(version, info);
+    }
+  } else if (level == 2) {
+    verinfo info;
+    std::string version = NodeText(node);
+    FindVersionInfo(NodeFileNo(node->parent()), version, info);
+    AddListRow(version, info);
+  }
+}
+
+std::string Tmainw::SelectedTargetPath() {
+  QTreeWidgetItem* node = TreeView1->currentItem();
+  if (!node || NodeLevel(node) == 0) return {};
+  TreeView1->expandRecursively(TreeView1->indexFromItem(node));
+  node->setExpanded(true);
+  verinfo info;
+  if (NodeLevel(node) == 2) {
+    FindVersionInfo(NodeFileNo(node->parent()), NodeText(node), info);
+  } else {
+    FindFileInfo(NodeText(node), info);
+  }
+  return info.FilePath;
+}
+
+void Tmainw::TreeView1DblClick() {
+  QTreeWidgetItem* node = TreeView1->currentItem();
+  if (!node || NodeLevel(node) == 0) return;
+  std::string path = SelectedTargetPath();
+  if (!path.empty()) Shell().OpenDocument(path);
+}
+
+void Tmainw::N6Click() {
+  QTreeWidgetItem* node = TreeView1->currentItem();
+  if (!node || NodeLevel(node) == 0) return;
+  std::string path = SelectedTargetPath();
+  if (!path.empty()) Shell().ShowInFileManager(path);
+}
+
+void Tmainw::N5Click() {
+  QTreeWidgetItem* node = TreeView1->currentItem();
+  if (!node) return;
+  TFormVerSm dialog(this);
+  dialog.tmr1->SetEnabled(false);
+  dialog.Label1->setText(ScreenText(NodeText(node)));
+  ExecDialog(dialog);
+  if (dialog.ResultCode == 1 && NodeLevel(node) == 2) {
+    SetVersionNote(NodeFileNo(node->parent()), NodeText(node),
+                   Utf8ToAnsi(dialog.Edit1->toPlainText().toStdString()));
+    FillList(TreeView1->currentItem());
+  }
+}
+
+void Tmainw::N2Click() {
+  QTreeWidgetItem* node = TreeView1->currentItem();
+  if (!node || NodeLevel(node) != 1) return;
+  RemoveTrackedFile(NodeText(node));
+  std::unique_ptr<QTreeWidgetItem> gone(node->parent()->takeChild(node->parent()->indexOfChild(node)));
+}
+
+}  // namespace lanqi

@@ -1,0 +1,202 @@
+// Tmainw: the main window of the version tracker. It shows the catalog as a tree of areas, tracked
+// files and versions with a list of version details, carries every command, keeps the catalog
+// (uver_catalog.cpp) and turns saves of tracked files into versions (uver_detect.cpp).
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Shell.h"
+#include "app/SystemImages.h"
+#include "rtl/Component.h"
+#include "rtl/StringList.h"
+#include "tray/TrayPort.h"
+#include "watcher/FileSystemWatcher.h"
+
+class QAction;
+class QCheckBox;
+class QDialog;
+class QFileDialog;
+class QMenu;
+class QSplitter;
+class QTabWidget;
+class QTextBrowser;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace lanqi {
+
+class TRadeTable;
+class TRibbon;
+class TTimer;
+class TTrayIcon;
+
+// What catalog look-ups and captures fill; every caller starts it zero and empty.
+struct verinfo {
+  int32_t FileNo = 0;
+  std::string Version;
+  std::string FilePath;
+  std::string Note;
+  std::string Size;
+  std::string Extension;
+};
+
+// "yyyy-mm-dd-hh-mm-ss" of the file's local last-write time in 2-second steps (1899-12-30-00-00-00
+// for a missing file).
+std::string VersionStamp(const std::string& path);
+// The size column: bytes / 1024 as a general number and "K" ("2048" gives 2K, "1536" 1.5K); a text
+// that is no number is shown as it stands.
+std::string SizeText(const std::string& bytes);
+
+// The main window's surroundings. Left empty, each one is the real desktop's; tests put their own.
+struct TMainwSetup {
+  std::string CatalogPath;                             // empty: CatalogPath() beside the executable
+  std::string SettingsFolder;                          // empty: the executable's folder (setup.ini)
+  std::string ExePath;                                 // empty: the running executable
+  std::optional<std::vector<std::string>> DriveRoots;  // none: FixedDriveRoots()
+  std::unique_ptr<TShell> Shell;                       // null: the desktop
+  std::unique_ptr<TTrayPort> TrayPort;                 // null: the panel
+  // Shows a dialog modally and returns its result; null: QDialog::exec.
+  std::function<int(QDialog&)> ExecDialog;
+  // A plain message box with an OK button; null: QMessageBox.
+  std::function<void(const QString&)> ShowMessage;
+};
+
+class Tmainw : public QWidget {
+  Q_OBJECT
+ public:
+  explicit Tmainw(TMainwSetup setup = {}, QWidget* parent = nullptr);
+  ~Tmainw() override;
+
+  // ---- controls (objectName = the name)
+  TRibbon* Ribbon1;
+  QToolButton* GlowButton13;  // "增加存储区"
+  QToolButton* GlowButton8;   // "增加文件"
+  QCheckBox* StartCheck;      // "开机启动"
+  QMenu* AppMenu1;            // "后台运行", "退出软软件"
+  QTabWidget* PageControl1;   // "文件管理树"
+  QTextBrowser* WebBrowser1;
+  QTreeWidget* TreeView1;
+  QSplitter* Splitter1;
+  QTabWidget* PageControl2;  // "版本列表"
+  QTreeWidget* ListView1;
+  QMenu* PopupMenu1;
+  QAction* N5;  // "填写版本版本说明"
+  QAction* N6;  // "定位到版本文件"
+  QAction* N3;  // "打开文件"
+  QAction* N1;  // "添加监控版本"
+  QAction* N2;  // "删除监控文件"
+  QAction* N4;  // "增加存储区"
+  QMenu* pm1;
+  QAction* MenuItem1;  // "显示岚栖文件管理" (default)
+  QAction* MenuItem2;  // "后台运行"
+  QAction* MenuItem4;  // "退出岚栖文件管理"
+  QFileDialog* dlgOpen;
+
+  // ---- components, owned by the window
+  TTrayIcon* TrayIcon1;
+  TTimer* tmr1;                            // 5000 ms between the first change report and the pass
+  TFileSystemWatcher* FileSystemWatcher1;  // placed once, never activated
+  TRadeTable* Tbarea = nullptr;
+  TRadeTable* Tbfileid = nullptr;
+  TRadeTable* Tbfilever = nullptr;
+  std::unique_ptr<TSystemImages> ImgSys;
+
+  // ---- state
+  bool ExitRequested = false;
+  std::unique_ptr<TStringList> PendingFiles;
+  std::vector<TFileSystemWatcher*> DriveWatchers;
+
+  // ---- window creation and life
+  void FormCreate();
+  // True when the close may go on; otherwise the window went to the tray.
+  bool FormCloseQuery();
+  void FormClose();
+  // The end of the desktop session (or SIGTERM): ExitRequested, close; true when closed.
+  bool QueryEndSession();
+
+  // ---- commands
+  void GlowButton13Click();
+  void GlowButton8Click();
+  void N1Click() { GlowButton8Click(); }
+  void N2Click();
+  void N4Click() { GlowButton13Click(); }
+  void N5Click();
+  void N6Click();
+  void TreeView1DblClick();
+  void TreeView1MouseDown(Qt::MouseButton button, const QPoint& pos);
+  void TreeView1Change();
+  void MenuItem1Click();
+  void MenuItem2Click();
+  void MenuItem4Click();
+  void AppMenu1MenuItemClick(int index);
+  void StartCheckClick();
+  // The tree's file drops (text/uri-list), seen by the application-wide hook.
+  bool HandleAppMessage(QObject* watched, QEvent* event);
+  // One path (as the user's text) with the selected node as its area.
+  void AddPathToSelectedArea(const QString& path);
+
+  // ---- catalog (uver_catalog.cpp)
+  void LoadCatalog(const std::string& catalogPath);
+  void AddArea(const std::string& name, const std::string& folder);
+  bool AddFileToArea(const std::string& areaName, const std::string& path, int32_t* fileNo = nullptr);
+  bool CaptureVersion(const std::string& path, const std::string& note, verinfo& info);
+  bool FindFileInfo(const std::string& path, verinfo& info);
+  bool FindVersionInfo(int32_t fileNo, const std::string& version, verinfo& info);
+  void SetVersionNote(int32_t fileNo, const std::string& version, const std::string& note);
+  void RemoveTrackedFile(const std::string& path);
+
+  // ---- detection (uver_detect.cpp)
+  void CreateDriveWatchers();
+  void SetWatchersActive(bool active);
+  void FreeDriveWatchers();
+  void FileSystemWatcher1Change(TObject* Sender, TFileOperation FileOperation, const std::string& FileName1,
+                                const std::string& FileName2);
+  void tmr1Timer();
+  void ScanTrackedFiles();
+  QTreeWidgetItem* FindFileNode(const std::string& path);
+
+  // ---- tree nodes: code-page text, level (0 area, 1 file, 2 version), file number of a file node
+  static std::string NodeText(const QTreeWidgetItem* node);
+  static int NodeLevel(const QTreeWidgetItem* node);
+  static int32_t NodeFileNo(const QTreeWidgetItem* node);
+  QTreeWidgetItem* NewNode(const std::string& text, int imageIndex, int32_t fileNo = 0);
+
+  // The window's surroundings, for the commands and the tests.
+  TShell& Shell() { return *setup_.Shell; }
+  int ExecDialog(QDialog& dialog);
+  void ShowMessage(const QString& text);
+  void ShowError(const std::exception& e);
+  // Runs a command; what it raises is shown in a message box and the command ends there.
+  void Guard(const std::function<void()>& command);
+
+ signals:
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildLayout();
+  void BuildMenus();
+  void FillList(QTreeWidgetItem* node);
+  void AddListRow(const std::string& version, const verinfo& info);
+  // The path of a version's copy or a file, for Open and Show; empty when nothing is found.
+  std::string SelectedTargetPath();
+  void BeginTreeUpdate();
+  void EndTreeUpdate();
+
+  TMainwSetup setup_;
+  TComponent components_;  // owns the tray icon, timers, tables and watchers
+  int treeUpdates_ = 0;
+  bool closed_ = false;
+};
+
+}  // namespace lanqi

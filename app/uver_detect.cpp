@@ -1,0 +1,118 @@
+// Change detection: one watcher per fixed drive only says that something changed; 5 seconds
+// later a pass compares every tracked file's stamp with the one stored at its last capture and
+// captures the files that differ.
+#include <QTreeWidget>
+
+#include "app/Uversm.h"
+#include "app/uver.h"
+#include "engine/RadeZI.h"
+#include "platform/CodePage.h"
+#include "platform/Files.h"
+#include "platform/Timer.h"
+
+namespace lanqi {
+
+void Tmainw::CreateDriveWatchers() {
+  std::vector<std::string> roots = setup_.DriveRoots ? *setup_.DriveRoots : FixedDriveRoots();
+  for (const std::string& root : roots) {
+    auto* w = components_.Create<TFileSystemWatcher>();
+    w->SetWatchedDir(root);
+    w->SetNotifyFilters(TNotifyFilters::All());
+    w->SetActive(true);
+    w->SetOnChange([this](TObject* s, TFileOperation op, const std::string& a, const std::string& b) {
+      FileSystemWatcher1Change(s, op, a, b);
+    });
+    DriveWatchers.push_back(w);
+  }
+}
+
+void Tmainw::SetWatchersActive(bool active) {
+  for (TFileSystemWatcher* w : DriveWatchers) w->SetActive(active);
+}
+
+void Tmainw::FreeDriveWatchers() {
+  std::vector<TFileSystemWatcher*> watchers;
+  watchers.swap(DriveWatchers);
+  for (TFileSystemWatcher* w : watchers) {
+    w->SetActive(false);
+    DestroyComponent(w);
+  }
+}
+
+void Tmainw::FileSystemWatcher1Change(TObject*, TFileOperation, const std::string&, const std::string&) {
+  tmr1->SetEnabled(true);
+  // One pass per burst: nothing more is reported until the pass has run.
+  SetWatchersActive(false);
+}
+
+void Tmainw::ScanTrackedFiles() {
+  const std::string source = Ansi(u8"源文件名称");
+  const std::string stored = Ansi(u8"大小");
+  Tbfileid->SetFiltered(false);
+  Tbfileid->Open();
+  Tbfileid->First();
+  for (int32_t i = 0, n = Tbfileid->RecordCount(); i < n; ++i) {
+    std::string path = Tbfileid->FieldByName(source)->AsString();
+    std::string stamp = Tbfileid->FieldByName(stored)->AsString();
+    if (VersionStamp(path) != stamp) {
+      // Paths compare as the file system does: letter case counts.
+      bool listed = false;
+      for (int k = 0; k < PendingFiles->Count() && !listed; ++k) listed = PendingFiles->Strings(k) == path;
+      if (!listed) PendingFiles->Add(path);
+    }
+    Tbfileid->Next();
+  }
+}
+
+QTreeWidgetItem* Tmainw::FindFileNode(const std::string& path) {
+  // Nodes in their overall order, and for each its children: area nodes hold the file nodes.
+  for (QTreeWidgetItemIterator it(TreeView1); *it; ++it) {
+    QTreeWidgetItem* node = *it;
+    for (int i = 0; i < node->childCount(); ++i)
+      if (NodeText(node->child(i)) == path) return node->child(i);
+  }
+  return nullptr;
+}
+
+void Tmainw::tmr1Timer() {
+  tmr1->SetEnabled(false);
+  // Whatever happens below, the pass ends: the tree is drawn again, the list is emptied and the
+  // watchers listen again.
+  struct TPassEnd {
+    Tmainw* w;
+    bool bulk = false;
+    ~TPassEnd() {
+      if (bulk) w->EndTreeUpdate();
+      if (w->PendingFiles) w->PendingFiles->Clear();
+      w->SetWatchersActive(true);
+    }
+  } end{this};
+  ScanTrackedFiles();
+  BeginTreeUpdate();
+  end.bulk = true;
+  for (int i = 0; i < PendingFiles->Count(); ++i) {
+    const std::string path = PendingFiles->Strings(i);
+    if (!FileExists(path)) continue;
+    std::string note;
+    {
+      TFormVerSm dialog(this);
+      ExecDialog(dialog);
+      hide();
+      // A note the catalog cannot hold is reported; the version is still captured, without it.
+      if (dialog.ResultCode == 1)
+        Guard([&] { note = Utf8ToAnsi(dialog.Edit1->toPlainText().toStdString()); });
+    }
+    // A capture that fails is reported and the pass goes on with the next file.
+    Guard([&] {
+      verinfo info;
+      if (!CaptureVersion(path, note, info)) return;  // no longer tracked: nothing to show
+      QTreeWidgetItem* node = NewNode(info.Version, 0);
+      if (QTreeWidgetItem* file = FindFileNode(path))
+        file->insertChild(0, node);
+      else
+        TreeView1->insertTopLevelItem(0, node);
+    });
+  }
+}
+
+}  // namespace lanqi

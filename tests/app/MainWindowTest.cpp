@@ -1,0 +1,440 @@
+#include "tests/app/MainWindowFixture.h"
+
+namespace lanqi {
+namespace {
+
+namespace fs = std::filesystem;
+using test::A;
+
+TEST_F(MainWindow, LayoutCaptionsAndNames) {
+  Tmainw& m = Make();
+  EXPECT_EQ(m.size(), QSize(744, 393));
+  EXPECT_EQ(m.windowTitle(), Q(u8"文件版本控制"));
+  EXPECT_TRUE(m.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(m.Ribbon1->height(), 145);
+  EXPECT_EQ(m.Ribbon1->Caption(), Q(u8"文件版本控制"));
+  QTabWidget* pages = m.Ribbon1->Pages();
+  ASSERT_EQ(pages->count(), 4);
+  EXPECT_EQ(pages->tabText(0), Q(u8"文件管理"));
+  EXPECT_EQ(pages->tabText(1), Q(u8"网络管理"));
+  EXPECT_EQ(pages->tabText(2), Q(u8"报表"));
+  EXPECT_EQ(pages->tabText(3), Q(u8"设置"));
+  EXPECT_EQ(pages->currentIndex(), 0);
+  auto captions = [&](int page) {
+    QStringList out;
+    for (QToolButton* b : pages->widget(page)->findChildren<QToolButton*>()) out << b->text();
+    return out;
+  };
+  EXPECT_EQ(captions(0), (QStringList{Q(u8"增加存储区"), Q(u8"增加文件"), Q(u8"增加目录"), Q(u8"版本合并"),
+                                      Q(u8"自动监测")}));
+  QStringList other{Q(u8"增加文件"), Q(u8"增加目录"), Q(u8"版本合并"), Q(u8"增加监控文件")};
+  EXPECT_EQ(captions(1), other);
+  EXPECT_EQ(captions(2), other);
+  EXPECT_EQ(m.findChild<QCheckBox*>("StartCheck")->text(), Q(u8"开机启动"));
+  EXPECT_EQ(m.findChild<QToolButton*>("GlowButton13"), m.GlowButton13);
+  EXPECT_EQ(m.findChild<QToolButton*>("GlowButton8"), m.GlowButton8);
+
+  auto texts = [](QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+  };
+  EXPECT_EQ(texts(m.AppMenu1), (QStringList{Q(u8"后台运行"), Q(u8"退出软软件")}));
+  EXPECT_EQ(texts(m.findChild<QMenu*>("PopupMenu1")),
+            (QStringList{Q(u8"填写版本版本说明"), Q(u8"定位到版本文件"), Q(u8"打开文件"), "-",
+                         Q(u8"添加监控版本"), Q(u8"删除监控文件"), Q(u8"增加存储区")}));
+  QMenu* pm1 = m.findChild<QMenu*>("pm1");
+  EXPECT_EQ(texts(pm1),
+            (QStringList{Q(u8"显示岚栖文件管理"), Q(u8"后台运行"), "-", Q(u8"退出岚栖文件管理")}));
+  EXPECT_EQ(pm1->defaultAction(), m.MenuItem1);
+  EXPECT_EQ(m.TrayIcon1->PopupMenu(), pm1);
+
+  EXPECT_EQ(m.PageControl1->tabText(0), Q(u8"文件管理树"));
+  EXPECT_EQ(m.PageControl2->tabText(0), Q(u8"版本列表"));
+  EXPECT_EQ(m.findChild<QTextBrowser*>("WebBrowser1")->height(), 39);
+  QTreeWidget* tree = m.findChild<QTreeWidget*>("TreeView1");
+  EXPECT_EQ(tree->indentation(), 19);
+  EXPECT_EQ(tree->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_TRUE(tree->viewport()->acceptDrops());
+  EXPECT_EQ(m.findChild<QSplitter*>("Splitter1")->handleWidth(), 3);
+  QTreeWidget* list = m.findChild<QTreeWidget*>("ListView1");
+  QTreeWidgetItem* header = list->headerItem();
+  EXPECT_EQ(header->text(0), Q(u8"文件版本"));
+  EXPECT_EQ(header->text(1), Q(u8"大小"));
+  EXPECT_EQ(header->text(2), Q(u8"说明"));
+  EXPECT_EQ(list->columnWidth(0), 150);
+  EXPECT_EQ(list->columnWidth(1), 150);
+  EXPECT_EQ(list->columnWidth(2), 300);
+  QFileDialog* open = m.findChild<QFileDialog*>("dlgOpen");
+  EXPECT_EQ(open->fileMode(), QFileDialog::ExistingFile);
+  EXPECT_TRUE(open->isSizeGripEnabled());
+  EXPECT_TRUE(open->nameFilters().isEmpty() || open->nameFilters() == QStringList{"All Files (*)"});
+  EXPECT_EQ(m.tmr1->Interval(), 5000);
+  EXPECT_FALSE(m.tmr1->Enabled());
+  EXPECT_FALSE(m.ExitRequested);
+  EXPECT_TRUE(m.TrayIcon1->MinimizeToTray());
+  EXPECT_TRUE(tray->present);
+  EXPECT_FALSE(m.FileSystemWatcher1->Active());
+}
+
+TEST_F(MainWindow, StartAtLogonFollowsTheStoredSetting) {
+  std::string entry = AutoStartEntryPath(AppTitle());
+  {
+    // Nothing stored: the default checks the box, and the change runs the click's work.
+    Tmainw& m = Make();
+    EXPECT_TRUE(m.StartCheck->isChecked());
+    EXPECT_TRUE(fs::exists(entry));
+    EXPECT_EQ(test::TempDir::Read(dir.File("exe/setup.ini")).empty(), false);
+    EXPECT_TRUE(LoadSettings(dir.File("exe")));
+    EXPECT_FALSE(m.WebBrowser1->toPlainText().isEmpty());
+    // The user unchecks it: the entry goes, the setting follows.
+    m.StartCheck->click();
+    EXPECT_FALSE(fs::exists(entry));
+    EXPECT_FALSE(LoadSettings(dir.File("exe")));
+    w.reset();
+  }
+  // Stored "0": the box stays unchecked and no entry is written.
+  Tmainw& m = Make();
+  EXPECT_FALSE(m.StartCheck->isChecked());
+  EXPECT_FALSE(fs::exists(entry));
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindow, AutostartErrorIsShownAndTheSettingIsNotSaved) {
+  // The autostart folder cannot be made below a file.
+  dir.Write("config", "not a folder");
+  Tmainw& m = Make();
+  // Creation: the click's error, then step 8's own, and the browser stays blank.
+  ASSERT_GE(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].startsWith("Failed to create key")) << messages[0].toStdString();
+  EXPECT_FALSE(fs::exists(dir.File("exe/setup.ini")));
+  EXPECT_TRUE(m.WebBrowser1->toPlainText().isEmpty());
+}
+
+TEST_F(MainWindow, MissingCatalogLeavesTheRestUndone) {
+  fs::remove(catalog);
+  Tmainw& m = Make();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(m.TreeView1->topLevelItemCount(), 0);
+  EXPECT_FALSE(m.StartCheck->isChecked());
+  EXPECT_FALSE(fs::exists(AutoStartEntryPath(AppTitle())));
+  EXPECT_FALSE(fs::exists(dir.File("exe/setup.ini")));
+  EXPECT_TRUE(m.WebBrowser1->toPlainText().isEmpty());
+}
+
+TEST_F(MainWindow, LoadCatalogOrder) {
+  int32_t a = Area("A", dir.File("area"));
+  int32_t b = Area("B", dir.File("area"));
+  int32_t f1 = File(a, "/x/one.txt");
+  int32_t f2 = File(a, "/x/two.txt");
+  int32_t f3 = File(b, "/x/three.txt");
+  Version(f1, "2008-01-01-00-00-00", "1");
+  Version(f1, "2008-01-01-00-00-02", "2");
+  Version(f3, "2009-01-01-00-00-00", "3");
+  Version(f2, "2010-01-01-00-00-00", "4");
+  Make();
+  ASSERT_EQ(w->TreeView1->topLevelItemCount(), 2);
+  EXPECT_EQ(Tmainw::NodeText(Top(0)), "A");
+  EXPECT_EQ(Tmainw::NodeText(Top(1)), "B");
+  EXPECT_EQ(Texts(Top(0)), (std::vector<std::string>{"/x/two.txt", "/x/one.txt"}));
+  EXPECT_EQ(Texts(Top(0)->child(1)),
+            (std::vector<std::string>{"2008-01-01-00-00-02", "2008-01-01-00-00-00"}));
+  EXPECT_EQ(Texts(Top(0)->child(0)), (std::vector<std::string>{"2010-01-01-00-00-00"}));
+  EXPECT_EQ(Texts(Top(1)), (std::vector<std::string>{"/x/three.txt"}));
+  EXPECT_EQ(Tmainw::NodeFileNo(Top(0)->child(1)), f1);
+  for (QTreeWidgetItemIterator it(w->TreeView1); *it; ++it)
+    if ((*it)->childCount()) {
+      EXPECT_TRUE((*it)->isExpanded());
+    }
+}
+
+TEST_F(MainWindow, NewAreaDialog) {
+  Make();
+  struct Case {
+    const char* name;
+    std::function<void(TCreatDataAreaW&)> act;
+    QStringList messages;
+    bool added;
+  };
+  std::string folder = dir.File("area");
+  const Case cases[] = {
+      {"abandoned",
+       [&](TCreatDataAreaW& d) {
+         d.Edit1->setText(QString::fromStdString(folder));
+         d.Edit2->setText("x");
+         d.Button2->click();
+       },
+       {},
+       false},
+      {"closed", [&](TCreatDataAreaW& d) { d.close(); }, {}, false},
+      {"no folder, no name",
+       [&](TCreatDataAreaW& d) {
+         d.Edit1->setText(Q(u8"计算机"));
+         d.Button1->click();
+       },
+       {Q(u8"目录不存在"), Q(u8"输入存储区名称有错")},
+       false},
+      {"no name",
+       [&](TCreatDataAreaW& d) {
+         d.Edit1->setText(QString::fromStdString(folder));
+         d.Button1->click();
+       },
+       {Q(u8"输入存储区名称有错")},
+       false},
+      {"confirmed",
+       [&](TCreatDataAreaW& d) {
+         d.Edit1->setText(QString::fromStdString(folder));
+         d.Edit2->setText(Q(u8"文档 区"));
+         d.Button1->click();
+       },
+       {},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    messages.clear();
+    int before = w->TreeView1->topLevelItemCount();
+    onDialog = [&](QDialog& d) {
+      auto* area = dynamic_cast<TCreatDataAreaW*>(&d);
+      EXPECT_NE(area, nullptr);
+      if (area) c.act(*area);
+      return 0;
+    };
+    w->GlowButton13->click();
+    EXPECT_EQ(QStringList(messages.begin(), messages.end()), c.messages);
+    EXPECT_EQ(w->TreeView1->topLevelItemCount(), before + (c.added ? 1 : 0));
+  }
+  auto rows = Rows(u8"数据存储区");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["名称"], A(u8"文档 区"));
+  EXPECT_EQ(rows[0]["目录"], folder);
+  EXPECT_EQ(Tmainw::NodeText(Top(0)), A(u8"文档 区"));
+}
+
+TEST_F(MainWindow, AddingFilesByDropAndByDialog) {
+  // An earlier area whose name begins with the chosen one must not catch the files.
+  Area("AB", dir.File("other"));
+  Area("A", dir.File("area"));
+  Make();
+  QTreeWidgetItem* areaA = Top(1);
+  std::string p1 = dir.Write("one.txt", "1"), p2 = dir.Write("two", "22"), p3 = dir.Write("a.b.c", "333");
+  Select(areaA);
+  Drop({QString::fromStdString(p1), QString::fromStdString(p2), QString::fromStdString(p3)});
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(Texts(areaA), (std::vector<std::string>{p3, p2, p1}));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(areaA->child(i)->childCount(), 1);
+
+  auto files = Rows(u8"文件索引表");
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(files[0]["存储区序号"], "2");
+  EXPECT_EQ(files[0]["备份文件目录"], dir.File("area/one.txt-bak"));
+  EXPECT_EQ(files[0]["大小"], VersionStamp(p1));
+  auto versions = Rows(u8"文件版本表");
+  ASSERT_EQ(versions.size(), 3u);
+  std::string s3 = VersionStamp(p3);
+  EXPECT_EQ(versions[2]["文件名称"], dir.File("area/a.b.c-bak/a.b{" + s3 + "}.c"));
+  EXPECT_EQ(versions[2]["文件扩展名"], ".c");
+  EXPECT_EQ(versions[2]["大小"], "3");
+  EXPECT_EQ(versions[2]["说明"], "");
+  EXPECT_EQ(versions[1]["文件名称"], dir.File("area/two-bak/two{" + VersionStamp(p2) + "}"));
+  EXPECT_EQ(versions[1]["文件扩展名"], "");
+  EXPECT_EQ(test::TempDir::Read(versions[2]["文件名称"]), "333");
+  EXPECT_EQ(Tmainw::NodeText(areaA->child(0)->child(0)), s3);
+
+  // Dropped on a version node: nothing is added.
+  Select(areaA->child(0)->child(0));
+  Drop({QString::fromStdString(p1)});
+  EXPECT_EQ(Rows(u8"文件索引表").size(), 3u);
+
+  // By dialog, to the area selected.
+  std::string p4 = dir.Write("four.txt", "4444");
+  Select(areaA);
+  onDialog = [&](QDialog& d) {
+    auto* open = dynamic_cast<QFileDialog*>(&d);
+    EXPECT_NE(open, nullptr);
+    if (!open) return 0;
+    open->selectFile(QString::fromStdString(p4));
+    return static_cast<int>(QDialog::Accepted);
+  };
+  w->N1->trigger();
+  EXPECT_EQ(Tmainw::NodeText(areaA->child(0)), p4);
+  EXPECT_EQ(areaA->child(0)->childCount(), 1);
+  // Cancelled: nothing.
+  onDialog = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
+  w->GlowButton8->click();
+  EXPECT_EQ(Rows(u8"文件索引表").size(), 4u);
+  EXPECT_EQ(Top(0)->childCount(), 0);
+
+  // A path the code page cannot hold is refused with its text; nothing is stored.
+  std::string odd = dir.Write("\xF0\x9F\x98\x80.txt", "x");
+  Select(areaA);
+  Drop({QString::fromUtf8(odd.c_str())});
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], Q(u8"文件路径含有无法保存的字符：") + QString::fromUtf8(odd.c_str()));
+  EXPECT_EQ(Rows(u8"文件索引表").size(), 4u);
+}
+
+TEST_F(MainWindow, ListFillSizesAndLookUps) {
+  int32_t a = Area("A", dir.File("area"));
+  int32_t f1 = File(a, "/x/one.txt");
+  int32_t f2 = File(a, "/x/two.txt");
+  // Both files share a version text; each keeps its own size and note.
+  Version(f1, "2008-01-01-00-00-00", "2048", A(u8"第一"));
+  Version(f1, "2008-01-01-00-00-02", "1536");
+  Version(f2, "2008-01-01-00-00-02", "12345", "two");
+  Version(f2, "2008-01-01-00-00-04", "n/a");
+  Make();
+  QTreeWidgetItem* one = Top(0)->child(1);
+  QTreeWidgetItem* two = Top(0)->child(0);
+  // A version node the catalog no longer knows.
+  one->addChild(w->NewNode("1999-01-01-00-00-00", 0));
+  Select(one);
+  EXPECT_EQ(ListRows(), (std::vector<std::vector<QString>>{{"2008-01-01-00-00-02", "1.5K", ""},
+                                                           {"2008-01-01-00-00-00", "2K", Q(u8"第一")},
+                                                           {"1999-01-01-00-00-00", "", ""}}));
+  Select(two);
+  EXPECT_EQ(ListRows(),
+            (std::vector<std::vector<QString>>{{"2008-01-01-00-00-04", "n/a", ""},
+                                               {"2008-01-01-00-00-02", "12.0556640625K", "two"}}));
+  Select(two->child(1));
+  EXPECT_EQ(ListRows(),
+            (std::vector<std::vector<QString>>{{"2008-01-01-00-00-02", "12.0556640625K", "two"}}));
+  Select(Top(0));
+  EXPECT_TRUE(ListRows().empty());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindow, OpenAndShowInFileManager) {
+  int32_t a = Area("A", dir.File("area"));
+  int32_t f1 = File(a, "/x/one.txt");
+  int32_t f2 = File(a, "/x/two.txt");
+  Version(f1, "2008-01-01-00-00-00", "1", "", "/bak/one{2008-01-01-00-00-00}.txt");
+  Version(f2, "2008-01-01-00-00-00", "1", "", "/bak/two{2008-01-01-00-00-00}.txt");
+  Make();
+  using C = TRecordingShell::TCall;
+  Select(Top(0)->child(0)->child(0));  // the version of two.txt
+  emit w->TreeView1->itemDoubleClicked(w->TreeView1->currentItem(), 0);
+  w->N6->trigger();
+  Select(Top(0)->child(1));
+  w->N3->trigger();
+  w->N6->trigger();
+  Select(Top(0));
+  w->N3->trigger();
+  w->N6->trigger();
+  EXPECT_EQ(shell->calls,
+            (std::vector<std::pair<C, std::string>>{{C::Open, "/bak/two{2008-01-01-00-00-00}.txt"},
+                                                    {C::Show, "/bak/two{2008-01-01-00-00-00}.txt"},
+                                                    {C::Open, "/x/one.txt"},
+                                                    {C::Show, "/x/one.txt"}}));
+}
+
+TEST_F(MainWindow, WritingANote) {
+  int32_t a = Area("A", dir.File("area"));
+  int32_t f1 = File(a, "/x/one.txt");
+  int32_t f2 = File(a, "/x/two.txt");
+  Version(f1, "2008-01-01-00-00-00", "1", "old");
+  Version(f2, "2008-01-01-00-00-00", "1", "other");
+  Make();
+  QString heading;
+  bool timerOn = true;
+  onDialog = [&](QDialog& d) {
+    auto& note = dynamic_cast<TFormVerSm&>(d);
+    heading = note.Label1->text();
+    timerOn = note.tmr1->Enabled();
+    EXPECT_TRUE(note.Edit1->toPlainText().isEmpty());
+    note.Edit1->setPlainText(Q(u8"新说明"));
+    note.Button1->click();
+    return 0;
+  };
+  QTreeWidgetItem* version = Top(0)->child(1)->child(0);  // one.txt's
+  Select(version);
+  w->N5->trigger();
+  EXPECT_EQ(heading, "2008-01-01-00-00-00");
+  EXPECT_FALSE(timerOn);
+  EXPECT_EQ(ListRows()[0][2], Q(u8"新说明"));
+  auto rows = Rows(u8"文件版本表");
+  EXPECT_EQ(rows[0]["说明"], A(u8"新说明"));
+  EXPECT_EQ(rows[1]["说明"], "other");
+  // On a file node the dialog opens, and nothing changes.
+  Select(Top(0)->child(0));
+  w->N5->trigger();
+  EXPECT_EQ(dialogs, 2);
+  EXPECT_EQ(Rows(u8"文件版本表")[1]["说明"], "other");
+}
+
+TEST_F(MainWindow, RightClickSelectsBeforeRemoving) {
+  int32_t a = Area("A", dir.File("area"));
+  int32_t f1 = File(a, "/x/one.txt");
+  File(a, "/x/one.txt.old");
+  Version(f1, "2008-01-01-00-00-00", "1");
+  Make();
+  w->show();
+  QTreeWidgetItem* one = Top(0)->child(1);
+  Select(Top(0)->child(0));
+  QPoint at = w->TreeView1->visualItemRect(one).center();
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), QPointF(w->TreeView1->viewport()->mapToGlobal(at)),
+                    Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+  QApplication::sendEvent(w->TreeView1->viewport(), &press);
+  EXPECT_EQ(w->TreeView1->currentItem(), one);
+  w->N2->trigger();
+  EXPECT_EQ(Texts(Top(0)), (std::vector<std::string>{"/x/one.txt.old"}));
+  auto files = Rows(u8"文件索引表");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0]["源文件名称"], "/x/one.txt.old");
+  EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);  // its versions stay
+  // Other levels: nothing.
+  Select(Top(0));
+  w->N2->trigger();
+  EXPECT_EQ(Top(0)->childCount(), 1);
+}
+
+TEST_F(MainWindow, CloseMinimiseAndHideGoToTheTray) {
+  Make();
+  w->show();
+  EXPECT_FALSE(w->close());
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_TRUE(tray->present);
+  tray->DoubleClick();
+  EXPECT_TRUE(w->isVisible());
+  w->MenuItem2->trigger();
+  EXPECT_FALSE(w->isVisible());
+  w->MenuItem1->trigger();
+  EXPECT_TRUE(w->isVisible());
+  w->Ribbon1->MinimizeButton()->click();
+  QApplication::processEvents();
+  EXPECT_FALSE(w->isVisible());
+  w->MenuItem1->trigger();
+  w->AppMenu1->actions()[0]->trigger();
+  EXPECT_FALSE(w->isVisible());
+  w->MenuItem1->trigger();
+  EXPECT_TRUE(w->isVisible());
+}
+
+TEST_F(MainWindow, ExitCommandsAndSessionEndClose) {
+  struct Case {
+    const char* name;
+    std::function<void(Tmainw&)> act;
+  };
+  const Case cases[] = {
+      {"tray exit", [](Tmainw& m) { m.MenuItem4->trigger(); }},
+      {"application menu exit", [](Tmainw& m) { m.AppMenu1->actions()[1]->trigger(); }},
+      {"session end", [](Tmainw& m) { EXPECT_TRUE(m.QueryEndSession()); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    roots = {dir.File("watched")};
+    Make();
+    bool closed = false;
+    QObject::connect(w.get(), &Tmainw::closed, [&] { closed = true; });
+    w->show();
+    c.act(*w);
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(w->ExitRequested);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_TRUE(w->DriveWatchers.empty());
+    w.reset();
+  }
+}
+
+}  // namespace
+}  // namespace lanqi
