@@ -1,5 +1,7 @@
 #include "engine/RadeTable.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include "engine/RadeSession.h"
 #include "engine/filter/CompareValues.h"
 #include "platform/Collation.h"
+#include "platform/FileStream.h"
 #include "rtl/DateTime.h"
 
 namespace lanqi {
@@ -671,26 +674,69 @@ void TRadeTable::ReadRecord(TRecordBuffer* buffer, int32_t position) {
   tableIO_->LoadRecord(b->Items, recordList_, position);
 }
 
-void TRadeTable::ReadField(TRDERecordBuffer* buffer, int32_t position, TField* f) {
+// Field bytes for one pass over the view: straight from a read-only mapping of the file (or the
+// memory image) while the pass holds the file lock, else by positioned reads.
+class TRadeTable::TPassReader {
+ public:
+  explicit TPassReader(TRadeTableIO& table) : io_(table.FileIO()) {
+    if (auto* fs = dynamic_cast<TFileStream*>(io_.Stream())) {
+      size_ = io_.FileSize();
+      if (size_ > 0) {
+        void* m = mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_SHARED, fs->Handle(), 0);
+        if (m != MAP_FAILED) {
+          map_ = m;
+          base_ = static_cast<const uint8_t*>(m);
+        }
+      }
+    } else if (auto* ms = dynamic_cast<TMemoryStream*>(io_.Stream())) {
+      base_ = ms->Memory();
+      size_ = ms->Size();
+    }
+    encrypted_.resize(static_cast<size_t>(table.FieldDefs().Count()));
+    for (size_t i = 0; i < encrypted_.size(); ++i)
+      encrypted_[i] = table.FieldEncrypted(static_cast<int32_t>(i));
+  }
+  ~TPassReader() {
+    if (map_) munmap(map_, static_cast<size_t>(size_));
+  }
+  TPassReader(const TPassReader&) = delete;
+  TPassReader& operator=(const TPassReader&) = delete;
+
+  // Decoded bytes of a field slot, valid until the next call.
+  const uint8_t* Read(int64_t offset, int32_t count, int32_t field) {
+    const uint8_t* src;
+    if (base_ && offset >= 0 && offset + count <= size_) {
+      src = base_ + offset;
+    } else {
+      raw_.resize(static_cast<size_t>(count));
+      io_.ReadBytesAt(raw_.data(), offset, count);
+      src = raw_.data();
+    }
+    if (!encrypted_[static_cast<size_t>(field)]) return src;
+    plain_.resize(static_cast<size_t>(count));
+    io_.DecodeBufferData(src, plain_.data(), true, count);
+    return plain_.data();
+  }
+
+ private:
+  TRadeZIFileIO& io_;
+  void* map_ = nullptr;
+  const uint8_t* base_ = nullptr;
+  int64_t size_ = 0;
+  std::vector<bool> encrypted_;
+  std::vector<uint8_t> raw_, plain_;
+};
+
+void TRadeTable::ReadField(TRDERecordBuffer* buffer, int32_t position, TField* f, TPassReader& reader) {
   const TRecordListEntry& e = recordList_[static_cast<size_t>(position)];
   int32_t fn = f->FieldNo() - 1;
   int32_t slot = tableIO_->SlotSize(fn);
-  if (rawField_.size() < static_cast<size_t>(slot)) {
-    rawField_.resize(static_cast<size_t>(slot));
-    plainField_.resize(static_cast<size_t>(slot));
-  }
-  TRadeZIFileIO& io = tableIO_->FileIO();
-  io.ReadBytesAt(rawField_.data(),
-                 static_cast<int64_t>(e.DataOffset) + tableIO_->SlotOffsets()[static_cast<size_t>(fn)], slot);
-  io.DecodeBufferData(rawField_.data(), plainField_.data(), tableIO_->FieldEncrypted(fn), slot);
+  const uint8_t* plain = reader.Read(
+      static_cast<int64_t>(e.DataOffset) + tableIO_->SlotOffsets()[static_cast<size_t>(fn)], slot, fn);
   uint8_t* dst = buffer->Bytes() + FieldOffsets()[static_cast<size_t>(fn)];
   int32_t size = f->DataSize();
-  std::memcpy(dst, plainField_.data(), static_cast<size_t>(std::max(std::min(slot, size), 0)));
+  std::memcpy(dst, plain, static_cast<size_t>(std::max(std::min(slot, size), 0)));
   if (size > slot) std::memset(dst + slot, 0, static_cast<size_t>(size - slot));
-}
-
-void TRadeTable::ReadFields(TRDERecordBuffer* buffer, int32_t position, const std::vector<TField*>& fields) {
-  for (TField* f : fields) ReadField(buffer, position, f);
 }
 
 void TRadeTable::GotoBookmark(const uint8_t* bookmark) {
@@ -839,9 +885,10 @@ void TRadeTable::ActivateFilter() {
     passed.reserve(static_cast<size_t>(count));
     if (!whole && !named.empty()) {
       TFileLockGuard lock(tableIO_->FileIO());
+      TPassReader reader(*tableIO_);
       for (int32_t i = 0; i < count; ++i) {
         SetCurrentPosition(i);
-        ReadFields(buffer, i, named);
+        for (TField* f : named) ReadField(buffer, i, f, reader);
         if (RecordPasses()) passed.push_back(recordList_[static_cast<size_t>(i)]);
         if (OnFilterProgress)
           OnFilterProgress(this, static_cast<int>(static_cast<double>(i) / count * 100.0));
@@ -877,6 +924,50 @@ void TRadeTable::DeactivateFilter() {
 }
 
 // ---- locate and lookup
+
+namespace {
+bool PrintableAscii(const uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (p[i] < 0x20 || p[i] > 0x7E) return false;
+  return true;
+}
+
+// Equality of a string key and a stored string where both are printable ASCII: there the
+// collation's equality is byte equality (after case folding when asked), so no conversion is
+// needed. Returns false when it cannot decide.
+bool QuickStringEqual(const uint8_t* key, size_t keyLen, bool keyAscii, const uint8_t* rec, int32_t recSize,
+                      bool partial, bool ci, bool& equal) {
+  if (!keyAscii) return false;
+  size_t recLen = strnlen(reinterpret_cast<const char*>(rec), static_cast<size_t>(recSize));
+  size_t n = recLen;
+  if (partial) {
+    if (recLen < keyLen) {
+      if (!PrintableAscii(rec, recLen)) return false;
+      equal = false;
+      return true;
+    }
+    n = keyLen;
+  }
+  if (!PrintableAscii(rec, n)) return false;
+  if (!partial && n != keyLen) {
+    equal = false;
+    return true;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    uint8_t a = key[i], b = rec[i];
+    if (ci) {
+      if (a >= 'A' && a <= 'Z') a = static_cast<uint8_t>(a + 32);
+      if (b >= 'A' && b <= 'Z') b = static_cast<uint8_t>(b + 32);
+    }
+    if (a != b) {
+      equal = false;
+      return true;
+    }
+  }
+  equal = true;
+  return true;
+}
+}  // namespace
 
 int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& keyValues,
                             TLocateOptions options) {
@@ -928,20 +1019,33 @@ int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& key
     }
   } else {
     // Reads only the key fields of each record, and stops at the first match.
-    std::vector<std::vector<uint8_t>> stored(keys.size());
     std::vector<const uint8_t*> keyBytes;
-    for (TField* f : keys)
-      keyBytes.push_back(scratch->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)]);
+    std::vector<size_t> keyLen;
+    std::vector<bool> keyAscii;
+    for (TField* f : keys) {
+      const uint8_t* k = scratch->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)];
+      keyBytes.push_back(k);
+      bool text = f->DataType() == ftString || f->DataType() == ftFixedChar;
+      size_t len = text ? strnlen(reinterpret_cast<const char*>(k), static_cast<size_t>(f->DataSize())) : 0;
+      keyLen.push_back(len);
+      keyAscii.push_back(text && PrintableAscii(k, len));
+    }
     auto* probe = static_cast<TRDERecordBuffer*>(KeyBuffers(3));
     TFileLockGuard lock(tableIO_->FileIO());
+    TPassReader reader(*tableIO_);
     int32_t count = RecordCount();
     for (int32_t i = 0; i < count && match < 0; ++i) {
       bool all = true;
       for (size_t j = 0; j < keys.size() && all; ++j) {
         TField* f = keys[j];
-        ReadField(probe, i, f);
+        ReadField(probe, i, f, reader);
         const uint8_t* rec = probe->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)];
-        all = CompareValues(keyBytes[j], f->DataSize(), rec, f->DataSize(), f->DataType(), partial, ci) == 0;
+        bool equal = false;
+        if (QuickStringEqual(keyBytes[j], keyLen[j], keyAscii[j], rec, f->DataSize(), partial, ci, equal))
+          all = equal;
+        else
+          all =
+              CompareValues(keyBytes[j], f->DataSize(), rec, f->DataSize(), f->DataType(), partial, ci) == 0;
       }
       if (all) match = i;
     }

@@ -215,8 +215,8 @@ class TRadeTable : public TRDEDataSet {
   void ChooseIndex();
   void LoadView();
   // Reads only the named fields of the record at a view position into buffer.
-  void ReadFields(TRDERecordBuffer* buffer, int32_t position, const std::vector<TField*>& fields);
-  void ReadField(TRDERecordBuffer* buffer, int32_t position, TField* field);
+  class TPassReader;
+  void ReadField(TRDERecordBuffer* buffer, int32_t position, TField* field, TPassReader& reader);
   int32_t ViewPositionByBisection(TRDERecordBuffer* buffer);
   void OnIndexInsert(int32_t indexNumber, int32_t position, const TRecordListEntry& entry);
   void OnIndexMove(int32_t indexNumber, int32_t oldPosition, int32_t newPosition);
@@ -240,7 +240,6 @@ class TRadeTable : public TRDEDataSet {
   int32_t rangeFieldCount_ = 0;
   TMasterDataLink masterLink_;
   std::vector<TIndexDef> indexDefs_;
-  std::vector<uint8_t> rawField_, plainField_;
 };
 
 }  // namespace lanqi
