@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "rtl/AnsiText.h"
 #include "rtl/Exceptions.h"
 
 namespace lanqi {
@@ -153,6 +154,8 @@ void SetSystemCodePage(int codePage) {
   std::lock_guard<std::mutex> lock(gMutex);
   gInfo = std::move(info);
   gGeneration.fetch_add(1, std::memory_order_release);
+  // The runtime's byte-rule helpers step over two-byte characters by the same rule.
+  SetTextLeadByteTest(&IsLeadByte);
 }
 
 int SystemCodePage() {
