@@ -144,29 +144,62 @@ void TCompAlgo_Zlib::DecodeStream(TStream* source, TStream* dest, int64_t) {
   Inflater inf;
   if (inflateInit(&inf.zs) != Z_OK) throw EDecompressionError();
   inf.open = true;
-  std::vector<uint8_t> in(kPiece), out(kPiece);
+  std::vector<uint8_t> in(kPiece);
+  // Feeds the next input piece when zlib has used up the last; false at the end of the source.
+  auto feed = [&] {
+    if (inf.zs.avail_in != 0) return true;
+    const int32_t got = source->Read(in.data(), static_cast<int32_t>(kPiece));
+    if (got <= 0) return false;
+    inf.zs.next_in = in.data();
+    inf.zs.avail_in = static_cast<uInt>(got);
+    DoDecodeProgress(Percent(source->Position(), sourceSize_));
+    return true;
+  };
+  // One inflate step into out[0, room); answers the bytes produced. Ending before m bytes is the
+  // stream's read error, damage the wrapper's.
   int64_t remaining = m;
   bool streamEnded = false;
-  while (remaining > 0) {
-    if (streamEnded) throw EReadError();
-    if (inf.zs.avail_in == 0) {
-      const int32_t got = source->Read(in.data(), static_cast<int32_t>(kPiece));
-      if (got <= 0) throw EReadError();
-      inf.zs.next_in = in.data();
-      inf.zs.avail_in = static_cast<uInt>(got);
-      DoDecodeProgress(Percent(source->Position(), sourceSize_));
-    }
-    const size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(kPiece)));
-    inf.zs.next_out = out.data();
-    inf.zs.avail_out = static_cast<uInt>(want);
+  auto step = [&](uint8_t* out, size_t room) -> size_t {
+    if (streamEnded || !feed()) throw EReadError();
+    inf.zs.next_out = out;
+    inf.zs.avail_out = static_cast<uInt>(room);
     const int ret = inflate(&inf.zs, Z_NO_FLUSH);
     if (ret == Z_STREAM_END)
       streamEnded = true;
     else if (ret != Z_OK && ret != Z_BUF_ERROR)
       throw EDecompressionError();
-    const size_t produced = want - inf.zs.avail_out;
-    if (produced) dest->WriteBuffer(out.data(), static_cast<int32_t>(produced));
-    remaining -= static_cast<int64_t>(produced);
+    return room - inf.zs.avail_out;
+  };
+
+  if (auto* mem = dynamic_cast<TMemoryStream*>(dest)) {
+    // Straight into the stream's memory. The room starts at what the input can possibly yield
+    // (deflate expands at most about 1032 to 1), never at a length the header merely claims.
+    const int64_t bound = (sourceSize_ - 4) * 1032 + static_cast<int64_t>(kPiece);
+    int64_t room = std::min<int64_t>(m, bound);
+    int64_t produced = 0;
+    try {
+      mem->SetSize(room);
+      while (produced < m) {
+        if (produced == room) {
+          room = std::min<int64_t>(m, room * 2);
+          mem->SetSize(room);
+        }
+        const size_t want = static_cast<size_t>(std::min<int64_t>(room - produced, 1 << 30));
+        produced += static_cast<int64_t>(step(mem->Memory() + produced, want));
+      }
+    } catch (...) {
+      mem->SetSize(produced);
+      throw;
+    }
+    mem->SetSize(produced);
+  } else {
+    std::vector<uint8_t> out(kPiece);
+    while (remaining > 0) {
+      const size_t produced =
+          step(out.data(), static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(kPiece))));
+      if (produced) dest->WriteBuffer(out.data(), static_cast<int32_t>(produced));
+      remaining -= static_cast<int64_t>(produced);
+    }
   }
   dest->SetPosition(0);
 }

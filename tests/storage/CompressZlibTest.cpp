@@ -117,6 +117,35 @@ TEST(CompressZlibTest, RoundTripsAcrossPiecesAndLevels) {
   }
 }
 
+// A stream that is not a memory stream, for the module's general path.
+class TPlainStream : public TStream {
+ public:
+  int32_t Read(void* buffer, int32_t count) override { return inner_.Read(buffer, count); }
+  int32_t Write(const void* buffer, int32_t count) override { return inner_.Write(buffer, count); }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return inner_.Seek(offset, origin); }
+  void SetSize(int64_t n) override { inner_.SetSize(n); }
+  TMemoryStream& Inner() { return inner_; }
+
+ private:
+  TMemoryStream inner_;
+};
+
+TEST(CompressZlibTest, OtherStreamKinds) {
+  TCompAlgo_Zlib z(nullptr);
+  const auto text = TextLike(200000);
+  TPlainStream src, packed, back;
+  src.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+  z.EncodeStream(&src, &packed, 0);
+  EXPECT_EQ(Int32At(packed.Inner(), 0), 200000);
+  z.DecodeStream(&packed, &back, 0);
+  EXPECT_EQ(Bytes(back.Inner()), text);
+  EXPECT_EQ(back.Position(), 0);
+  // Cut short on the general path too.
+  TPlainStream cut, out;
+  cut.WriteBuffer(packed.Inner().Memory(), static_cast<int32_t>(packed.Size() - 10));
+  EXPECT_THROW(z.DecodeStream(&cut, &out, 0), EReadError);
+}
+
 TEST(CompressZlibTest, LevelMapping) {
   const int expect[] = {9, -1, 1, 1, 0, 0, 0};
   for (uint8_t level = 0; level < 7; ++level)
