@@ -1011,7 +1011,10 @@ int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& key
     int32_t pos = tableIO_->SearchIndex(scratch->Items, list, partial, 0, code, index);
     if (code == 0 && pos >= 0) {
       int32_t recNo = list[static_cast<size_t>(pos)].RecNo;
-      for (size_t i = 0; i < recordList_.size(); ++i)
+      // A view that is the index's whole list holds the record at the same position; record
+      // numbers are unique in a view, so that is the entry the scan would find.
+      if (pos < RecordCount() && recordList_[static_cast<size_t>(pos)].RecNo == recNo) match = pos;
+      for (size_t i = 0; match < 0 && i < recordList_.size(); ++i)
         if (recordList_[i].RecNo == recNo) {
           match = static_cast<int32_t>(i);
           break;
