@@ -1,6 +1,7 @@
 // The catalog: storage areas, tracked files and their versions in three tables of one database
 // file, and its load into the tree.
 #include <QTreeWidget>
+#include <unordered_map>
 
 #include "app/uver.h"
 #include "engine/RadeZI.h"
@@ -98,6 +99,20 @@ void Tmainw::LoadCatalog(const std::string& catalogPath) {
     t->First();
   }
 
+  // The tree the row-by-row walk builds (each area's files filtered by area number, each file's
+  // versions by file number) from one read of each table: the filtered views keep the tables'
+  // order, so grouping the rows in that order gives the same children in the same order.
+  std::unordered_map<int32_t, std::vector<std::string>> versionsOf;
+  for (Tbfilever->First(); !Tbfilever->Eof(); Tbfilever->Next())
+    versionsOf[Int(Tbfilever, N().fileNo)].push_back(Text(Tbfilever, N().version));
+  struct TFileRow {
+    int32_t fileNo;
+    std::string path;
+  };
+  std::unordered_map<int32_t, std::vector<TFileRow>> filesOf;
+  for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next())
+    filesOf[Int(Tbfileid, N().areaNo)].push_back({Int(Tbfileid, N().fileNo), Text(Tbfileid, N().sourceName)});
+
   BeginTreeUpdate();
   struct TEnd {
     Tmainw* w;
@@ -105,29 +120,28 @@ void Tmainw::LoadCatalog(const std::string& catalogPath) {
   } end{this};
   TreeView1->clear();
   ListView1->clear();
+  QList<QTreeWidgetItem*> areas;
   for (Tbarea->First(); !Tbarea->Eof(); Tbarea->Next()) {
-    int32_t areaNo = Int(Tbarea, N().areaNo);
     QTreeWidgetItem* area = NewNode(Text(Tbarea, N().name), 0);
-    TreeView1->addTopLevelItem(area);
-    Tbfileid->SetFilter(N().areaNo + "=" + IntToStr(areaNo));
-    Tbfileid->SetFiltered(true);
-    Tbfileid->First();
-    for (int32_t i = 0, files = Tbfileid->RecordCount(); i < files; ++i) {
-      int32_t fileNo = Int(Tbfileid, N().fileNo);
-      std::string path = Text(Tbfileid, N().sourceName);
-      int image = ImgSys ? ImgSys->SystemIconIndex(path) : 0;
-      QTreeWidgetItem* file = NewNode(path, image, fileNo);
-      area->insertChild(0, file);
-      Tbfilever->SetFilter(N().fileNo + "=" + IntToStr(fileNo));
-      Tbfilever->SetFiltered(true);
-      Tbfilever->First();
-      for (int32_t v = 0, versions = Tbfilever->RecordCount(); v < versions; ++v) {
-        file->insertChild(0, NewNode(Text(Tbfilever, N().version), image));
-        Tbfilever->Next();
-      }
-      Tbfileid->Next();
+    areas.append(area);
+    auto files = filesOf.find(Int(Tbarea, N().areaNo));
+    if (files == filesOf.end()) continue;
+    // The file added last at the top, the newest version first.
+    QList<QTreeWidgetItem*> fileNodes;
+    for (auto f = files->second.rbegin(); f != files->second.rend(); ++f) {
+      int image = ImgSys ? ImgSys->SystemIconIndex(f->path) : 0;
+      QTreeWidgetItem* file = NewNode(f->path, image, f->fileNo);
+      fileNodes.append(file);
+      auto versions = versionsOf.find(f->fileNo);
+      if (versions == versionsOf.end()) continue;
+      QList<QTreeWidgetItem*> versionNodes;
+      for (auto v = versions->second.rbegin(); v != versions->second.rend(); ++v)
+        versionNodes.append(NewNode(*v, image));
+      file->addChildren(versionNodes);
     }
+    area->addChildren(fileNodes);
   }
+  TreeView1->addTopLevelItems(areas);
   TreeView1->expandAll();
 }
 

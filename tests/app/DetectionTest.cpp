@@ -1,0 +1,293 @@
+#include <QCursor>
+
+#include "app/LoginForm.h"
+#include "engine/RadeSession.h"
+#include "tests/app/MainWindowFixture.h"
+
+namespace lanqi {
+namespace {
+
+namespace fs = std::filesystem;
+using test::A;
+
+// Detection passes with real files; the tracked files' stamps are set by hand so that they differ
+// from the stored ones exactly when a test wants them to.
+struct Detection : MainWindow {
+  int32_t Track(int32_t area, const std::string& path, bool current) {
+    return File(area, path, current ? VersionStamp(path) : "2000-01-01-00-00-00");
+  }
+  // The pass as the timer runs it.
+  void Pass() {
+    w->tmr1->SetEnabled(true);
+    loop.Advance(5000);
+  }
+  std::vector<std::string> Column(std::u8string_view table, const std::string& field) {
+    std::vector<std::string> out;
+    for (auto& r : Rows(table)) out.push_back(r[field]);
+    return out;
+  }
+};
+
+TEST_F(Detection, ASaveOnAWatchedFolderBecomesAVersion) {
+  roots = {dir.File("watched")};
+  int32_t a = Area("A", dir.File("area"));
+  std::string doc = dir.Write("watched/doc.txt", "first");
+  SetStamp(doc, 0);
+  int32_t fileNo = Track(a, doc, true);
+  fs::create_directories(doc + "-bak");
+  Make();
+  w->show();
+  ASSERT_EQ(w->DriveWatchers.size(), 1u);
+  EXPECT_TRUE(w->DriveWatchers[0]->Active());
+  onDialog = [](QDialog& d) {
+    auto& note = dynamic_cast<TFormVerSm&>(d);
+    EXPECT_TRUE(note.Label1->text().isEmpty());
+    EXPECT_TRUE(note.tmr1->Enabled());
+    note.Edit1->setPlainText(Q(u8"改了"));
+    note.Button1->click();
+    return 0;
+  };
+
+  dir.Write("watched/doc.txt", "second save");
+  SetStamp(doc, 3600);
+  // The change report arms the timer and silences the watchers.
+  ASSERT_TRUE(loop.RunUntil([&] { return w->tmr1->Enabled(); }));
+  EXPECT_FALSE(w->DriveWatchers[0]->Active());
+  loop.Advance(4999);
+  EXPECT_EQ(dialogs, 0);
+  loop.Advance(1);
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_FALSE(w->tmr1->Enabled());
+  EXPECT_TRUE(w->DriveWatchers[0]->Active());
+  EXPECT_EQ(w->PendingFiles->Count(), 0);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_TRUE(messages.empty());
+
+  std::string stamp = VersionStamp(doc);
+  auto versions = Rows(u8"文件版本表");
+  ASSERT_EQ(versions.size(), 1u);
+  EXPECT_EQ(versions[0]["文件序号"], std::to_string(fileNo));
+  EXPECT_EQ(versions[0]["版本"], stamp);
+  EXPECT_EQ(versions[0]["说明"], A(u8"改了"));
+  EXPECT_EQ(versions[0]["大小"], "11");
+  EXPECT_EQ(test::TempDir::Read(versions[0]["文件名称"]), "second save");
+  EXPECT_EQ(Rows(u8"文件索引表")[0]["大小"], stamp);
+  EXPECT_EQ(Texts(Top(0)->child(0)), std::vector<std::string>{stamp});
+
+  // Another change anywhere, with the tracked file as it was: a pass that finds nothing.
+  dir.Write("watched/other.txt", "x");
+  ASSERT_TRUE(loop.RunUntil([&] { return w->tmr1->Enabled(); }));
+  loop.Advance(5000);
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);
+}
+
+TEST_F(Detection, TheNoteByWayOfClosingThePrompt) {
+  int32_t a = Area("A", dir.File("area"));
+  std::string doc = dir.Write("doc.txt", "x");
+  Track(a, doc, false);
+  fs::create_directories(doc + "-bak");
+  Make();
+  struct Case {
+    const char* name;
+    std::function<void(TFormVerSm&)> act;
+    std::string note;
+  };
+  const Case cases[] = {
+      {"submitted",
+       [](TFormVerSm& d) {
+         d.Edit1->setPlainText("typed");
+         d.Button1->click();
+       },
+       "typed"},
+      {"abandoned",
+       [](TFormVerSm& d) {
+         d.Edit1->setPlainText("typed");
+         d.Button2->click();
+       },
+       ""},
+      {"left alone for 10 seconds", [this](TFormVerSm&) { loop.Advance(10000); }, ""},
+      {"typed, then closed by the window system",
+       [this](TFormVerSm& d) {
+         d.Edit1->setPlainText("kept");
+         loop.Advance(60000);
+         EXPECT_EQ(d.ResultCode, 1);
+         d.close();
+       },
+       "kept"},
+  };
+  int seconds = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetStamp(doc, seconds += 10);
+    onDialog = [&](QDialog& d) {
+      c.act(dynamic_cast<TFormVerSm&>(d));
+      return 0;
+    };
+    Pass();
+    EXPECT_EQ(Rows(u8"文件版本表").back()["说明"], c.note);
+    EXPECT_EQ(Rows(u8"文件版本表").back()["版本"], VersionStamp(doc));
+  }
+  EXPECT_EQ(Rows(u8"文件版本表").size(), 4u);
+  EXPECT_EQ(Top(0)->child(0)->childCount(), 4);
+}
+
+TEST_F(Detection, APassGoesOnPastMissingFilesAndFailedCopies) {
+  roots = {dir.File("watched")};
+  int32_t a = Area("A", dir.File("area"));
+  std::string one = dir.Write("one.txt", "1"), gone = dir.File("gone.txt"),
+              blocked = dir.Write("blocked.txt", "b"), four = dir.Write("four.txt", "4"),
+              same = dir.Write("same.txt", "s");
+  int32_t n1 = Track(a, one, false);
+  Track(a, gone, false);
+  int32_t nb = Track(a, blocked, false);
+  int32_t n4 = Track(a, four, false);
+  Track(a, same, true);
+  for (const std::string& p : {one, four, same}) fs::create_directories(p + "-bak");
+  // The backup folder is a plain file, so the copy cannot be made (even for the superuser).
+  dir.Write("blocked.txt-bak", "in the way");
+  Make();
+  onDialog = [&](QDialog& d) {
+    dynamic_cast<TFormVerSm&>(d).Button2->click();
+    return 0;
+  };
+  Pass();
+  EXPECT_EQ(dialogs, 3);  // one, blocked, four; the missing one is skipped silently
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].startsWith(Q(u8"备份文件失败：") + QString::fromStdString(blocked)))
+      << messages[0].toStdString();
+  EXPECT_EQ(Column(u8"文件版本表", "文件序号"),
+            (std::vector<std::string>{std::to_string(n1), std::to_string(n4)}));
+  // The failed file keeps its old stamp, so the next pass tries it again.
+  EXPECT_EQ(Rows(u8"文件索引表")[2]["大小"], "2000-01-01-00-00-00");
+  EXPECT_EQ(Rows(u8"文件索引表")[0]["大小"], VersionStamp(one));
+  EXPECT_EQ(w->PendingFiles->Count(), 0);
+  EXPECT_TRUE(w->DriveWatchers[0]->Active());
+  EXPECT_TRUE(w->TreeView1->updatesEnabled());
+  EXPECT_EQ(Texts(Top(0)->child(2)), std::vector<std::string>{});  // blocked.txt: no version node
+  EXPECT_EQ(Texts(Top(0)->child(1)).size(), 1u);                   // four.txt
+
+  fs::remove(blocked + "-bak");
+  fs::create_directories(blocked + "-bak");
+  messages.clear();
+  Pass();
+  EXPECT_EQ(dialogs, 4);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(Column(u8"文件版本表", "文件序号").back(), std::to_string(nb));
+}
+
+TEST_F(Detection, FindFileNodeMatchesTheWholePathWithItsCase) {
+  int32_t a = Area("A", dir.File("area"));
+  int32_t b = Area("B", dir.File("area"));
+  File(a, "/x/Doc.txt");
+  File(b, "/x/doc.txt");
+  File(b, "/x/doc.txt.old");
+  Make();
+  EXPECT_EQ(w->FindFileNode("/x/doc.txt"), Top(1)->child(1));
+  EXPECT_EQ(w->FindFileNode("/x/Doc.txt"), Top(0)->child(0));
+  EXPECT_EQ(w->FindFileNode("/x/doc"), nullptr);
+}
+
+// The tree as the row-by-row walk with filters builds it, for comparison with the load.
+using TTree =
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::vector<std::string>>>>>;
+
+TTree LiteralLoad(const std::string& catalog) {
+  TRadeTable areas, files, versions;
+  for (auto [t, name] :
+       {std::pair{&areas, u8"数据存储区"}, {&files, u8"文件索引表"}, {&versions, u8"文件版本表"}}) {
+    t->SetDatabaseName(catalog);
+    t->SetTableName(A(name));
+    t->Open();
+  }
+  TTree tree;
+  for (areas.First(); !areas.Eof(); areas.Next()) {
+    tree.push_back({areas.FieldByName(A(u8"名称"))->AsString(), {}});
+    files.SetFilter(A(u8"存储区序号") + "=" + areas.FieldByName(A(u8"存储区序号"))->AsString());
+    files.SetFiltered(true);
+    files.First();
+    for (int i = 0, n = files.RecordCount(); i < n; ++i) {
+      auto& fileList = tree.back().second;
+      fileList.insert(fileList.begin(), {files.FieldByName(A(u8"源文件名称"))->AsString(), {}});
+      versions.SetFilter(A(u8"文件序号") + "=" + files.FieldByName(A(u8"文件序号"))->AsString());
+      versions.SetFiltered(true);
+      versions.First();
+      for (int v = 0, m = versions.RecordCount(); v < m; ++v) {
+        auto& versionList = fileList.front().second;
+        versionList.insert(versionList.begin(), versions.FieldByName(A(u8"版本"))->AsString());
+        versions.Next();
+      }
+      files.Next();
+    }
+  }
+  return tree;
+}
+
+TEST_F(Detection, LoadBuildsTheTreeOfTheRowByRowWalk) {
+  // Interleaved rows, a file whose area is gone, an area without files, a file without versions.
+  int32_t a = Area("A", dir.File("area"));
+  int32_t b = Area("B", dir.File("area"));
+  Area("C", dir.File("area"));
+  int32_t f[6];
+  f[0] = File(b, "/b/1");
+  f[1] = File(a, "/a/1");
+  f[2] = File(99, "/nowhere");
+  f[3] = File(b, "/b/2");
+  f[4] = File(a, "/a/2");
+  f[5] = File(a, "/a/3");
+  for (int i = 0; i < 12; ++i) Version(f[(i * 7) % 6], "2008-01-01-00-00-" + std::to_string(10 + i), "1");
+  Make();
+  TTree shown;
+  for (int i = 0; i < w->TreeView1->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* area = Top(i);
+    shown.push_back({Tmainw::NodeText(area), {}});
+    for (int j = 0; j < area->childCount(); ++j)
+      shown.back().second.push_back({Tmainw::NodeText(area->child(j)), Texts(area->child(j))});
+  }
+  EXPECT_EQ(shown, LiteralLoad(catalog));
+  EXPECT_EQ(shown.size(), 3u);
+}
+
+TEST(LoginForm, LayoutAndResult) {
+  std::string password = "unchanged";
+  QString seen;
+  bool ok = LoginDialogPrompt(Ansi(u8"/data/版本控制.dat"), password, [&](QDialog& d) {
+    auto& f = dynamic_cast<TRadeZILoginForm&>(d);
+    EXPECT_EQ(f.windowTitle(), "Database Login");
+    EXPECT_EQ(f.size(), QSize(281, 154));
+    EXPECT_EQ(f.BackPanel->geometry(), QRect(8, 8, 265, 75));
+    EXPECT_EQ(f.DatabaseEdit->geometry(), QRect(86, 12, 167, 21));
+    EXPECT_TRUE(f.DatabaseEdit->isReadOnly());
+    EXPECT_EQ(f.PasswordEdit->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(f.OkButton->text(), "&OK");
+    EXPECT_TRUE(f.OkButton->isDefault());
+    EXPECT_EQ(f.CancelButton->text(), "&Cancel");
+    seen = f.DatabaseEdit->text();
+    f.PasswordEdit->setText("s3cret");
+    f.OkButton->click();
+    return f.result();
+  });
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(password, "s3cret");
+  EXPECT_EQ(seen, Q(u8"/data/版本控制.dat"));
+  ok = LoginDialogPrompt("x", password, [](QDialog& d) {
+    dynamic_cast<TRadeZILoginForm&>(d).CancelButton->click();
+    return d.result();
+  });
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(password, "s3cret");
+}
+
+TEST(EngineHooks, BusyCursorWhileAFilterRuns) {
+  InstallEngineHooks();
+  SetScreenCursor(true);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  SetScreenCursor(false);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  SetScreenCursorHook({});
+  SetLoginPromptHook({});
+}
+
+}  // namespace
+}  // namespace lanqi
