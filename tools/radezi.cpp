@@ -16,6 +16,7 @@
 #include "platform/CodePage.h"
 #include "platform/Collation.h"
 #include "rtl/Exceptions.h"
+#include "tools/RadeziTable.h"
 #include "tools/RadeziValues.h"
 
 namespace lanqi {
@@ -30,7 +31,10 @@ const char* const kUsage =
     "  tables FILE\n"
     "  schema FILE TABLE\n"
     "  insert FILE TABLE [--rows ROWS.json]\n"
-    "  dump FILE TABLE [--index NAME]\n"
+    "  dump FILE TABLE [--index NAME] [--filter EXPR] [--filter-options N]\n"
+    "  locate FILE TABLE --fields \"F1;F2\" --values JSON [--partial] [--case-insensitive] [--index NAME]\n"
+    "  update FILE TABLE --filter EXPR --set JSON [--filter-options N]\n"
+    "  delete FILE TABLE --filter EXPR [--filter-options N]\n"
     "  check [--repair] FILE\n"
     "  catalog init FILE\n";
 
@@ -49,9 +53,10 @@ struct TArgs {
 };
 
 TArgs ParseArgs(int argc, char** argv) {
-  static const std::set<std::string> withValue = {"--password", "--schema", "--encrypt",
-                                                  "--mode",     "--rows",   "--index"};
-  static const std::set<std::string> flags = {"--compress", "--repair"};
+  static const std::set<std::string> withValue = {
+      "--password", "--schema",         "--encrypt", "--mode",   "--rows", "--index",
+      "--filter",   "--filter-options", "--fields",  "--values", "--set"};
+  static const std::set<std::string> flags = {"--compress", "--repair", "--partial", "--case-insensitive"};
   TArgs a;
   for (int i = 1; i < argc; ++i) {
     std::string s = argv[i];
@@ -278,48 +283,47 @@ int CmdSchema(const TArgs& a) {
   return kExitOk;
 }
 
+// The table commands go through the table dataset (tools/RadeziTable.cpp).
+TTableCommand TableCommand(const TArgs& a) {
+  TTableCommand c;
+  if (a.Positional.size() < 2) throw TUsageError("missing FILE");
+  if (a.Positional.size() < 3) throw TUsageError("missing TABLE");
+  c.File = a.Positional[1];
+  c.Table = a.Positional[2];
+  auto opt = [&](const char* name, std::string& to) {
+    if (a.Has(name)) to = a.Options.at(name);
+  };
+  c.HasPassword = a.Has("--password");
+  opt("--password", c.Password);
+  opt("--index", c.Index);
+  c.HasFilter = a.Has("--filter");
+  opt("--filter", c.Filter);
+  if (a.Has("--filter-options")) {
+    try {
+      c.FilterOptions = std::stoi(a.Options.at("--filter-options"));
+    } catch (const std::exception&) {
+      throw TUsageError("--filter-options needs a number");
+    }
+    if (c.FilterOptions < 0 || c.FilterOptions > 3) throw TUsageError("--filter-options needs a number from 0 to 3");
+  }
+  opt("--fields", c.Fields);
+  opt("--values", c.Values);
+  opt("--set", c.Set);
+  c.Partial = a.Flags.count("--partial") != 0;
+  c.CaseInsensitive = a.Flags.count("--case-insensitive") != 0;
+  return c;
+}
+
 int CmdInsert(const TArgs& a) {
-  TOpenDatabase db(FileArg(a, 1), a);
-  auto t = OpenTable(db, a);
-  std::string text;
+  TTableCommand c = TableCommand(a);
   if (a.Has("--rows")) {
-    text = ReadFileText(a.Options.at("--rows"));
+    c.Rows = ReadFileText(a.Options.at("--rows"));
   } else {
     std::stringstream ss;
     ss << std::cin.rdbuf();
-    text = ss.str();
+    c.Rows = ss.str();
   }
-  json rows = ParseJson(text, "the rows");
-  if (!rows.is_array()) throw TUsageError("the rows must be a JSON array");
-  for (const json& row : rows) {
-    TFieldBuffers b;
-    RowToBuffers(row, *t, b);
-    t->AppendRecord(b, false, nullptr);
-    std::cout << BuffersToRow(*t, b).dump() << "\n";
-  }
-  db.IO.FlushFile();
-  return kExitOk;
-}
-
-int CmdDump(const TArgs& a) {
-  TOpenDatabase db(FileArg(a, 1), a);
-  auto t = OpenTable(db, a);
-  int32_t list = 0;
-  if (a.Has("--index")) {
-    int32_t k = t->IndexDefs().IndexOf(ToAnsi(a.Options.at("--index")));
-    if (k < 0) throw TNotFound(Format("Index '%s' not found", a.Options.at("--index").c_str()));
-    list = k + 1;
-  }
-  json out = json::array();
-  const TRecordList& l = t->RecordLists(list);
-  for (int32_t p = 0; p < static_cast<int32_t>(l.size()); ++p) {
-    TFieldBuffers b;
-    MakeBuffers(*t, b);
-    t->LoadRecord(b, l, p);
-    out.push_back(BuffersToRow(*t, b));
-  }
-  std::cout << out.dump(2) << "\n";
-  return kExitOk;
+  return TableInsert(c);
 }
 
 int CmdCheck(const TArgs& a) {
@@ -396,7 +400,10 @@ int Run(int argc, char** argv) {
   if (c == "tables") return CmdTables(a);
   if (c == "schema") return CmdSchema(a);
   if (c == "insert") return CmdInsert(a);
-  if (c == "dump") return CmdDump(a);
+  if (c == "dump") return TableDump(TableCommand(a));
+  if (c == "locate") return TableLocate(TableCommand(a));
+  if (c == "update") return TableUpdate(TableCommand(a));
+  if (c == "delete") return TableDelete(TableCommand(a));
   if (c == "check") return CmdCheck(a);
   if (c == "catalog") return CmdCatalog(a);
   throw TUsageError("unknown command " + c);
@@ -412,8 +419,17 @@ int main(int argc, char** argv) {
   } catch (const TUsageError& e) {
     std::cerr << "radezi: " << e.what() << "\n" << kUsage;
     return kExitUsage;
+  } catch (const TTableUsageError& e) {
+    std::cerr << "radezi: " << e.what() << "\n" << kUsage;
+    return kExitUsage;
   } catch (const TNotFound& e) {
     std::cerr << e.what() << "\n";
+    return kExitNotFound;
+  } catch (const TTableNotFound& e) {
+    std::cerr << e.what() << "\n";
+    return kExitNotFound;
+  } catch (const EAbort&) {
+    // The password prompt was cancelled: end quietly.
     return kExitNotFound;
   } catch (const std::exception& e) {
     std::string m = e.what();
