@@ -91,6 +91,9 @@ void Tmainw::LoadCatalog(const std::string& catalogPath) {
   const std::pair<TRadeTable*, const std::string*> tables[] = {
       {Tbarea, &N().areaTable}, {Tbfileid, &N().fileTable}, {Tbfilever, &N().versionTable}};
   for (auto& [t, name] : tables) {
+    // Loading again over the same tables keeps them open; another catalog is bound afresh.
+    if (t->DatabaseName() == catalogPath && t->TableName() == *name) continue;
+    t->Close();
     t->SetDatabaseName(catalogPath);
     t->SetTableName(*name);
   }
