@@ -18,6 +18,7 @@ inline void TEnc_Blowfish::Encipher(uint32_t& l, uint32_t& r) {
     return ((s[x >> 24] + s[256 + ((x >> 16) & 0xFF)]) ^ s[512 + ((x >> 8) & 0xFF)]) + s[768 + (x & 0xFF)];
   };
   uint32_t a = l, b = r;
+#pragma GCC unroll 8
   for (int i = 0; i < 16; i += 2) {
     a ^= p[i];
     b ^= f(a);
@@ -75,6 +76,7 @@ void TEnc_Blowfish::DecodeBlock(uint8_t* block) {
     return ((s[x >> 24] + s[256 + ((x >> 16) & 0xFF)]) ^ s[512 + ((x >> 8) & 0xFF)]) + s[768 + (x & 0xFF)];
   };
   uint32_t a = LoadBE32(block), b = LoadBE32(block + 4);
+#pragma GCC unroll 8
   for (int i = 17; i > 1; i -= 2) {
     a ^= p[i];
     b ^= f(a);

@@ -162,30 +162,47 @@ void TEnc_Twofish::Init(const void* key, int32_t size, const void* vector) {
   InitEnd(vector);
 }
 
-inline uint32_t TEnc_Twofish::G(uint32_t x) const {
-  const uint32_t* t = Tables();
+namespace {
+
+// g through the four key-dependent tables; G8 is g of the word rotated left by 8, read by
+// re-indexing instead of rotating.
+inline uint32_t G0(const uint32_t* __restrict t, uint32_t x) {
   return t[x & 0xFF] ^ t[256 + ((x >> 8) & 0xFF)] ^ t[512 + ((x >> 16) & 0xFF)] ^ t[768 + (x >> 24)];
 }
+inline uint32_t G8(const uint32_t* __restrict t, uint32_t x) {
+  return t[x >> 24] ^ t[256 + (x & 0xFF)] ^ t[512 + ((x >> 8) & 0xFF)] ^ t[768 + ((x >> 16) & 0xFF)];
+}
 
-void TEnc_Twofish::EncodeBlock(uint8_t* block) {
-  const uint32_t* K = SubKeys();
+// One round with pair p: (a, b) feed (c, d); the next round swaps the roles.
+inline void Round(const uint32_t* __restrict t, const uint32_t* __restrict K, uint32_t a, uint32_t b,
+                  uint32_t& c, uint32_t& d, int p) {
+  const uint32_t t0 = G0(t, a), t1 = G8(t, b);
+  c = Ror32(c ^ (t0 + t1 + K[8 + 2 * p]), 1);
+  d = Rol32(d, 1) ^ (t0 + 2 * t1 + K[9 + 2 * p]);
+}
+
+// The inverse: (a, b) feed, (c, d) are restored.
+inline void Unround(const uint32_t* __restrict t, const uint32_t* __restrict K, uint32_t a, uint32_t b,
+                    uint32_t& c, uint32_t& d, int p) {
+  const uint32_t t0 = G0(t, a), t1 = G8(t, b);
+  c = Rol32(c, 1) ^ (t0 + t1 + K[8 + 2 * p]);
+  d = Ror32(d ^ (t0 + 2 * t1 + K[9 + 2 * p]), 1);
+}
+
+inline void Encrypt(const uint32_t* __restrict K, const uint32_t* __restrict t, bool published,
+                    uint8_t* block) {
   uint32_t r0 = LoadLE32(block) ^ K[0], r1 = LoadLE32(block + 4) ^ K[1];
   uint32_t r2 = LoadLE32(block + 8) ^ K[2], r3 = LoadLE32(block + 12) ^ K[3];
-  // One round with pair p: (r0, r1) feed (r2, r3); the next round swaps the roles.
-  auto round = [this, K](uint32_t a, uint32_t b, uint32_t& c, uint32_t& d, int p) {
-    const uint32_t t0 = G(a), t1 = G(Rol32(b, 8));
-    c = Ror32(c ^ (t0 + t1 + K[8 + 2 * p]), 1);
-    d = Rol32(d, 1) ^ (t0 + 2 * t1 + K[9 + 2 * p]);
-  };
-  if (published_) {
+  if (published) {
     for (int p = 0; p < 16; p += 2) {
-      round(r0, r1, r2, r3, p);
-      round(r2, r3, r0, r1, p + 1);
+      Round(t, K, r0, r1, r2, r3, p);
+      Round(t, K, r2, r3, r0, r1, p + 1);
     }
   } else {
+    // Pairs 0, 1, 1, 2, ..., 14, 15.
     for (int j = 0; j < 15; ++j) {
-      round(r0, r1, r2, r3, j);
-      round(r2, r3, r0, r1, j + 1);
+      Round(t, K, r0, r1, r2, r3, j);
+      Round(t, K, r2, r3, r0, r1, j + 1);
     }
   }
   StoreLE32(block, r2 ^ K[4]);
@@ -194,25 +211,19 @@ void TEnc_Twofish::EncodeBlock(uint8_t* block) {
   StoreLE32(block + 12, r1 ^ K[7]);
 }
 
-void TEnc_Twofish::DecodeBlock(uint8_t* block) {
-  const uint32_t* K = SubKeys();
+inline void Decrypt(const uint32_t* __restrict K, const uint32_t* __restrict t, bool published,
+                    uint8_t* block) {
   uint32_t r2 = LoadLE32(block) ^ K[4], r3 = LoadLE32(block + 4) ^ K[5];
   uint32_t r0 = LoadLE32(block + 8) ^ K[6], r1 = LoadLE32(block + 12) ^ K[7];
-  // The inverse of the round above: (a, b) feed, (c, d) are restored.
-  auto unround = [this, K](uint32_t a, uint32_t b, uint32_t& c, uint32_t& d, int p) {
-    const uint32_t t0 = G(a), t1 = G(Rol32(b, 8));
-    c = Rol32(c, 1) ^ (t0 + t1 + K[8 + 2 * p]);
-    d = Ror32(d ^ (t0 + 2 * t1 + K[9 + 2 * p]), 1);
-  };
-  if (published_) {
+  if (published) {
     for (int p = 14; p >= 0; p -= 2) {
-      unround(r2, r3, r0, r1, p + 1);
-      unround(r0, r1, r2, r3, p);
+      Unround(t, K, r2, r3, r0, r1, p + 1);
+      Unround(t, K, r0, r1, r2, r3, p);
     }
   } else {
     for (int j = 14; j >= 0; --j) {
-      unround(r2, r3, r0, r1, j + 1);
-      unround(r0, r1, r2, r3, j);
+      Unround(t, K, r2, r3, r0, r1, j + 1);
+      Unround(t, K, r0, r1, r2, r3, j);
     }
   }
   StoreLE32(block, r0 ^ K[0]);
@@ -221,12 +232,26 @@ void TEnc_Twofish::DecodeBlock(uint8_t* block) {
   StoreLE32(block + 12, r3 ^ K[3]);
 }
 
+}  // namespace
+
+void TEnc_Twofish::EncodeBlock(uint8_t* block) {
+  Encrypt(SubKeys(), Tables(), published_, block);
+}
+
+void TEnc_Twofish::DecodeBlock(uint8_t* block) {
+  Decrypt(SubKeys(), Tables(), published_, block);
+}
+
 void TEnc_Twofish::EncodeBlocksInPlace(uint8_t* data, int32_t blocks) {
-  for (int32_t i = 0; i < blocks; ++i) TEnc_Twofish::EncodeBlock(data + 16 * static_cast<size_t>(i));
+  const uint32_t* K = SubKeys();
+  const uint32_t* t = Tables();
+  for (int32_t i = 0; i < blocks; ++i) Encrypt(K, t, published_, data + 16 * static_cast<size_t>(i));
 }
 
 void TEnc_Twofish::DecodeBlocksInPlace(uint8_t* data, int32_t blocks) {
-  for (int32_t i = 0; i < blocks; ++i) TEnc_Twofish::DecodeBlock(data + 16 * static_cast<size_t>(i));
+  const uint32_t* K = SubKeys();
+  const uint32_t* t = Tables();
+  for (int32_t i = 0; i < blocks; ++i) Decrypt(K, t, published_, data + 16 * static_cast<size_t>(i));
 }
 
 }  // namespace lanqi

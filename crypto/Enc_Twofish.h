@@ -40,7 +40,6 @@ class TEnc_Twofish : public TEncrypt {
 
  private:
   const uint32_t* Tables() const { return UserWords() + 40; }
-  uint32_t G(uint32_t x) const;
 
   bool published_ = false;
   int32_t paddedKeySize_ = 0;
