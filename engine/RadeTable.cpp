@@ -971,6 +971,10 @@ bool QuickStringEqual(const uint8_t* key, size_t keyLen, bool keyAscii, const ui
 
 int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& keyValues,
                             TLocateOptions options) {
+  // Keys are compared with stored slots; a calculated or blob field has none to compare with.
+  for (TField* f : keys)
+    if (f->Calculated() || f->IsBlob() || f->FieldNo() <= 0)
+      Error(Format("Field '%s' cannot be a search key", f->FieldName().c_str()));
   auto* scratch = static_cast<TRDERecordBuffer*>(TempBuffer());
   std::fill(scratch->Data.begin(), scratch->Data.begin() + StoredDataSize(), 0);
   TDataSetState saved = State();
