@@ -44,7 +44,8 @@ void TDataProcessMgr::SelectModule(const std::vector<TDataProcessModule>& module
                                    TOnProgressEvent TDataProcessOwner::*onEncode,
                                    TOnProgressEvent TDataProcessOwner::*onDecode) {
   const TDataProcessAlgoClass& cls = modules[static_cast<size_t>(index)].Class;
-  if (algo_ && std::type_index(typeid(*algo_)) == cls.Type) return;
+  if (const TDataProcessAlgo* current = algo_.get(); current && std::type_index(typeid(*current)) == cls.Type)
+    return;
   algo_.reset();
   algo_ = cls.Create(owner_);
   if (!owner_) return;
