@@ -47,17 +47,34 @@ __attribute__((target("sha,sse4.1,ssse3"))) void ShaNiTransform(uint32_t* state,
   }
   __m128i prev = abcd;
   __m128i ew = _mm_add_epi32(e0, w[0]);
-#define LQ_ROUNDS(i, f)                            \
-  if (i > 0) ew = _mm_sha1nexte_epu32(prev, w[i]); \
-  prev = abcd;                                     \
-  abcd = _mm_sha1rnds4_epu32(abcd, ew, f);
-  LQ_ROUNDS(0, 0)
-  LQ_ROUNDS(1, 0) LQ_ROUNDS(2, 0) LQ_ROUNDS(3, 0) LQ_ROUNDS(4, 0) LQ_ROUNDS(5, 1) LQ_ROUNDS(6, 1)
-      LQ_ROUNDS(7, 1) LQ_ROUNDS(8, 1) LQ_ROUNDS(9, 1) LQ_ROUNDS(10, 2) LQ_ROUNDS(11, 2) LQ_ROUNDS(12, 2)
-          LQ_ROUNDS(13, 2) LQ_ROUNDS(14, 2) LQ_ROUNDS(15, 3) LQ_ROUNDS(16, 3) LQ_ROUNDS(17, 3)
-              LQ_ROUNDS(18, 3) LQ_ROUNDS(19, 3)
+#define LQ_ROUNDS(i, f)                              \
+  do {                                               \
+    if (i > 0) ew = _mm_sha1nexte_epu32(prev, w[i]); \
+    prev = abcd;                                     \
+    abcd = _mm_sha1rnds4_epu32(abcd, ew, f);         \
+  } while (0)
+  LQ_ROUNDS(0, 0);
+  LQ_ROUNDS(1, 0);
+  LQ_ROUNDS(2, 0);
+  LQ_ROUNDS(3, 0);
+  LQ_ROUNDS(4, 0);
+  LQ_ROUNDS(5, 1);
+  LQ_ROUNDS(6, 1);
+  LQ_ROUNDS(7, 1);
+  LQ_ROUNDS(8, 1);
+  LQ_ROUNDS(9, 1);
+  LQ_ROUNDS(10, 2);
+  LQ_ROUNDS(11, 2);
+  LQ_ROUNDS(12, 2);
+  LQ_ROUNDS(13, 2);
+  LQ_ROUNDS(14, 2);
+  LQ_ROUNDS(15, 3);
+  LQ_ROUNDS(16, 3);
+  LQ_ROUNDS(17, 3);
+  LQ_ROUNDS(18, 3);
+  LQ_ROUNDS(19, 3);
 #undef LQ_ROUNDS
-                  const __m128i e = _mm_sha1nexte_epu32(prev, e0);
+  const __m128i e = _mm_sha1nexte_epu32(prev, e0);
   abcd = _mm_add_epi32(abcd, abcdSave);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(abcd, 0x1B));
   state[4] = static_cast<uint32_t>(_mm_extract_epi32(e, 3));
