@@ -5,6 +5,7 @@
 // Look-ups ignore case. Registering a class that is already listed renames its entry. The four
 // standard modules ("ZLIB"; "Blowfish", "Twofish", "Gost") are always registered first: every
 // registry function makes sure of it before doing anything, so no static initializer is needed.
+// Register further modules during start-up; look-ups may then run from any thread.
 #pragma once
 
 #include <cstdint>
