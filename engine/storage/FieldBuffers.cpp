@@ -94,7 +94,8 @@ std::string TFieldBufferItem::DisplayText() const {
       case ftDateTime: {
         if (!need(8)) return {};
         double ms = TByteBuffer::LoadDouble(p);
-        if (!std::isfinite(ms)) return {};
+        // Beyond the calendar's days (about 10 000 years each way) nothing can be shown.
+        if (!std::isfinite(ms) || std::fabs(ms) > 4e6 * MSecsPerDay) return {};
         double days = std::floor(ms / MSecsPerDay);
         TTimeStamp ts{static_cast<int32_t>(ms - days * MSecsPerDay), static_cast<int32_t>(days)};
         return DateTimeToStr(TimeStampToDateTime(ts));

@@ -25,7 +25,7 @@ int32_t FieldSlotSize(uint8_t fieldType, int32_t declaredSize) {
   switch (fieldType) {
     case ftString:
     case ftFixedChar:
-      return declaredSize < 0 ? -1 : declaredSize + 1;
+      return declaredSize < 0 || declaredSize >= (1 << 30) ? -1 : declaredSize + 1;
     case ftSmallint:
     case ftWord:
     case ftBoolean:

@@ -249,7 +249,7 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
   list0 = &List(0);
   if (position >= static_cast<int32_t>(list0->size()) ||
       (*list0)[static_cast<size_t>(position)].RecNo != recNo) {
-    position = ConvertListPos(-1, -1, -1);
+    position = -1;
     for (size_t i = 0; i < list0->size(); ++i)
       if ((*list0)[i].RecNo == recNo) position = static_cast<int32_t>(i);
     if (position < 0) throw EDatabaseError("Record not found");

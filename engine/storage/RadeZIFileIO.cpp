@@ -168,13 +168,15 @@ void TRadeZIFileIO::ReadTabChain(int32_t firstBlock, int32_t count, int32_t bloc
                                  TIntegerAry& blockOffsets, std::vector<uint8_t>& entries,
                                  int32_t entrySize) {
   blockOffsets.clear();
-  entries.assign(static_cast<size_t>(count) * static_cast<size_t>(entrySize), 0);
+  entries.clear();
   if (count <= 0) return;
-  int32_t blocks = (count + kBlockEntries - 1) / kBlockEntries;
-  int64_t size = FileSize();
+  const int32_t blocks =
+      static_cast<int32_t>((static_cast<int64_t>(count) + kBlockEntries - 1) / kBlockEntries);
+  const int64_t size = FileSize();
   // The count decides the memory taken: it must fit the blocks the file can hold.
   if (static_cast<int64_t>(blocks) * blockSize > size)
     Corrupt(Format("%s count %d needs more blocks than the file holds", what, count));
+  entries.assign(static_cast<size_t>(count) * static_cast<size_t>(entrySize), 0);
   std::vector<uint8_t> block(static_cast<size_t>(blockSize));
   std::unordered_set<int32_t> seen;
   int32_t off = firstBlock;
