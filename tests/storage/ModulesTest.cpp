@@ -9,7 +9,6 @@
 #include "engine/storage/DataProcessAlgo.h"
 #include "engine/storage/DataProcessMgr.h"
 #include "engine/storage/EncAlgo.h"
-#include "platform/Collation.h"
 #include "rtl/Exceptions.h"
 
 namespace lanqi {
@@ -30,12 +29,7 @@ std::string ErrorText(const std::function<void()>& f) {
   return "no error";
 }
 
-class ModulesTest : public ::testing::Test {
- protected:
-  void SetUp() override { SetCollationLocale("en_US"); }
-};
-
-TEST_F(ModulesTest, StandardRegistrationsInOrder) {
+TEST(ModulesTest, StandardRegistrationsInOrder) {
   ASSERT_GE(CompressModules().size(), 1u);
   EXPECT_EQ(CompressModules()[0].Name, "ZLIB");
   ASSERT_GE(EncryptModules().size(), 3u);
@@ -44,7 +38,7 @@ TEST_F(ModulesTest, StandardRegistrationsInOrder) {
   EXPECT_EQ(EncryptModules()[2].Name, "Gost");
 }
 
-TEST_F(ModulesTest, LookUpIgnoresCaseAndUnknownNamesRaise) {
+TEST(ModulesTest, LookUpIgnoresCaseAndUnknownNamesRaise) {
   TCompressMgr cm(nullptr);
   TEncryptMgr em(nullptr);
   EXPECT_EQ(cm.IndexOfAlgo("zlib"), 0);
@@ -66,7 +60,7 @@ class TIdentityAlgo : public TCompressAlgo {
   void DecodeStream(TStream* source, TStream* dest, int64_t) override { dest->CopyFrom(*source, 0); }
 };
 
-TEST_F(ModulesTest, ReRegistrationRenamesAndNewClassesAppend) {
+TEST(ModulesTest, ReRegistrationRenamesAndNewClassesAppend) {
   RegisterCompressModule<TCompAlgo_Zlib>("Deflate");
   struct Restore {
     ~Restore() { RegisterCompressModule<TCompAlgo_Zlib>("ZLIB"); }
@@ -87,7 +81,7 @@ TEST_F(ModulesTest, ReRegistrationRenamesAndNewClassesAppend) {
   EXPECT_NE(dynamic_cast<TCompAlgo_Zlib*>(cm.Algo()), nullptr);
 }
 
-TEST_F(ModulesTest, SameClassKeepsModuleAndKey) {
+TEST(ModulesTest, SameClassKeepsModuleAndKey) {
   TEncryptMgr em(nullptr);
   em.SetAlgoName("Blowfish");
   em.SetMode(cmCBC);
@@ -106,7 +100,7 @@ TEST_F(ModulesTest, SameClassKeepsModuleAndKey) {
   EXPECT_THROW(em.EncodeBuffer(plain.data(), b.data(), 30), EEncryptException);
 }
 
-TEST_F(ModulesTest, ManagersWithoutModuleRaiseGeneralError) {
+TEST(ModulesTest, ManagersWithoutModuleRaiseGeneralError) {
   TCompressMgr cm(nullptr);
   TEncryptMgr em(nullptr);
   TMemoryStream s;
@@ -132,7 +126,7 @@ TEST_F(ModulesTest, ManagersWithoutModuleRaiseGeneralError) {
   }
 }
 
-TEST_F(ModulesTest, EveryEncryptionCallIsOneMessage) {
+TEST(ModulesTest, EveryEncryptionCallIsOneMessage) {
   for (const char* name : {"Blowfish", "Twofish", "Gost"}) {
     for (uint8_t mode = 0; mode <= 4; ++mode) {
       TEncryptMgr em(nullptr);
@@ -153,7 +147,7 @@ TEST_F(ModulesTest, EveryEncryptionCallIsOneMessage) {
   }
 }
 
-TEST_F(ModulesTest, StreamPassCarriesFeedbackAcrossChunksAndReportsProgress) {
+TEST(ModulesTest, StreamPassCarriesFeedbackAcrossChunksAndReportsProgress) {
   TDataProcessOwner owner;
   TObject fileObject, database;
   owner.ModuleSender = &fileObject;
@@ -188,7 +182,7 @@ TEST_F(ModulesTest, StreamPassCarriesFeedbackAcrossChunksAndReportsProgress) {
   EXPECT_EQ(decrypt, (std::vector<int>{0, 41, 82, 100, 0}));
 }
 
-TEST_F(ModulesTest, StreamPassFromCurrentPositionAndModuleSender) {
+TEST(ModulesTest, StreamPassFromCurrentPositionAndModuleSender) {
   TDataProcessOwner owner;
   TObject fileObject;
   owner.ModuleSender = &fileObject;
@@ -233,7 +227,7 @@ class TFailingStream : public TMemoryStream {
   int32_t limit_;
 };
 
-TEST_F(ModulesTest, FailedStreamPassStillRestartsTheCipher) {
+TEST(ModulesTest, FailedStreamPassStillRestartsTheCipher) {
   TDataProcessOwner owner;
   std::vector<int> seen;
   owner.OnEncryptProgress = [&](TObject*, int p) { seen.push_back(p); };
@@ -258,7 +252,7 @@ TEST_F(ModulesTest, FailedStreamPassStillRestartsTheCipher) {
   EXPECT_EQ(a, b);
 }
 
-TEST_F(ModulesTest, AdaptersForwardModeAndKey) {
+TEST(ModulesTest, AdaptersForwardModeAndKey) {
   TEncAlgo_Twofish a(nullptr), b(nullptr);
   EXPECT_EQ(a.GetMode(), 0);
   a.SetMode(cmCFB8);
