@@ -799,10 +799,14 @@ void TRadeTable::OnIndexInsert(int32_t indexNumber, int32_t position, const TRec
 void TRadeTable::OnIndexMove(int32_t indexNumber, int32_t oldPosition, int32_t newPosition) {
   if (indexNumber != indexNumber_ || indexNumber_ == -1) return;
   int32_t count = RecordCount();
-  bool plain = !Filtered() && !ranged_ && oldPosition >= 0 && oldPosition < count && newPosition >= 0 &&
-               newPosition <= count;
+  int32_t cp = CurrentPosition();
+  // The storage positions hold for the view only while it is a copy of the index's list; a view
+  // that missed another dataset's changes places the record by bisection instead.
+  bool plain =
+      !Filtered() && !ranged_ && oldPosition >= 0 && oldPosition < count && newPosition >= 0 &&
+      newPosition <= count && cp >= 0 && cp < count &&
+      recordList_[static_cast<size_t>(oldPosition)].RecNo == recordList_[static_cast<size_t>(cp)].RecNo;
   if (!plain) {
-    int32_t cp = CurrentPosition();
     if (cp < 0 || cp >= count) return;
     TRecordListEntry e = recordList_[static_cast<size_t>(cp)];
     recordList_.erase(recordList_.begin() + cp);
@@ -831,6 +835,8 @@ void TRadeTable::PostBuffer() {
     int32_t cp = CurrentPosition();
     if (cp < 0 || cp >= RecordCount()) return;
     int32_t phys = tableIO_->FindPhysicalPos(recordList_, cp);
+    // Another dataset of this table may have deleted it since our view was loaded.
+    if (phys < 0) DatabaseError("Record not found");
     tableIO_->ModifyRecord(
         b->Items, phys, [this](int32_t k, int32_t o, int32_t n) { OnIndexMove(k, o, n); }, false);
   } else if (State() == dsInsert) {
@@ -847,6 +853,7 @@ void TRadeTable::DeleteCurrent() {
   int32_t cp = CurrentPosition();
   if (cp < 0 || cp >= RecordCount()) return;
   int32_t phys = tableIO_->FindPhysicalPos(recordList_, cp);
+  if (phys < 0) DatabaseError("Record not found");
   tableIO_->DeleteRecord(phys, false);
   recordList_.erase(recordList_.begin() + cp);
   if (cp == RecordCount()) SetCurrentPosition(cp - 1);

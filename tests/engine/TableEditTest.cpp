@@ -251,6 +251,32 @@ TEST_F(TableEditTest, TwoDatasetsSeeEachOthersAppendsAfterAReload) {
   EXPECT_EQ(refreshes, 2);
   EXPECT_EQ(b->RecordCount(), 4);
   EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"b", "c", "d", "f"}));
+
+  // A view that missed the other's changes still places an edited record by its key, and a
+  // record the other deleted cannot be changed or deleted.
+  AppendRows(a, {{Variant(), "ca", 6}});  // before d in key order; b does not see it
+  ASSERT_TRUE(b->Locate("Name", "d", {}));
+  b->Edit();
+  b->FieldByName("Name")->SetAsString("a");
+  b->Post();
+  EXPECT_EQ(Current(b), "a");
+  EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"a", "b", "c", "f"}));
+  ASSERT_TRUE(a->Locate("Name", "f", {}));
+  a->Delete();
+  b->Last();
+  ASSERT_EQ(Current(b), "f");
+  b->Edit();
+  b->FieldByName("Age")->SetAsInteger(1);
+  try {
+    b->Post();
+    FAIL() << "changed a deleted record";
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "Record not found");
+  }
+  b->Cancel();
+  EXPECT_THROW(b->Delete(), EDatabaseError);
+  b->Refresh();
+  EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"a", "b", "c", "ca"}));
 }
 
 TEST_F(TableEditTest, AppendRecordFromValues) {
