@@ -198,8 +198,11 @@ void Tmainw::BuildLayout() {
   ListView1->setColumnWidth(2, 300);
   ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   PageControl2->addTab(ListView1, U(u8"版本列表"));
-  Splitter1->setSizes({177, 1000});
+  // The tree keeps its 177 pixels; the list takes what is left and grows with the window.
+  PageControl2->setMinimumHeight(1);
+  Splitter1->setStretchFactor(0, 0);
   Splitter1->setStretchFactor(1, 1);
+  Splitter1->setSizes({177, 1});
 
   dlgOpen = new QFileDialog(this);
   dlgOpen->setObjectName(QStringLiteral("dlgOpen"));

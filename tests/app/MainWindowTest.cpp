@@ -57,6 +57,8 @@ TEST_F(MainWindow, LayoutCaptionsAndNames) {
   EXPECT_EQ(tree->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_TRUE(tree->viewport()->acceptDrops());
   EXPECT_EQ(m.findChild<QSplitter*>("Splitter1")->handleWidth(), 3);
+  m.show();
+  EXPECT_EQ(tree->height(), 177);
   QTreeWidget* list = m.findChild<QTreeWidget*>("ListView1");
   QTreeWidgetItem* header = list->headerItem();
   EXPECT_EQ(header->text(0), Q(u8"文件版本"));

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# The desktop program from outside, under Xvfb: a catalog prepared with radezi, a second start that
+# ends at once, a save of a tracked file that brings up the note prompt, the prompt closing itself,
+# the end of the session, and the catalog and the backup copy afterwards.
+# Usage: lanqi_e2e.sh BUILD_DIR. Screenshots are kept in BUILD_DIR/e2e-artifacts/lanqi/.
+set -u
+B=$(cd "$1" && pwd)
+R="$B/tools/radezi"
+L="$B/app/lanqi"
+ART="$B/e2e-artifacts/lanqi"
+W=$(mktemp -d)
+XVFB=""
+APP=""
+cleanup() {
+  [ -n "$APP" ] && kill "$APP" 2>/dev/null
+  [ -n "$XVFB" ] && kill "$XVFB" 2>/dev/null
+  rm -rf "$W"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  [ -f "$W/lanqi.err" ] && sed 's/^/  lanqi: /' "$W/lanqi.err" | grep -v 'XDG_RUNTIME\|propagateSizeHints' | head -20
+  exit 1
+}
+for tool in Xvfb xwininfo import; do
+  command -v $tool >/dev/null || fail "$tool is missing (./setup installs it)"
+done
+[ -x "$L" ] || fail "lanqi is not built"
+[ -x "$R" ] || fail "radezi is not built"
+mkdir -p "$ART"
+rm -f "$ART"/*.png
+
+# The program looks for its catalog beside itself; the home folder is the one watched drive.
+mkdir -p "$W/bin" "$W/home/docs" "$W/home/area" "$W/run"
+chmod 700 "$W/run"
+cp "$L" "$W/bin/lanqi"
+export HOME="$W/home" XDG_CONFIG_HOME="$W/home/.config" XDG_RUNTIME_DIR="$W/run"
+unset QT_QPA_PLATFORM DBUS_SESSION_BUS_ADDRESS
+CAT="$W/bin/版本控制.dat"
+"$R" catalog init "$CAT" >/dev/null || fail "catalog init"
+
+# Tracked files with a known last write; their stored stamps agree, so only a new save differs.
+REPORT="$HOME/docs/report.txt"
+printf 'first draft\n' >"$REPORT"
+printf 'budget\n' >"$HOME/docs/budget.csv"
+touch -d "2020-06-01 10:00:00" "$REPORT" "$HOME/docs/budget.csv"
+mkdir -p "$HOME/area/report.txt-bak" "$HOME/area/budget.csv-bak"
+ins() { "$R" insert "$CAT" "$1" >>"$W/insert.out" 2>>"$W/insert.err" || fail "radezi insert $1: $(cat "$W/insert.err")"; }
+echo "[{\"名称\":\"文档\",\"目录\":\"$HOME/area\"},{\"名称\":\"账目\",\"目录\":\"$HOME/area\"}]" | ins 数据存储区
+echo "[{\"存储区序号\":1,\"源文件名称\":\"$REPORT\",\"备份文件目录\":\"$HOME/area/report.txt-bak\",\"大小\":\"2020-06-01-10-00-00\"},
+       {\"存储区序号\":2,\"源文件名称\":\"$HOME/docs/budget.csv\",\"备份文件目录\":\"$HOME/area/budget.csv-bak\",\"大小\":\"2020-06-01-10-00-00\"}]" | ins 文件索引表
+echo "[{\"文件序号\":1,\"说明\":\"初稿\",\"版本\":\"2020-05-30-09-12-04\",\"大小\":\"2048\",\"文件扩展名\":\".txt\",\"文件名称\":\"$HOME/area/report.txt-bak/report{2020-05-30-09-12-04}.txt\"},
+       {\"文件序号\":1,\"说明\":\"\",\"版本\":\"2020-06-01-10-00-00\",\"大小\":\"1536\",\"文件扩展名\":\".txt\",\"文件名称\":\"$HOME/area/report.txt-bak/report{2020-06-01-10-00-00}.txt\"},
+       {\"文件序号\":2,\"说明\":\"\",\"版本\":\"2020-06-01-10-00-00\",\"大小\":\"7\",\"文件扩展名\":\".csv\",\"文件名称\":\"$HOME/area/budget.csv-bak/budget{2020-06-01-10-00-00}.csv\"}]" | ins 文件版本表
+
+# A display of our own.
+exec 3>"$W/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$W/xvfb.log" 2>&1 &
+XVFB=$!
+exec 3>&-
+for _ in $(seq 100); do [ -s "$W/display" ] && break; sleep 0.1; done
+[ -s "$W/display" ] || fail "Xvfb did not start: $(cat "$W/xvfb.log")"
+export DISPLAY=":$(head -n1 "$W/display")"
+
+# The id of the viewable window of this size, or nothing.
+window_of_size() {
+  local id
+  for id in $(xwininfo -root -tree 2>/dev/null | awk -v s="$1" '$0 ~ " "s"[+-]" {print $1}'); do
+    xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && { echo "$id"; return; }
+  done
+}
+wait_window() {  # size, tenths of a second
+  local i id
+  for ((i = 0; i < $2; i++)); do
+    id=$(window_of_size "$1")
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+now() { date +%s%3N; }   # milliseconds
+elapsed() { echo $(($(now) - $1)); }
+
+"$W/bin/lanqi" >"$W/lanqi.out" 2>"$W/lanqi.err" &
+APP=$!
+MAIN=$(wait_window 744x393 150) || fail "the main window did not appear"
+kill -0 "$APP" 2>/dev/null || fail "lanqi ended at start"
+
+# A second start ends at once with exit code 0 and opens nothing.
+T=$(now)
+timeout 10 "$W/bin/lanqi" >/dev/null 2>&1
+rc=$?
+[ $rc -eq 0 ] || fail "second start gave $rc"
+[ "$(elapsed "$T")" -lt 3000 ] || fail "second start took $(elapsed "$T") ms"
+kill -0 "$APP" 2>/dev/null || fail "the first instance ended"
+
+sleep 1
+import -window "$MAIN" "$ART/main-window.png" 2>/dev/null || fail "screenshot of the main window"
+
+# Let the pass that the program's own start-up writes caused run (it finds nothing changed).
+sleep 7
+[ -z "$(window_of_size 383x244)" ] || fail "a note prompt came up without a save"
+
+# The save: the prompt within about 6 seconds.
+printf 'second draft, longer\n' >"$REPORT"
+T=$(now)
+NOTE=$(wait_window 383x244 80) || fail "no note prompt within 8 s of the save"
+echo "note prompt $(elapsed "$T") ms after the save"
+sleep 0.5
+import -window "$NOTE" "$ART/note-dialog.png" 2>/dev/null || fail "screenshot of the note prompt"
+# Left alone, it closes itself 10 seconds after it opened.
+T=$(now)
+for _ in $(seq 150); do [ -z "$(window_of_size 383x244)" ] && break; sleep 0.1; done
+[ -z "$(window_of_size 383x244)" ] || fail "the note prompt did not close itself"
+GONE=$(($(elapsed "$T") + 500))
+echo "note prompt closed itself about $GONE ms after it opened"
+[ $GONE -gt 8000 ] && [ $GONE -lt 13000 ] || fail "the prompt closed after $GONE ms, not 10 s"
+
+# The end of the session.
+sleep 1
+kill -TERM "$APP"
+for _ in $(seq 100); do kill -0 "$APP" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$APP" 2>/dev/null && fail "lanqi did not end after SIGTERM"
+wait "$APP"
+rc=$?
+APP=""
+[ $rc -eq 0 ] || fail "lanqi ended with $rc"
+
+# The catalog holds the new version with an empty note, and its copy has the saved bytes.
+"$R" dump "$CAT" 文件版本表 >"$W/versions.json" || fail "radezi dump"
+# One row per line.
+tr -d '\n' <"$W/versions.json" | sed 's/},/}\n/g' >"$W/rows"
+[ "$(wc -l <"$W/rows")" -eq 3 ] || fail "not four versions: $(cat "$W/versions.json")"
+SECS=$(date -r "$REPORT" +%s)
+STAMP=$(date -d "@$((SECS / 2 * 2))" +%Y-%m-%d-%H-%M-%S)
+ROW=$(grep -F "\"版本\": \"$STAMP\"" "$W/rows") || fail "no version $STAMP: $(cat "$W/versions.json")"
+for want in '"文件序号": 1,' '"说明": "",' "\"大小\": \"$(stat -c %s "$REPORT")\"," '"文件扩展名": ".txt",'; do
+  echo "$ROW" | grep -qF "$want" || fail "the new version lacks $want: $ROW"
+done
+COPY=$(echo "$ROW" | sed 's/.*"文件名称": "\([^"]*\)".*/\1/')
+[ "$COPY" = "$HOME/area/report.txt-bak/report{$STAMP}.txt" ] || fail "copy named $COPY"
+cmp -s "$COPY" "$REPORT" || fail "the copy does not hold the saved bytes"
+"$R" dump "$CAT" 文件索引表 | grep -q '"大小": "2020-06-01-10-00-00"' || fail "the untouched file's stamp changed"
+echo "ok (screenshots in $ART)"
