@@ -39,7 +39,11 @@ void THash_MD4::Calc(const void* data, int32_t length) {
     Transform(Block);
   }
   // Whole blocks straight from the caller's data.
-  for (; n >= 64; n -= 64, p += 64) Transform(p);
+  if (n >= 64) {
+    TransformBlocks(p, n / 64);
+    p += n / 64 * 64;
+    n %= 64;
+  }
   if (n) std::memcpy(Block, p, n);
 }
 
@@ -77,6 +81,10 @@ void THash_MD4::StoreDigest(bool bigEndian) {
 void THash_MD4::DoneHash() {
   FinishBlocks(false);
   StoreDigest(false);
+}
+
+void THash_MD4::TransformBlocks(const uint8_t* data, uint32_t blocks) {
+  for (uint32_t i = 0; i < blocks; ++i) Transform(data + 64 * static_cast<size_t>(i));
 }
 
 void THash_MD4::Transform(const uint8_t* block) {

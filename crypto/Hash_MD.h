@@ -19,6 +19,8 @@ class THash_MD4 : public THash {
  protected:
   // Compresses one 64-byte block into Digest.
   virtual void Transform(const uint8_t* block);
+  // Compresses `blocks` consecutive 64-byte blocks; digests with a faster multi-block path override it.
+  virtual void TransformBlocks(const uint8_t* data, uint32_t blocks);
   // Pads (0x80, zeros, the 64-bit bit count from the 32-bit byte count) and compresses the last
   // block; the bit count is written big-endian for SHA, little-endian otherwise.
   void FinishBlocks(bool bigEndianLength);

@@ -23,61 +23,65 @@ bool CpuHasSha() {
   return ssse3 && sse41 && (b & (1u << 29));
 }
 
-// Four rounds per instruction. The schedule is built four words at a time: sha1msg1 gives
-// W[t-16] ^ W[t-14], the XOR with W[t-8] follows, and the W[t-3] term is added lane by lane; the
-// last lane needs W[t] of the same group, which is why it is folded in afterwards. SHA-1's
-// rotation (sha1msg2) is used only when asked for.
-__attribute__((target("sha,sse4.1,ssse3"))) void ShaNiTransform(uint32_t* state, const uint8_t* block,
-                                                                bool rotate) {
+// Four rounds per instruction, the state kept in registers from block to block. The schedule is
+// built four words at a time: sha1msg1 gives W[t-16] ^ W[t-14], the XOR with W[t-8] follows, and
+// the W[t-3] term is added lane by lane; the last lane needs W[t] of the same group, which is why
+// it is folded in afterwards. SHA-1's rotation (sha1msg2) is used only when asked for.
+template <bool Rotate>
+__attribute__((target("sha,sse4.1,ssse3"))) void ShaNiBlocks(uint32_t* state, const uint8_t* data,
+                                                             uint32_t blocks) {
   const __m128i mask = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
   __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
-  const __m128i e0 = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
-  const __m128i abcdSave = abcd;
-  __m128i w[20];
-  for (int i = 0; i < 4; ++i)
-    w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i)), mask);
-  for (int i = 4; i < 20; ++i) {
-    const __m128i x = _mm_xor_si128(_mm_sha1msg1_epu32(w[i - 4], w[i - 3]), w[i - 2]);
-    if (rotate) {
-      w[i] = _mm_sha1msg2_epu32(x, w[i - 1]);
-    } else {
-      const __m128i t = _mm_xor_si128(x, _mm_slli_si128(w[i - 1], 4));
-      w[i] = _mm_xor_si128(t, _mm_srli_si128(t, 12));
+  __m128i e0 = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
+  for (uint32_t blk = 0; blk < blocks; ++blk, data += 64) {
+    const __m128i abcdSave = abcd;
+    __m128i w[20];
+    for (int i = 0; i < 4; ++i)
+      w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * i)), mask);
+#pragma GCC unroll 16
+    for (int i = 4; i < 20; ++i) {
+      const __m128i x = _mm_xor_si128(_mm_sha1msg1_epu32(w[i - 4], w[i - 3]), w[i - 2]);
+      if constexpr (Rotate) {
+        w[i] = _mm_sha1msg2_epu32(x, w[i - 1]);
+      } else {
+        const __m128i t = _mm_xor_si128(x, _mm_slli_si128(w[i - 1], 4));
+        w[i] = _mm_xor_si128(t, _mm_srli_si128(t, 12));
+      }
     }
-  }
-  __m128i prev = abcd;
-  __m128i ew = _mm_add_epi32(e0, w[0]);
+    __m128i prev = abcd;
+    __m128i ew = _mm_add_epi32(e0, w[0]);
 #define LQ_ROUNDS(i, f)                              \
   do {                                               \
     if (i > 0) ew = _mm_sha1nexte_epu32(prev, w[i]); \
     prev = abcd;                                     \
     abcd = _mm_sha1rnds4_epu32(abcd, ew, f);         \
   } while (0)
-  LQ_ROUNDS(0, 0);
-  LQ_ROUNDS(1, 0);
-  LQ_ROUNDS(2, 0);
-  LQ_ROUNDS(3, 0);
-  LQ_ROUNDS(4, 0);
-  LQ_ROUNDS(5, 1);
-  LQ_ROUNDS(6, 1);
-  LQ_ROUNDS(7, 1);
-  LQ_ROUNDS(8, 1);
-  LQ_ROUNDS(9, 1);
-  LQ_ROUNDS(10, 2);
-  LQ_ROUNDS(11, 2);
-  LQ_ROUNDS(12, 2);
-  LQ_ROUNDS(13, 2);
-  LQ_ROUNDS(14, 2);
-  LQ_ROUNDS(15, 3);
-  LQ_ROUNDS(16, 3);
-  LQ_ROUNDS(17, 3);
-  LQ_ROUNDS(18, 3);
-  LQ_ROUNDS(19, 3);
+    LQ_ROUNDS(0, 0);
+    LQ_ROUNDS(1, 0);
+    LQ_ROUNDS(2, 0);
+    LQ_ROUNDS(3, 0);
+    LQ_ROUNDS(4, 0);
+    LQ_ROUNDS(5, 1);
+    LQ_ROUNDS(6, 1);
+    LQ_ROUNDS(7, 1);
+    LQ_ROUNDS(8, 1);
+    LQ_ROUNDS(9, 1);
+    LQ_ROUNDS(10, 2);
+    LQ_ROUNDS(11, 2);
+    LQ_ROUNDS(12, 2);
+    LQ_ROUNDS(13, 2);
+    LQ_ROUNDS(14, 2);
+    LQ_ROUNDS(15, 3);
+    LQ_ROUNDS(16, 3);
+    LQ_ROUNDS(17, 3);
+    LQ_ROUNDS(18, 3);
+    LQ_ROUNDS(19, 3);
 #undef LQ_ROUNDS
-  const __m128i e = _mm_sha1nexte_epu32(prev, e0);
-  abcd = _mm_add_epi32(abcd, abcdSave);
+    e0 = _mm_sha1nexte_epu32(prev, e0);
+    abcd = _mm_add_epi32(abcd, abcdSave);
+  }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(abcd, 0x1B));
-  state[4] = static_cast<uint32_t>(_mm_extract_epi32(e, 3));
+  state[4] = static_cast<uint32_t>(_mm_extract_epi32(e0, 3));
 }
 
 const bool kCpuHasSha = CpuHasSha();
@@ -103,13 +107,20 @@ void THash_SHA::DoneHash() {
 }
 
 void THash_SHA::Transform(const uint8_t* block) {
+  TransformBlocks(block, 1);
+}
+
+void THash_SHA::TransformBlocks(const uint8_t* data, uint32_t blocks) {
 #if LANQI_SHA_X86
   if (gUseSha.load(std::memory_order_relaxed)) {
-    ShaNiTransform(Digest, block, RotateSchedule != 0);
+    if (RotateSchedule)
+      ShaNiBlocks<true>(Digest, data, blocks);
+    else
+      ShaNiBlocks<false>(Digest, data, blocks);
     return;
   }
 #endif
-  TransformPortable(block);
+  for (uint32_t i = 0; i < blocks; ++i) TransformPortable(data + 64 * static_cast<size_t>(i));
 }
 
 void THash_SHA::TransformPortable(const uint8_t* block) {

@@ -18,6 +18,7 @@ class THash_SHA : public THash_RipeMD160 {
 
  protected:
   void Transform(const uint8_t* block) override;
+  void TransformBlocks(const uint8_t* data, uint32_t blocks) override;
   void TransformPortable(const uint8_t* block);
 
   // Non-zero would rotate the schedule by one bit (SHA-1); nothing in the system sets it.
