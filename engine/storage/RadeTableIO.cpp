@@ -35,6 +35,7 @@ void TRadeTableIO::ClearLoaded() {
   rebuilt_.clear();
   recordTab_.clear();
   recordTabBlocks_.clear();
+  recordTabLoaded_ = false;
   indexTabBlocks_.clear();
   slotOffsets_.clear();
   slotSizes_.clear();
@@ -118,19 +119,25 @@ void TRadeTableIO::LoadDefinitionsAndLists() {
   }
   recordSize_ = static_cast<int32_t>(total);
 
-  io_.ReadRecordTab(header_, recordTab_, recordTabBlocks_);
-  int64_t fileSize = io_.FileSize();
-  for (size_t r = 0; r < recordTab_.size(); ++r)
-    if (!recordTab_[r].IsDeleted() && static_cast<int64_t>(recordTab_[r].DataOffset) + recordSize_ > fileSize)
-      io_.Corrupt(
-          Format("record %d of table '%s' lies outside the file", static_cast<int32_t>(r), tn.c_str()));
   indexTabBlocks_.assign(static_cast<size_t>(indexCount), TIntegerAry());
   rebuilt_.assign(static_cast<size_t>(indexCount), false);
   keyCaches_.clear();
   for (int32_t k = 0; k < indexCount; ++k) keyCaches_.push_back(std::make_unique<TKeyCache>());
+  // The record tab and the lists follow on first use (List): opening a table reads its header.
   for (int32_t n = 0; n <= indexCount; ++n) recordLists_.push_back(nullptr);
-  // Index lists follow on first use (List), so opening a table reads only its record tab.
-  LoadRecordList(0, false);
+}
+
+// The record tab as the table header describes it; entries below the header's count are complete
+// before the count is written, so they are read without the lock.
+void TRadeTableIO::LoadRecordTab() {
+  recordTabLoaded_ = false;
+  io_.ReadRecordTab(header_, recordTab_, recordTabBlocks_);
+  const int64_t fileSize = io_.FileSize();
+  for (size_t r = 0; r < recordTab_.size(); ++r)
+    if (!recordTab_[r].IsDeleted() && static_cast<int64_t>(recordTab_[r].DataOffset) + recordSize_ > fileSize)
+      io_.Corrupt(Format("record %d of table '%s' lies outside the file", static_cast<int32_t>(r),
+                         tableName_.c_str()));
+  recordTabLoaded_ = true;
 }
 
 void TRadeTableIO::LoadAllLists() {
@@ -146,7 +153,7 @@ TRecordList& TRadeTableIO::List(int32_t n) const {
 void TRadeTableIO::LoadRecordList(int32_t n, bool reread) {
   if (n < 0 || n >= static_cast<int32_t>(recordLists_.size())) return;
   if (recordLists_[static_cast<size_t>(n)]) return;
-  if (reread) io_.ReadRecordTab(header_, recordTab_, recordTabBlocks_);
+  if (reread || !recordTabLoaded_) LoadRecordTab();
   auto list = std::make_unique<TRecordList>();
   if (n == 0) {
     list->reserve(recordTab_.size());
@@ -165,7 +172,7 @@ void TRadeTableIO::BuildIndexList(int32_t k) {
   TRecordList& list = *recordLists_[static_cast<size_t>(k) + 1];
   list.clear();
   const int32_t count = static_cast<int32_t>(recordTab_.size());
-  const TRecordList& list0 = *recordLists_[0];
+  const TRecordList& list0 = List(0);
   TIndexTabItems items;
   bool ok = true;
   if (header_.IndexTabOffset(k) == 0) {
@@ -248,6 +255,7 @@ void TRadeTableIO::LoadRecord(TFieldBuffers& buffers, const TRecordList& list, i
 
 void TRadeTableIO::ReadRecordField(TMemoryStream& destination, int32_t recNo, int32_t fieldNumber) {
   CheckLoaded();
+  List(0);
   if (recNo < 0 || recNo >= static_cast<int32_t>(recordTab_.size()) || fieldNumber < 0 ||
       fieldNumber >= fieldDefs_.Count())
     throw EDatabaseError(Format("Record %d has no field %d", recNo, fieldNumber));

@@ -49,8 +49,15 @@ class TRadeTableIO {
   int32_t SlotSize(int32_t field) const { return slotSizes_[static_cast<size_t>(field)]; }
   int32_t AutoIncField() const { return autoIncField_; }
   const TTableHeader& TableHeader() const { return header_; }
-  const TRecordTabItems& RecordTab() const { return recordTab_; }
-  const TIntegerAry& RecordTabBlocks() const { return recordTabBlocks_; }
+  // The record tab is read with list 0, on first use.
+  const TRecordTabItems& RecordTab() const {
+    List(0);
+    return recordTab_;
+  }
+  const TIntegerAry& RecordTabBlocks() const {
+    List(0);
+    return recordTabBlocks_;
+  }
   const TIntegerAry& IndexTabBlocks(int32_t k) const {
     List(k + 1);  // read with the index's list
     return indexTabBlocks_.at(static_cast<size_t>(k));
@@ -111,6 +118,7 @@ class TRadeTableIO {
   void LoadDefinitionsAndLists();
   TRecordList& List(int32_t n) const;
   void LoadAllLists();
+  void LoadRecordTab();
   void CheckLoaded() const;
   void RefreshIfChanged();
   void BuildIndexList(int32_t k);
@@ -146,6 +154,7 @@ class TRadeTableIO {
   TTableHeader header_;
   TRecordTabItems recordTab_;
   TIntegerAry recordTabBlocks_;
+  bool recordTabLoaded_ = false;
   std::vector<TIntegerAry> indexTabBlocks_;
   std::vector<std::unique_ptr<TRecordList>> recordLists_;
   std::vector<bool> rebuilt_;

@@ -37,6 +37,7 @@ const TRadeTableIO::TCachedKey& TRadeTableIO::CachedKey(int32_t k, int32_t recNo
   TKeyCache& cache = *keyCaches_[static_cast<size_t>(k)];
   if (TCachedKey* c = cache.Find(recNo)) return *c;
   const TRadeIndexDef* d = indexDefs_.Items(k);
+  List(0);
   if (recNo < 0 || recNo >= static_cast<int32_t>(recordTab_.size()))
     io_.Corrupt(
         Format("index '%s' of table '%s' refers to record %d", d->Name.c_str(), tableName_.c_str(), recNo));
