@@ -112,7 +112,6 @@ Tmainw::Tmainw(TMainwSetup setup, QWidget* parent) : QWidget(parent), setup_(std
 Tmainw::~Tmainw() {
   if (qApp) qApp->removeEventFilter(this);
   if (!closed_) FreeDriveWatchers();
-  // The tables go before the window's other parts; the tray icon leaves the panel with them.
 }
 
 void Tmainw::BuildLayout() {
@@ -350,6 +349,8 @@ bool Tmainw::FormCloseQuery() {
 }
 
 void Tmainw::FormClose() {
+  // A pass that was armed does not run after the window has gone.
+  tmr1->SetEnabled(false);
   FreeDriveWatchers();
   PendingFiles.reset();
   closed_ = true;

@@ -76,6 +76,9 @@ QTreeWidgetItem* Tmainw::FindFileNode(const std::string& path) {
 
 void Tmainw::tmr1Timer() {
   tmr1->SetEnabled(false);
+  // The window is closing, or its catalog never opened (that was reported once, at start): no pass,
+  // and the watchers stay silent rather than bring the same message at every change.
+  if (!PendingFiles || !Tbfileid || !Tbfileid->Active()) return;
   // Whatever happens below, the pass ends: the tree is drawn again, the list is emptied and the
   // watchers listen again.
   struct TPassEnd {

@@ -122,6 +122,11 @@ TEST_F(MainWindow, MissingCatalogLeavesTheRestUndone) {
   EXPECT_FALSE(fs::exists(AutoStartEntryPath(AppTitle())));
   EXPECT_FALSE(fs::exists(dir.File("exe/setup.ini")));
   EXPECT_TRUE(m.WebBrowser1->toPlainText().isEmpty());
+  // Changes on the drives bring no pass and no further message.
+  m.FileSystemWatcher1Change(nullptr, foModified, "x", "");
+  loop.Advance(5000);
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_FALSE(m.tmr1->Enabled());
 }
 
 TEST_F(MainWindow, LoadCatalogOrder) {
