@@ -26,6 +26,8 @@ grep -q '"id":3,"name":"gamma"' "$W/out" || fail "insert output: $(cat "$W/out")
 echo '[{"name":"beta","age":1}]' | "$R" insert "$W/db.dat" people >"$W/out" 2>"$W/err"
 [ $? -eq 3 ] && grep -q "Invalid unique field value 'beta'" "$W/err" || fail "unique violation: $(cat "$W/err")"
 
+echo '[{"name":"smile 😀","age":1}]' | "$R" insert "$W/db.dat" people >"$W/out" 2>"$W/err"
+[ $? -eq 3 ] || fail "a character without a code-page form was accepted"
 expect_rc 0 "$R" dump "$W/db.dat" people --index byName
 [ "$(grep -o '"name": "[a-z]*"' "$W/out" | tr '\n' ' ')" = '"name": "alpha" "name": "beta" "name": "gamma" ' ] || fail "dump by name"
 expect_rc 0 "$R" dump "$W/db.dat" people --index byAge
