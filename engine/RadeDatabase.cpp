@@ -16,6 +16,7 @@ TRadeDatabase::TRadeDatabase(TComponent* owner) : TComponent(owner) {
   sessionName_ = session_->SessionName();
   session_->AddDatabase(this);
   session_->FreeNotification(this);
+  if (TRadeSession* named = AutoNamedSessionOf(owner); named && named != session_) AttachSession(named);
   flushTimer_ = Create<TTimer>();
   flushTimer_->SetInterval(1000);
   flushTimer_->OnTimer = [this](TObject*) { Flush(); };

@@ -19,6 +19,13 @@ void DestroyComponent(TComponent* component) {
   std::unique_ptr<TComponent> gone(component);
 }
 
+TRadeSession* AutoNamedSessionOf(TComponent* owner) {
+  if (!owner) return nullptr;
+  for (int i = 0; i < owner->ComponentCount(); ++i)
+    if (auto* s = dynamic_cast<TRadeSession*>(owner->Components(i)); s && s->AutoSessionName()) return s;
+  return nullptr;
+}
+
 // ---- session list
 
 namespace {

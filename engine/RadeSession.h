@@ -132,6 +132,9 @@ using TScreenCursorHook = std::function<void(bool busy)>;
 void SetScreenCursorHook(TScreenCursorHook hook);
 void SetScreenCursor(bool busy);
 
+// The session owned by owner that has AutoSessionName on, or null.
+TRadeSession* AutoNamedSessionOf(TComponent* owner);
+
 // Destroys a component made with owner->Create<T>() before its owner goes.
 void DestroyComponent(TComponent* component);
 

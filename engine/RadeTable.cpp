@@ -23,6 +23,8 @@ TRDBDataSet::TRDBDataSet(TComponent* owner) : TDataSet(owner) {
     databaseName_ = db->DatabaseName();
     sessionName_ = db->SessionName();
   }
+  // A session naming itself after its owner takes in the datasets added to that owner.
+  if (TRadeSession* s = AutoNamedSessionOf(owner)) sessionName_ = s->SessionName();
 }
 
 TRDBDataSet::~TRDBDataSet() = default;

@@ -154,6 +154,9 @@ TEST_F(DatabaseSessionTest, SessionsNamesAndSettings) {
   EXPECT_EQ(a->SessionName(), "Session_1");
   EXPECT_EQ(b->SessionName(), "Other_2");
   EXPECT_EQ(table->SessionName(), "Session_1");
+  // Components added to the owner later join the session too.
+  EXPECT_EQ(formA.Create<TRadeTable>()->SessionName(), "Session_1");
+  EXPECT_EQ(formA.Create<TRadeDatabase>()->Session(), a);
   ExpectError([&] { a->SetSessionName("x"); },
               "Session: Cannot modify SessionName while AutoSessionName is enabled");
   a->SetAutoSessionName(false);
