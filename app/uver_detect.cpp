@@ -9,6 +9,7 @@
 #include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "platform/Timer.h"
+#include "tray/TrayIcon.h"
 
 namespace lanqi {
 
@@ -100,7 +101,7 @@ void Tmainw::tmr1Timer() {
     {
       TFormVerSm dialog(this);
       ExecDialog(dialog);
-      hide();
+      TrayIcon1->HideToTray();  // where there is no notification area, only minimised
       // A note the catalog cannot hold is reported; the version is still captured, without it.
       if (dialog.ResultCode == 1)
         Guard([&] { note = Utf8ToAnsi(dialog.Edit1->toPlainText().toStdString()); });
