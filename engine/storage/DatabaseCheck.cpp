@@ -35,6 +35,18 @@ void CheckTable(TRadeZIFileIO& io, TRadeTableIO& t, std::vector<std::string>& ou
           out.push_back(
               Format("table '%s', record %d, field '%s': stored size %d does not fit its area of %d bytes",
                      tn.c_str(), r, t.FieldDefs().Items(i)->Name.c_str(), d.StoredSize, d.AreaSize));
+        else {
+          // The stored bytes must decode (decrypt, decompress) as the reader will.
+          try {
+            TMemoryStream plain;
+            io.ReadFieldDataAt(plain,
+                               static_cast<int64_t>(e.DataOffset) + t.SlotOffsets()[static_cast<size_t>(i)],
+                               kBlobDescriptorSize, true, t.FieldEncrypted(i), t.FieldCompressed(i));
+          } catch (const std::exception& x) {
+            out.push_back(Format("table '%s', record %d, field '%s': the blob cannot be read: %s", tn.c_str(),
+                                 r, t.FieldDefs().Items(i)->Name.c_str(), x.what()));
+          }
+        }
       } else if (i == autoField && !t.FieldEncrypted(i)) {
         maxAuto = std::max(maxAuto, TByteBuffer::LoadInt32(slot));
       }

@@ -403,3 +403,28 @@ TEST_F(TableIOTest, CorruptTablesFailCleanly) {
 }
 
 }  // namespace lanqi::test
+
+namespace lanqi::test {
+
+TEST_F(TableIOTest, CheckReportsUnreadableBlobsAndLowCounter) {
+  TDatabaseCreateOptions o;
+  o.Compress = true;
+  Open(o);
+  Append("a", std::string(500, 'x'));
+  Append("b", "", 7);
+  const int32_t blob = Descriptor(0).DataOffset;
+  table.reset();
+  io.CloseFile();
+  std::string s = TempDir::Read(path);
+  s[static_cast<size_t>(blob + 4)] ^= 0x5A;  // the zlib stream's header
+  TByteBuffer::StoreInt32(reinterpret_cast<uint8_t*>(&s[3821 + 41]), 3);
+  dir.Write("db.dat", s);
+  io.OpenFile(path, mtDisk, false);
+  TCheckResult r = CheckDatabase(io, true);
+  ASSERT_EQ(r.Violations.size(), 2u);
+  EXPECT_EQ(r.Violations[0], "table 't', record 0, field 'data': the blob cannot be read: error");
+  EXPECT_EQ(r.Violations[1], "table 't': AutoIncCounter 3 is below the stored value 7");
+  EXPECT_TRUE(r.Repairs.empty()) << "repair rewrites index chains only";
+}
+
+}  // namespace lanqi::test
