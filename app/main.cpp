@@ -5,7 +5,6 @@
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <csignal>
-#include <cstdio>
 
 #include "app/LoginForm.h"
 #include "app/QtEventLoop.h"
@@ -23,26 +22,9 @@ class TApplication : public QApplication {
  public:
   using QApplication::QApplication;
   bool notify(QObject* receiver, QEvent* event) override {
-    try {
-      return QApplication::notify(receiver, event);
-    } catch (const EAbort&) {
-    } catch (const std::exception& e) {
-      Show(e.what());
-    } catch (...) {
-      Show("Unknown error");
-    }
-    return false;
-  }
-
- private:
-  static void Show(const char* what) {
-    QString text;
-    try {
-      text = QString::fromStdString(AnsiToUtf8(what));
-    } catch (const std::exception&) {
-      text = QString::fromLatin1(what);
-    }
-    QMessageBox::critical(nullptr, applicationName(), text);
+    return DeliverGuarded(
+        [&] { return QApplication::notify(receiver, event); },
+        [](const QString& text) { QMessageBox::critical(nullptr, applicationName(), text); });
   }
 };
 
@@ -61,14 +43,12 @@ int Run(int argc, char** argv) {
   TApplication app(argc, argv);
   QString title = QString::fromStdString(AnsiToUtf8(AppTitle()));
   QApplication::setApplicationName(title);
-  QApplication::setApplicationDisplayName(title);
   // The window hides to the tray; only its real close ends the loop.
   QApplication::setQuitOnLastWindowClosed(false);
   QtEventLoop loop;
   SetMainLoop(&loop);
   InstallEngineHooks();
 
-  int code = 0;
   {
     Tmainw mainw;
     QObject::connect(&mainw, &Tmainw::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -87,12 +67,11 @@ int Run(int argc, char** argv) {
       std::signal(SIGTERM, OnTerm);
     }
     mainw.show();
-    code = app.exec();
+    app.exec();
     std::signal(SIGTERM, SIG_DFL);
-    (void)code;
   }
   SetMainLoop(nullptr);
-  return 0;
+  return 0;  // whatever the loop ended with
 }
 
 }  // namespace

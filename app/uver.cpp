@@ -72,6 +72,18 @@ std::string SizeText(const std::string& bytes) {
   }
 }
 
+bool DeliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& show) {
+  try {
+    return deliver();
+  } catch (const EAbort&) {
+  } catch (const std::exception& e) {
+    show(ScreenText(e.what()));
+  } catch (...) {
+    show(QStringLiteral("Unknown error"));
+  }
+  return false;
+}
+
 Tmainw::Tmainw(TMainwSetup setup, QWidget* parent) : QWidget(parent), setup_(std::move(setup)) {
   if (setup_.CatalogPath.empty()) setup_.CatalogPath = CatalogPath();
   if (setup_.SettingsFolder.empty()) setup_.SettingsFolder = ExeDirectory();

@@ -54,6 +54,10 @@ std::string VersionStamp(const std::string& path);
 // that is no number is shown as it stands.
 std::string SizeText(const std::string& bytes);
 
+// The application-wide handler: runs deliver (one event's delivery); what it raises and nobody
+// caught is shown by show with its text (a silent abort shows nothing), and the program goes on.
+bool DeliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& show);
+
 // The main window's surroundings. Left empty, each one is the real desktop's; tests put their own.
 struct TMainwSetup {
   std::string CatalogPath;                             // empty: CatalogPath() beside the executable

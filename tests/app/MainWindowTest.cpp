@@ -443,5 +443,15 @@ TEST_F(MainWindow, ExitCommandsAndSessionEndClose) {
   }
 }
 
+TEST(ApplicationHandler, ShowsWhatNobodyCaughtAndGoesOn) {
+  std::vector<QString> shown;
+  auto show = [&](const QString& t) { shown.push_back(t); };
+  EXPECT_TRUE(DeliverGuarded([] { return true; }, show));
+  EXPECT_FALSE(DeliverGuarded([]() -> bool { throw EDatabaseError("Tbarea: Table is busy"); }, show));
+  EXPECT_FALSE(DeliverGuarded([]() -> bool { throw Exception(Ansi(u8"备份文件失败：/a")); }, show));
+  EXPECT_FALSE(DeliverGuarded([]() -> bool { throw EAbort(); }, show));
+  EXPECT_EQ(shown, (std::vector<QString>{"Tbarea: Table is busy", Q(u8"备份文件失败：/a")}));
+}
+
 }  // namespace
 }  // namespace lanqi
