@@ -247,6 +247,11 @@ TEST_F(MainWindow, AddingFilesByDropAndByDialog) {
   EXPECT_EQ(versions[1]["文件扩展名"], "");
   EXPECT_EQ(test::TempDir::Read(versions[2]["文件名称"]), "333");
   EXPECT_EQ(Tmainw::NodeText(areaA->child(0)->child(0)), s3);
+  // The new nodes know their file numbers, so the list finds their versions.
+  EXPECT_EQ(Tmainw::NodeFileNo(areaA->child(0)), 3);
+  EXPECT_EQ(Tmainw::NodeFileNo(areaA->child(2)), 1);
+  Select(areaA->child(0));
+  EXPECT_EQ(ListRows(), (std::vector<std::vector<QString>>{{QString::fromStdString(s3), "0.0029296875K", ""}}));
 
   // Dropped on a version node: nothing is added.
   Select(areaA->child(0)->child(0));
