@@ -165,10 +165,8 @@ void TRadeZIFileIO::WriteTableHeader(int32_t tableNumber, const TTableHeader& he
 }
 
 void TRadeZIFileIO::ReadTabChain(int32_t firstBlock, int32_t count, int32_t blockSize, const char* what,
-                                 TIntegerAry& blockOffsets, std::vector<uint8_t>& entries,
-                                 int32_t entrySize) {
+                                 TIntegerAry& blockOffsets, int32_t entrySize, const TTabBlockSink& sink) {
   blockOffsets.clear();
-  entries.clear();
   if (count <= 0) return;
   const int32_t blocks =
       static_cast<int32_t>((static_cast<int64_t>(count) + kBlockEntries - 1) / kBlockEntries);
@@ -176,7 +174,7 @@ void TRadeZIFileIO::ReadTabChain(int32_t firstBlock, int32_t count, int32_t bloc
   // The count decides the memory taken: it must fit the blocks the file can hold.
   if (static_cast<int64_t>(blocks) * blockSize > size)
     Corrupt(Format("%s count %d needs more blocks than the file holds", what, count));
-  entries.assign(static_cast<size_t>(count) * static_cast<size_t>(entrySize), 0);
+  blockOffsets.reserve(static_cast<size_t>(blocks));
   std::vector<uint8_t> block(static_cast<size_t>(blockSize));
   std::unordered_set<int32_t> seen;
   int32_t off = firstBlock;
@@ -186,46 +184,42 @@ void TRadeZIFileIO::ReadTabChain(int32_t firstBlock, int32_t count, int32_t bloc
     if (!seen.insert(off).second) Corrupt(Format("%s block chain loops at offset %d", what, off));
     blockOffsets.push_back(off);
     // Only the entries in use are read from the last block.
-    int32_t inBlock = std::min(kBlockEntries, count - b * kBlockEntries);
-    int32_t want = 4 + inBlock * entrySize;
-    ReadBytesAt(block.data(), off, want);
-    std::memcpy(entries.data() + static_cast<size_t>(b) * kBlockEntries * static_cast<size_t>(entrySize),
-                block.data() + 4, static_cast<size_t>(inBlock) * static_cast<size_t>(entrySize));
+    const int32_t inBlock = std::min(kBlockEntries, count - b * kBlockEntries);
+    ReadBytesAt(block.data(), off, 4 + inBlock * entrySize);
+    sink(b * kBlockEntries, block.data() + 4, inBlock);
     off = TByteBuffer::LoadInt32(block.data());
   }
 }
 
 void TRadeZIFileIO::ReadRecordTab(const TTableHeader& header, TRecordTabItems& items,
                                   TIntegerAry& blockOffsets) {
-  int32_t count = header.RecordTabCount();
+  const int32_t count = header.RecordTabCount();
   if (count < 0) Corrupt(Format("table '%s' has a negative record count", header.Name().c_str()));
-  std::vector<uint8_t> raw;
-  ReadTabChain(header.RecordTabOffset(), count, kRecordTabBlockSize, "record-tab", blockOffsets, raw,
-               kRecordTabItemSize);
-  items.resize(static_cast<size_t>(count));
-  int64_t size = FileSize();
-  for (int32_t i = 0; i < count; ++i) {
-    const uint8_t* p = raw.data() + static_cast<size_t>(i) * kRecordTabItemSize;
-    TRecordTabItem& it = items[static_cast<size_t>(i)];
-    it.DataOffset = TByteBuffer::LoadInt32(p);
-    it.Deleted = p[4];
-    if (it.DataOffset < kDynamicAreaOffset || it.DataOffset > size)
-      Corrupt(Format("record %d of table '%s' lies outside the file", i, header.Name().c_str()));
-  }
+  items.clear();
+  const int64_t size = FileSize();
+  ReadTabChain(header.RecordTabOffset(), count, kRecordTabBlockSize, "record-tab", blockOffsets,
+               kRecordTabItemSize, [&](int32_t first, const uint8_t* p, int32_t n) {
+                 if (first == 0) items.reserve(static_cast<size_t>(count));
+                 for (int32_t i = 0; i < n; ++i, p += kRecordTabItemSize) {
+                   TRecordTabItem it{TByteBuffer::LoadInt32(p), p[4]};
+                   if (it.DataOffset < kDynamicAreaOffset || it.DataOffset > size)
+                     Corrupt(Format("record %d of table '%s' lies outside the file", first + i,
+                                    header.Name().c_str()));
+                   items.push_back(it);
+                 }
+               });
 }
 
 void TRadeZIFileIO::ReadIndexTab(const TTableHeader& header, int32_t indexNumber, TIntegerAry& blockOffsets,
                                  TIndexTabItems& items) {
-  int32_t count = header.RecordTabCount();
-  std::vector<uint8_t> raw;
-  ReadTabChain(header.IndexTabOffset(indexNumber), count, kIndexTabBlockSize, "index-tab", blockOffsets, raw,
-               kIndexTabItemSize);
-  items.resize(static_cast<size_t>(std::max(count, 0)));
-  for (int32_t i = 0; i < count; ++i) {
-    const uint8_t* p = raw.data() + static_cast<size_t>(i) * kIndexTabItemSize;
-    items[static_cast<size_t>(i)].RecNo = TByteBuffer::LoadInt32(p);
-    items[static_cast<size_t>(i)].Next = TByteBuffer::LoadInt32(p + 4);
-  }
+  const int32_t count = header.RecordTabCount();
+  items.clear();
+  ReadTabChain(header.IndexTabOffset(indexNumber), count, kIndexTabBlockSize, "index-tab", blockOffsets,
+               kIndexTabItemSize, [&](int32_t first, const uint8_t* p, int32_t n) {
+                 if (first == 0) items.reserve(static_cast<size_t>(count));
+                 for (int32_t i = 0; i < n; ++i, p += kIndexTabItemSize)
+                   items.push_back({TByteBuffer::LoadInt32(p), TByteBuffer::LoadInt32(p + 4)});
+               });
 }
 
 void TRadeZIFileIO::ReadFieldData(TMemoryStream& destination, int64_t entryPos, int32_t slotOffset,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -121,8 +122,10 @@ class TRadeZIFileIO {
   TEncryptMgr* EncryptMgr() const { return encryptMgr_.get(); }
 
  private:
+  // Follows a tab's block chain for count entries, handing each block's entries to sink.
+  using TTabBlockSink = std::function<void(int32_t firstEntry, const uint8_t* entries, int32_t n)>;
   void ReadTabChain(int32_t firstBlock, int32_t count, int32_t blockSize, const char* what,
-                    TIntegerAry& blockOffsets, std::vector<uint8_t>& entries, int32_t entrySize);
+                    TIntegerAry& blockOffsets, int32_t entrySize, const TTabBlockSink& sink);
   void SelectModules();
   void CheckPackedLength(TMemoryStream& packed);
 
