@@ -21,6 +21,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
+#include <algorithm>
 
 #include "app/Ribbon.h"
 #include "app/UCreatArea.h"
@@ -42,6 +43,9 @@ constexpr int kTextRole = Qt::UserRole;        // the node's code-page bytes
 constexpr int kFileNoRole = Qt::UserRole + 1;  // a file node's file number
 
 QString ScreenText(const std::string& ansi) {
+  // Plain ASCII reads the same in every code page; most paths and every stamp are.
+  if (std::all_of(ansi.begin(), ansi.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return QString::fromLatin1(ansi.data(), static_cast<qsizetype>(ansi.size()));
   try {
     return QString::fromStdString(AnsiToUtf8(ansi));
   } catch (const std::exception&) {

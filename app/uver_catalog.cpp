@@ -106,15 +106,20 @@ void Tmainw::LoadCatalog(const std::string& catalogPath) {
   // versions by file number) from one read of each table: the filtered views keep the tables'
   // order, so grouping the rows in that order gives the same children in the same order.
   std::unordered_map<int32_t, std::vector<std::string>> versionsOf;
+  TField* versionFile = Tbfilever->FieldByName(N().fileNo);
+  TField* versionText = Tbfilever->FieldByName(N().version);
   for (Tbfilever->First(); !Tbfilever->Eof(); Tbfilever->Next())
-    versionsOf[Int(Tbfilever, N().fileNo)].push_back(Text(Tbfilever, N().version));
+    versionsOf[versionFile->AsInteger()].push_back(versionText->AsString());
   struct TFileRow {
     int32_t fileNo;
     std::string path;
   };
   std::unordered_map<int32_t, std::vector<TFileRow>> filesOf;
+  TField* fileArea = Tbfileid->FieldByName(N().areaNo);
+  TField* fileNo = Tbfileid->FieldByName(N().fileNo);
+  TField* filePath = Tbfileid->FieldByName(N().sourceName);
   for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next())
-    filesOf[Int(Tbfileid, N().areaNo)].push_back({Int(Tbfileid, N().fileNo), Text(Tbfileid, N().sourceName)});
+    filesOf[fileArea->AsInteger()].push_back({fileNo->AsInteger(), filePath->AsString()});
 
   BeginTreeUpdate();
   struct TEnd {
