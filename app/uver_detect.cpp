@@ -106,6 +106,9 @@ void Tmainw::tmr1Timer() {
       if (dialog.ResultCode == 1)
         Guard([&] { note = Utf8ToAnsi(dialog.Edit1->toPlainText().toStdString()); });
     }
+    // The session ended while the prompt was open: the rest waits for the next start, whose first
+    // pass finds the same stamps differing.
+    if (closed_) break;
     // A capture that fails is reported and the pass goes on with the next file.
     Guard([&] {
       verinfo info;

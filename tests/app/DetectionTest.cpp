@@ -176,6 +176,22 @@ TEST_F(Detection, APassGoesOnPastMissingFilesAndFailedCopies) {
   EXPECT_EQ(Column(u8"文件版本表", "文件序号").back(), std::to_string(nb));
 }
 
+TEST_F(Detection, TheSessionEndsWhileAPromptIsOpen) {
+  int32_t a = Area("A", dir.File("area"));
+  std::string one = dir.Write("one.txt", "1"), two = dir.Write("two.txt", "2");
+  Track(a, one, false);
+  Track(a, two, false);
+  Make();
+  onDialog = [&](QDialog&) {
+    EXPECT_TRUE(w->QueryEndSession());
+    return 0;
+  };
+  Pass();
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_TRUE(Rows(u8"文件版本表").empty());
+  EXPECT_EQ(Rows(u8"文件索引表")[0]["大小"], "2000-01-01-00-00-00");
+}
+
 TEST_F(Detection, FindFileNodeMatchesTheWholePathWithItsCase) {
   int32_t a = Area("A", dir.File("area"));
   int32_t b = Area("B", dir.File("area"));
