@@ -251,7 +251,8 @@ TEST_F(MainWindow, AddingFilesByDropAndByDialog) {
   EXPECT_EQ(Tmainw::NodeFileNo(areaA->child(0)), 3);
   EXPECT_EQ(Tmainw::NodeFileNo(areaA->child(2)), 1);
   Select(areaA->child(0));
-  EXPECT_EQ(ListRows(), (std::vector<std::vector<QString>>{{QString::fromStdString(s3), "0.0029296875K", ""}}));
+  EXPECT_EQ(ListRows(),
+            (std::vector<std::vector<QString>>{{QString::fromStdString(s3), "0.0029296875K", ""}}));
 
   // Dropped on a version node: nothing is added.
   Select(areaA->child(0)->child(0));
