@@ -111,6 +111,7 @@ TField* TDataSet::FieldByName(const std::string& name) const {
 }
 
 std::vector<TField*> TDataSet::FieldList(const std::string& names) const {
+  if (names.find_first_not_of(' ') == std::string::npos) return {FieldByName(names)};
   std::vector<TField*> out;
   size_t start = 0;
   while (start <= names.size()) {

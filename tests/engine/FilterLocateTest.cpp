@@ -190,6 +190,7 @@ TEST_F(FilterLocateTest, LocateSequentialAndIndexed) {
     EXPECT_STREQ(e.what(), "L: Field 'Nope' not found");
   }
   EXPECT_THROW(t->Locate("N", "x", {}), EConvertError);
+  EXPECT_THROW(t->Locate("", "abc", {}), EDatabaseError);
   EXPECT_EQ(t->State(), dsBrowse);
 
   // Through an index, a record outside the view is not found even when it exists.
