@@ -43,8 +43,8 @@ class TMemoryStream : public TStream {
   int64_t Size() override { return static_cast<int64_t>(size_); }
   void SetSize(int64_t newSize) override;
 
-  // Empties the stream and puts the position at 0.
-  void Clear();
+  // Empties the stream and puts the position at 0 (streams that load lazily mark themselves loaded).
+  virtual void Clear();
   // The bytes of the stream; valid until the next write or resize.
   uint8_t* Memory() { return data_.data(); }
   const uint8_t* Memory() const { return data_.data(); }

@@ -201,6 +201,21 @@ void TCompAlgo_Zlib::DecodeStream(TStream* source, TStream* dest, int64_t) {
       remaining -= static_cast<int64_t>(produced);
     }
   }
+  // All m bytes are out; when the zlib stream ends right there, let inflate read its trailer so
+  // that a damaged checksum is an error rather than silently wrong data. A stream that holds more
+  // than the header states keeps the stated prefix.
+  while (!streamEnded) {
+    if (!feed()) throw EReadError();
+    uint8_t extra = 0;
+    inf.zs.next_out = &extra;
+    inf.zs.avail_out = 1;
+    const int ret = inflate(&inf.zs, Z_NO_FLUSH);
+    if (inf.zs.avail_out == 0) break;
+    if (ret == Z_STREAM_END)
+      streamEnded = true;
+    else if (ret != Z_OK && ret != Z_BUF_ERROR)
+      throw EDecompressionError();
+  }
   dest->SetPosition(0);
 }
 

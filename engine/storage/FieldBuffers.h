@@ -32,6 +32,8 @@ class TStorageBlobStream : public TMemoryStream {
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t Size() override;
   void SetSize(int64_t newSize) override;
+  // Emptied content is final: a later read must not bring the stored blob back.
+  void Clear() override { ClearContent(); }
   void ClearContent();
 
  private:

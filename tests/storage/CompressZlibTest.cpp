@@ -187,6 +187,11 @@ TEST(CompressZlibTest, DamagedInput) {
   EXPECT_EQ(readError({0x10, 0x00}), "Stream read error");
   // Not a zlib stream.
   EXPECT_EQ(readError({0x10, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), "decompression error");
+  // A damaged checksum at the end of the stream, or a stream cut inside it, is not taken as data.
+  auto badSum = good;
+  badSum.back() ^= 0x01;
+  EXPECT_EQ(readError(badSum), "decompression error");
+  EXPECT_EQ(readError(std::vector<uint8_t>(good.begin(), good.end() - 2)), "Stream read error");
   // A shorter claimed length yields exactly that many bytes.
   auto prefix = good;
   const int32_t fewer = 10;
