@@ -54,7 +54,11 @@ TRadeSession* TRDBDataSet::DBSession() const {
 }
 
 void TRDBDataSet::Disconnect() {
-  CloseSilently();
+  // A dataset being destroyed closes without its events.
+  if (IsDestroying())
+    CloseSilently();
+  else
+    Close();
 }
 
 void TRDBDataSet::AcquireCursor() {

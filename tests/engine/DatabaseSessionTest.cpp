@@ -99,9 +99,12 @@ TEST_F(DatabaseSessionTest, NamedDatabaseWithFileNameAndItsRules) {
   ExpectError([&] { db->SetFileName("x"); }, "Db: Cannot perform this operation on an open database");
   auto* twin = owner_->Create<TRadeDatabase>();
   ExpectError([&] { twin->SetDatabaseName("Catalog"); }, "Duplicate database name 'Catalog'");
-  // Closing the database closes its datasets.
+  // Closing the database closes its datasets, with their close events.
+  int closeEvents = 0;
+  t->AfterClose = [&](TDataSet*) { ++closeEvents; };
   db->Close();
   EXPECT_FALSE(t->Active());
+  EXPECT_EQ(closeEvents, 1);
   ExpectError([&] { db->Encrypted(); }, "Db: Cannot perform this operation on a closed database");
   auto* nameless = owner_->Create<TRadeDatabase>();
   nameless->SetName("N");
