@@ -271,3 +271,46 @@ TEST_F(FilterLocateTest, MasterDetailRange) {
 
 }  // namespace
 }  // namespace lanqi::test
+
+namespace lanqi::test {
+namespace {
+
+TEST_F(FilterLocateTest, FilterSetBeforeOpenAppliesAtOpenOnAMemoryDatabase) {
+  // A database image in memory: the filtering pass reads its fields from the image.
+  TMemoryStream image;
+  WriteNewDatabase(image, {});
+  uint32_t id = RegisterDatabaseStream(&image);
+  std::string name = MemoryDatabaseName(id);
+  {
+    TStorageOwner owner;
+    TRadeZIFileIO io(&owner);
+    io.OpenFile(name, mtMemory, false);
+    TRadeFieldDefs fields;
+    fields.Add("Name", ftString, 10);
+    fields.Add("N", ftInteger);
+    AddTable(io, "M", fields, TRadeIndexDefs());
+    io.CloseFile();
+  }
+  TRadeTable* t = NewTable(name, "M");
+  t->SetMediumType(mtMemory);
+  t->SetFilter("N > 1 and Name <> 'c'");  // stored unparsed while closed
+  t->SetFiltered(true);
+  t->Open();
+  EXPECT_EQ(t->Database()->MediumType(), mtMemory);
+  EXPECT_EQ(t->RecordCount(), 0);
+  t->SetFiltered(false);
+  AppendRows(t, {{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}});
+  t->Close();
+  t->SetFiltered(true);
+  t->Open();
+  EXPECT_EQ(Column(t, "Name"), (std::vector<std::string>{"b", "d"}));
+  EXPECT_TRUE(t->Locate("N", 4, {}));
+  EXPECT_TRUE(t->Locate("Name", "b", {}));
+  EXPECT_FALSE(t->Locate("Name", "c", {}));
+  t->Close();
+  DefaultSession().SetActive(false);
+  UnregisterDatabaseStream(id);
+}
+
+}  // namespace
+}  // namespace lanqi::test
