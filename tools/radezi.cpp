@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "engine/storage/CatalogSchema.h"
 #include "engine/storage/DatabaseCheck.h"
 #include "engine/storage/DatabaseWriter.h"
 #include "engine/storage/RadeTableIO.h"
@@ -16,6 +17,7 @@
 #include "platform/CodePage.h"
 #include "platform/Collation.h"
 #include "rtl/Exceptions.h"
+#include "tools/RadeziSchema.h"
 #include "tools/RadeziTable.h"
 #include "tools/RadeziValues.h"
 
@@ -38,9 +40,6 @@ const char* const kUsage =
     "  check [--repair] FILE\n"
     "  catalog init FILE\n";
 
-struct TUsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 struct TNotFound : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -129,81 +128,6 @@ struct TOpenDatabase {
 std::string FileArg(const TArgs& a, size_t i) {
   if (a.Positional.size() <= i) throw TUsageError("missing FILE");
   return ToAnsi(a.Positional[i]);
-}
-
-void FillDefinitions(const json& t, TRadeFieldDefs& fields, TRadeIndexDefs& indexes) {
-  if (!t.contains("fields") || !t["fields"].is_array()) throw TUsageError("a table needs a \"fields\" array");
-  for (const json& f : t["fields"]) {
-    if (!f.is_object() || !f.contains("name") || !f.contains("type"))
-      throw TUsageError("each field needs a name and a type");
-    int32_t type = f["type"].is_number_integer() ? f["type"].get<int32_t>()
-                   : f["type"].is_string()       ? FieldTypeFromName(f["type"].get<std::string>())
-                                                 : -1;
-    if (type < 0 || type > 255) throw TUsageError("unknown field type " + f["type"].dump());
-    int32_t size = f.value("size", 0);
-    bool noProc = f.value("noProcessing", false);
-    fields.Add(ToAnsi(f["name"].get<std::string>()), static_cast<uint8_t>(type), size, noProc ? 1 : 0);
-  }
-  if (t.contains("indexes")) {
-    for (const json& x : t["indexes"]) {
-      if (!x.is_object() || !x.contains("name") || !x.contains("fields"))
-        throw TUsageError("each index needs a name and fields");
-      TIntegerAry numbers;
-      for (const json& fn : x["fields"]) {
-        int32_t i = fields.IndexOf(ToAnsi(fn.get<std::string>()));
-        if (i < 0)
-          throw EDatabaseError(Format("Index '%s' names the unknown field '%s'",
-                                      ToAnsi(x["name"].get<std::string>()).c_str(),
-                                      ToAnsi(fn.get<std::string>()).c_str()));
-        numbers.push_back(i);
-      }
-      TRDIndexOptions opts;
-      for (const json& o : x.value("options", json::array())) {
-        std::string s = o.get<std::string>();
-        if (s == "tiPrimary")
-          opts.Include(tiPrimary);
-        else if (s == "tiUnique")
-          opts.Include(tiUnique);
-        else if (s == "tiDescending")
-          opts.Include(tiDescending);
-        else if (s == "tiCaseInsensitive")
-          opts.Include(tiCaseInsensitive);
-        else
-          throw TUsageError("unknown index option " + s);
-      }
-      indexes.Add(ToAnsi(x["name"].get<std::string>()), numbers, opts);
-    }
-  }
-}
-
-// Creates the file from a schema (tables validated before anything is written).
-void CreateFromSchema(const std::string& file, const json& schema, const TDatabaseCreateOptions& options) {
-  if (!schema.is_object() || !schema.contains("tables") || !schema["tables"].is_array())
-    throw TUsageError("the schema needs a \"tables\" array");
-  struct TDef {
-    std::string Name;
-    TRadeFieldDefs Fields;
-    TRadeIndexDefs Indexes;
-  };
-  std::vector<std::unique_ptr<TDef>> defs;
-  for (const json& t : schema["tables"]) {
-    if (!t.is_object() || !t.contains("name")) throw TUsageError("each table needs a name");
-    auto d = std::make_unique<TDef>();
-    d->Name = ToAnsi(t["name"].get<std::string>());
-    FillDefinitions(t, d->Fields, d->Indexes);
-    ValidateTableDefinition(d->Name, d->Fields, d->Indexes);
-    for (auto& prev : defs)
-      if (SameTextAnsi(prev->Name, d->Name))
-        throw EDatabaseError(Format("Table '%s' already exists", d->Name.c_str()));
-    defs.push_back(std::move(d));
-  }
-  if (defs.size() > static_cast<size_t>(kMaxTables))
-    throw EDatabaseError(Format("A database holds at most %d tables", kMaxTables));
-  CreateDatabaseFile(file, options);
-  TStorageOwner owner;
-  TRadeZIFileIO io(&owner);
-  io.OpenFile(file, mtDisk, false);
-  for (auto& d : defs) AddTable(io, d->Name, d->Fields, d->Indexes);
 }
 
 int CmdCreate(const TArgs& a) {
@@ -349,46 +273,7 @@ int CmdCheck(const TArgs& a) {
 
 int CmdCatalog(const TArgs& a) {
   if (a.Positional.size() < 3 || a.Positional[1] != "init") throw TUsageError("catalog init FILE");
-  std::string file = ToAnsi(a.Positional[2]);
-  auto A = [](std::u8string_view s) { return Ansi(s); };
-  TDatabaseCreateOptions o;
-  CreateDatabaseFile(file, o);
-  TStorageOwner owner;
-  TRadeZIFileIO io(&owner);
-  io.OpenFile(file, mtDisk, false);
-  {
-    TRadeFieldDefs f;
-    f.Add(A(u8"存储区序号"), ftAutoInc);
-    f.Add(A(u8"名称"), ftString, 255);
-    f.Add(A(u8"目录"), ftString, 1024);
-    TRadeIndexDefs x;
-    x.Add("AreaNo", {0}, {tiUnique});
-    AddTable(io, A(u8"数据存储区"), f, x);
-  }
-  {
-    TRadeFieldDefs f;
-    f.Add(A(u8"存储区序号"), ftInteger);
-    f.Add(A(u8"文件序号"), ftAutoInc);
-    f.Add(A(u8"源文件名称"), ftString, 1024);
-    f.Add(A(u8"备份文件目录"), ftString, 1024);
-    f.Add(A(u8"大小"), ftString, 32);
-    TRadeIndexDefs x;
-    x.Add("FileNo", {1}, {tiUnique});
-    x.Add("FileArea", {0});
-    AddTable(io, A(u8"文件索引表"), f, x);
-  }
-  {
-    TRadeFieldDefs f;
-    f.Add(A(u8"文件序号"), ftInteger);
-    f.Add(A(u8"说明"), ftString, 255);
-    f.Add(A(u8"版本"), ftString, 32);
-    f.Add(A(u8"大小"), ftString, 32);
-    f.Add(A(u8"文件扩展名"), ftString, 64);
-    f.Add(A(u8"文件名称"), ftString, 1024);
-    TRadeIndexDefs x;
-    x.Add("VerFile", {0});
-    AddTable(io, A(u8"文件版本表"), f, x);
-  }
+  CreateCatalogDatabase(ToAnsi(a.Positional[2]));
   return kExitOk;
 }
 

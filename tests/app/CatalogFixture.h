@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "engine/RadeZI.h"
-#include "engine/storage/DatabaseWriter.h"
-#include "engine/storage/RadeZIFileIO.h"
+#include "engine/storage/CatalogSchema.h"
 #include "platform/CodePage.h"
 
 namespace lanqi::test {
@@ -18,43 +17,7 @@ inline std::string A(std::u8string_view s) {
 }
 
 inline void MakeCatalog(const std::string& file) {
-  CreateDatabaseFile(file, {});
-  TStorageOwner owner;
-  TRadeZIFileIO io(&owner);
-  io.OpenFile(file, mtDisk, false);
-  {
-    TRadeFieldDefs f;
-    f.Add(A(u8"存储区序号"), ftAutoInc);
-    f.Add(A(u8"名称"), ftString, 255);
-    f.Add(A(u8"目录"), ftString, 1024);
-    TRadeIndexDefs x;
-    x.Add("AreaNo", {0}, {tiUnique});
-    AddTable(io, A(u8"数据存储区"), f, x);
-  }
-  {
-    TRadeFieldDefs f;
-    f.Add(A(u8"存储区序号"), ftInteger);
-    f.Add(A(u8"文件序号"), ftAutoInc);
-    f.Add(A(u8"源文件名称"), ftString, 1024);
-    f.Add(A(u8"备份文件目录"), ftString, 1024);
-    f.Add(A(u8"大小"), ftString, 32);
-    TRadeIndexDefs x;
-    x.Add("FileNo", {1}, {tiUnique});
-    x.Add("FileArea", {0});
-    AddTable(io, A(u8"文件索引表"), f, x);
-  }
-  {
-    TRadeFieldDefs f;
-    f.Add(A(u8"文件序号"), ftInteger);
-    f.Add(A(u8"说明"), ftString, 255);
-    f.Add(A(u8"版本"), ftString, 32);
-    f.Add(A(u8"大小"), ftString, 32);
-    f.Add(A(u8"文件扩展名"), ftString, 64);
-    f.Add(A(u8"文件名称"), ftString, 1024);
-    TRadeIndexDefs x;
-    x.Add("VerFile", {0});
-    AddTable(io, A(u8"文件版本表"), f, x);
-  }
+  CreateCatalogDatabase(file);
 }
 
 using TRow = std::map<std::string, std::string>;  // UTF-8 field name -> code-page text
