@@ -26,9 +26,9 @@ class FileIOTest : public StorageTest {
  protected:
   void SetUp() override {
     StorageTest::SetUp();
-    spec.Name = "t";
-    spec.Fields.Add("name", ftString, 20);
-    spec.Fields.Add("n", ftInteger);
+    tdef.Name = "t";
+    tdef.Fields.Add("name", ftString, 20);
+    tdef.Fields.Add("n", ftInteger);
   }
   void Append(TRadeTableIO& t, const std::string& name, int32_t n) {
     auto b = Buffers(t);
@@ -36,7 +36,7 @@ class FileIOTest : public StorageTest {
     SetInt(*b, 1, n);
     t.AppendRecord(*b, false, [](int32_t, int32_t, const TRecordListEntry&) {});
   }
-  TTableSpec spec;
+  TTableSpec tdef;
 };
 
 TEST_F(FileIOTest, MemoryDatabaseThroughTheRegistry) {
@@ -48,7 +48,7 @@ TEST_F(FileIOTest, MemoryDatabaseThroughTheRegistry) {
     TRadeZIFileIO io(&owner);
     io.OpenFile(name, mtMemory, false);
     EXPECT_FALSE(io.ReadOnly());
-    AddTables(io, {&spec});
+    AddTables(io, {&tdef});
     TRadeTableIO t(io, "t");
     t.Acquire();
     Append(t, "x", 7);
@@ -83,7 +83,7 @@ TEST_F(FileIOTest, MemoryDatabaseThroughTheRegistry) {
 
 TEST_F(FileIOTest, LockRetriesThenTimesOut) {
   TRadeZIFileIO io(&owner);
-  std::string path = MakeDb(io, {&spec});
+  std::string path = MakeDb(io, {&tdef});
   // Another open of the same file holds the byte, as another program would.
   TFileStream holder(path, fmOpenReadWrite | fmShareDenyNone);
   ASSERT_TRUE(TryLockFileRange(holder.Handle(), 1, 1));
@@ -116,7 +116,7 @@ TEST_F(FileIOTest, LockRetriesThenTimesOut) {
 
 TEST_F(FileIOTest, FlushStateReadOnlyAndPassword) {
   TRadeZIFileIO io(&owner);
-  std::string path = MakeDb(io, {&spec});
+  std::string path = MakeDb(io, {&tdef});
   io.CloseFile();
   io.OpenFile(path, mtDisk, false);
   EXPECT_TRUE(io.IsFlushed());
@@ -152,7 +152,7 @@ TEST_F(FileIOTest, FlushStateReadOnlyAndPassword) {
 
 TEST_F(FileIOTest, ShortReadsAreReported) {
   TRadeZIFileIO io(&owner);
-  MakeDb(io, {&spec});
+  MakeDb(io, {&tdef});
   std::vector<uint8_t> buf(100);
   EXPECT_EQ(ErrorOf([&] { io.ReadBytesAt(buf.data(), io.FileSize() - 10, 100); }), "Stream read error");
 }

@@ -25,13 +25,13 @@ class IndexTest : public StorageTest {
  protected:
   void SetUp() override {
     StorageTest::SetUp();
-    spec.Name = "t";
-    spec.Fields.Add("name", ftString, 10);
-    spec.Fields.Add("n", ftInteger);
-    spec.Fields.Add("at", ftDateTime);
+    tdef.Name = "t";
+    tdef.Fields.Add("name", ftString, 10);
+    tdef.Fields.Add("n", ftInteger);
+    tdef.Fields.Add("at", ftDateTime);
   }
   void Open() {
-    path = MakeDb(io, {&spec});
+    path = MakeDb(io, {&tdef});
     table = std::make_unique<TRadeTableIO>(io, "t");
     table->Acquire();
   }
@@ -65,7 +65,7 @@ class IndexTest : public StorageTest {
     out.push_back(cur);
     return out;
   }
-  TTableSpec spec;
+  TTableSpec tdef;
   TRadeZIFileIO io{&owner};
   std::string path;
   std::unique_ptr<TRadeTableIO> table;
@@ -73,8 +73,8 @@ class IndexTest : public StorageTest {
 };
 
 TEST_F(IndexTest, ChainOrderAndDescending) {
-  spec.Indexes.Add("asc", {0});
-  spec.Indexes.Add("desc", {0}, {tiDescending});
+  tdef.Indexes.Add("asc", {0});
+  tdef.Indexes.Add("desc", {0}, {tiDescending});
   Open();
   Append("beta");
   Append("alpha");
@@ -95,9 +95,9 @@ TEST_F(IndexTest, ChainOrderAndDescending) {
 }
 
 TEST_F(IndexTest, UniqueViolationsNameTheKey) {
-  spec.Indexes.Add("plain", {1});
-  spec.Indexes.Add("one", {0}, {tiUnique});
-  spec.Indexes.Add("two", {0, 1}, {tiPrimary});
+  tdef.Indexes.Add("plain", {1});
+  tdef.Indexes.Add("one", {0}, {tiUnique});
+  tdef.Indexes.Add("two", {0, 1}, {tiPrimary});
   Open();
   EXPECT_EQ(table->PrimaryIndex(), 2);
   Append("beta", 2);
@@ -117,7 +117,7 @@ TEST_F(IndexTest, UniqueViolationsNameTheKey) {
 }
 
 TEST_F(IndexTest, TwoFieldKeyText) {
-  spec.Indexes.Add("two", {0, 1}, {tiUnique});
+  tdef.Indexes.Add("two", {0, 1}, {tiUnique});
   Open();
   Append("beta", 2);
   Append("beta", 3);
@@ -125,7 +125,7 @@ TEST_F(IndexTest, TwoFieldKeyText) {
 }
 
 TEST_F(IndexTest, DateTimesWithinASecondAreEqual) {
-  spec.Indexes.Add("at", {2}, {tiUnique});
+  tdef.Indexes.Add("at", {2}, {tiUnique});
   Open();
   const double t = 738000.0 * MSecsPerDay + 1000;
   Append("a", 0, t);
@@ -134,7 +134,7 @@ TEST_F(IndexTest, DateTimesWithinASecondAreEqual) {
 }
 
 TEST_F(IndexTest, MovingTheFirstRecordLast) {
-  spec.Indexes.Add("byName", {0});
+  tdef.Indexes.Add("byName", {0});
   Open();
   Append("b");
   Append("a");
@@ -164,7 +164,7 @@ TEST_F(IndexTest, MovingTheFirstRecordLast) {
 }
 
 TEST_F(IndexTest, SearchesAndConversions) {
-  spec.Indexes.Add("byName", {0});
+  tdef.Indexes.Add("byName", {0});
   Open();
   for (const char* s : {"abd", "b", "ab", "aa", "abc"}) Append(s);
   // List order: aa ab abc abd b.
@@ -193,9 +193,9 @@ TEST_F(IndexTest, SearchesAndConversions) {
 }
 
 TEST_F(IndexTest, SortKeyRouteAgreesWithCompareValues) {
-  spec.Indexes.Add("cs", {0});
-  spec.Indexes.Add("ci", {0}, {tiCaseInsensitive});
-  spec.Fields.Items(0)->DataSize = 10;
+  tdef.Indexes.Add("cs", {0});
+  tdef.Indexes.Add("ci", {0}, {tiCaseInsensitive});
+  tdef.Fields.Items(0)->DataSize = 10;
   Open();
   std::vector<std::string> words = {"b",   "B",   "a", "A", "ab", "aB", "Ab", "",
                                     "a-b", "ab ", "é", "e", "Z",  "10", "9"};
@@ -233,7 +233,7 @@ TEST_F(IndexTest, SortKeyRouteAgreesWithCompareValues) {
 }
 
 TEST_F(IndexTest, DamagedChainIsRebuiltReportedAndRepaired) {
-  spec.Indexes.Add("byName", {0});
+  tdef.Indexes.Add("byName", {0});
   Open();
   for (const char* s : {"d", "b", "a", "c"}) Append(s);
   // Make the chain loop: a -> b -> a.

@@ -14,7 +14,7 @@ namespace lanqi::test {
 
 namespace {
 // Fields: 0 id ftAutoInc, 1 name ftString(32) unique, 2 n ftInteger indexed, 3 data ftBlob.
-void Spec(TTableSpec& t) {
+void DefineTable(TTableSpec& t) {
   t.Name = "t";
   t.Fields.Add("id", ftAutoInc);
   t.Fields.Add("name", ftString, 32);
@@ -75,12 +75,12 @@ class TFailingStream : public TMemoryStream {
 class RobustnessTest : public StorageTest {};
 
 TEST_F(RobustnessTest, FourProcessesAppendUnderTheLock) {
-  TTableSpec spec;
-  Spec(spec);
+  TTableSpec tdef;
+  DefineTable(tdef);
   std::string path;
   {
     TRadeZIFileIO io(&owner);
-    path = MakeDb(io, {&spec});
+    path = MakeDb(io, {&tdef});
   }
   constexpr int kProcs = 4, kRows = 150;
   std::vector<pid_t> kids;
@@ -146,15 +146,15 @@ TEST_F(RobustnessTest, InterruptedOperationsLoseNothingEarlier) {
                    {"moving modify", 5, true}};
   for (const TScenario& s : scenarios) {
     SCOPED_TRACE(s.what);
-    TTableSpec spec;
-    Spec(spec);
+    TTableSpec tdef;
+    DefineTable(tdef);
     TMemoryStream base;
     WriteNewDatabase(base, {});
     {
       uint32_t id = RegisterDatabaseStream(&base);
       TRadeZIFileIO io(&owner);
       io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
-      AddTables(io, {&spec});
+      AddTables(io, {&tdef});
       TRadeTableIO t(io, "t");
       t.Acquire();
       for (int i = 0; i < s.base; ++i) AppendRow(t, "r" + std::to_string(10000 + i), i);

@@ -22,15 +22,15 @@ class TableIOTest : public StorageTest {
  protected:
   void SetUp() override {
     StorageTest::SetUp();
-    spec.Name = "t";
-    spec.Fields.Add("id", ftAutoInc);
-    spec.Fields.Add("name", ftString, 10);
-    spec.Fields.Add("data", ftBlob);
-    spec.Fields.Add("n", ftInteger);
-    spec.Indexes.Add("byName", {1});
+    tdef.Name = "t";
+    tdef.Fields.Add("id", ftAutoInc);
+    tdef.Fields.Add("name", ftString, 10);
+    tdef.Fields.Add("data", ftBlob);
+    tdef.Fields.Add("n", ftInteger);
+    tdef.Indexes.Add("byName", {1});
   }
   void Open(const TDatabaseCreateOptions& o = {}) {
-    path = MakeDb(io, {&spec}, o);
+    path = MakeDb(io, {&tdef}, o);
     table = std::make_unique<TRadeTableIO>(io, "t");
     table->Acquire();
   }
@@ -57,7 +57,7 @@ class TableIOTest : public StorageTest {
     return TBlobDescriptor::Load(reinterpret_cast<const uint8_t*>(f.data()) + off);
   }
 
-  TTableSpec spec;
+  TTableSpec tdef;
   TRadeZIFileIO io{&owner};
   std::string path;
   std::unique_ptr<TRadeTableIO> table;
@@ -319,7 +319,7 @@ TEST_F(TableIOTest, ReadBackCheckGivesUpAfterThreePasses) {
   WriteNewDatabase(image, o);
   uint32_t id = RegisterDatabaseStream(&image);
   io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
-  AddTables(io, {&spec});
+  AddTables(io, {&tdef});
   table = std::make_unique<TRadeTableIO>(io, "t");
   table->Acquire();
   Append("ok", "fine");  // working stream: one write, one read back
