@@ -11,15 +11,6 @@
 namespace lanqi::test {
 
 namespace {
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // A valid empty database image whose version text is replaced.
 std::string ImageWithVersion(const std::string& version, bool terminated = true) {
   TMemoryStream m;

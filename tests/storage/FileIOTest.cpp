@@ -11,17 +11,6 @@
 
 namespace lanqi::test {
 
-namespace {
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
-}  // namespace
-
 class FileIOTest : public StorageTest {
  protected:
   void SetUp() override {

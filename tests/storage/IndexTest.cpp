@@ -9,17 +9,6 @@
 
 namespace lanqi::test {
 
-namespace {
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
-}  // namespace
-
 // Fields: 0 name ftString(10), 1 n ftInteger, 2 at ftDateTime.
 class IndexTest : public StorageTest {
  protected:

@@ -19,6 +19,16 @@
 
 namespace lanqi::test {
 
+// The message of what f raises; empty when it raises nothing.
+inline std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
 class TTestOwner : public TStorageOwner {
  public:
   int32_t LockRetryCount() const override { return Retries; }

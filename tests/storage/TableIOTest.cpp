@@ -6,17 +6,6 @@
 
 namespace lanqi::test {
 
-namespace {
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
-}  // namespace
-
 // Fields: 0 id ftAutoInc, 1 name ftString(10), 2 data ftBlob, 3 n ftInteger; index on name.
 class TableIOTest : public StorageTest {
  protected:
