@@ -68,15 +68,24 @@ bool IsStale(const Held& h) {
 
 }  // namespace
 
-bool TryLockFileRange(int fd, int64_t offset, int64_t length) {
+bool DescribeLockFile(int fd, TLockFile& file) {
   struct stat st;
-  if (offset < 0 || fstat(fd, &st) != 0) return false;
+  if (fstat(fd, &st) != 0) return false;
   const int fl = fcntl(fd, F_GETFL);
   if (fl < 0) return false;
+  file.fd = fd;
+  file.dev = st.st_dev;
+  file.ino = st.st_ino;
+  file.readOnly = (fl & O_ACCMODE) == O_RDONLY;
+  return true;
+}
+
+bool TryLockFileRange(const TLockFile& file, int64_t offset, int64_t length) {
+  if (offset < 0 || file.fd < 0) return false;
   const int64_t end = RangeEnd(offset, length);
   std::lock_guard<std::mutex> lock(g_mutex);
   for (auto it = g_held.begin(); it != g_held.end();) {
-    if (it->dev == st.st_dev && it->ino == st.st_ino && it->start < end && offset < it->end) {
+    if (it->dev == file.dev && it->ino == file.ino && it->start < end && offset < it->end) {
       if (!IsStale(*it)) return false;
       it = g_held.erase(it);
     } else {
@@ -85,25 +94,35 @@ bool TryLockFileRange(int fd, int64_t offset, int64_t length) {
   }
   // A write lock needs a writable open. A read-only open takes a read lock instead: it still keeps
   // out every writer, and read-only users have nothing to keep from each other.
-  const short type = (fl & O_ACCMODE) == O_RDONLY ? F_RDLCK : F_WRLCK;
-  if (!SetOfdLock(fd, type, offset, length)) return false;
-  g_held.push_back(Held{st.st_dev, st.st_ino, offset, end, fd});
+  if (!SetOfdLock(file.fd, file.readOnly ? F_RDLCK : F_WRLCK, offset, length)) return false;
+  g_held.push_back(Held{static_cast<dev_t>(file.dev), static_cast<ino_t>(file.ino), offset, end, file.fd});
   return true;
 }
 
-void UnlockFileRange(int fd, int64_t offset, int64_t length) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return;
+void UnlockFileRange(const TLockFile& file, int64_t offset, int64_t length) {
+  if (file.fd < 0) return;
   const int64_t end = RangeEnd(offset, length);
   std::lock_guard<std::mutex> lock(g_mutex);
-  SetOfdLock(fd, F_UNLCK, offset, length);
+  SetOfdLock(file.fd, F_UNLCK, offset, length);
   for (auto it = g_held.begin(); it != g_held.end(); ++it) {
-    if (it->fd == fd && it->dev == st.st_dev && it->ino == st.st_ino && it->start == offset &&
+    if (it->fd == file.fd && it->dev == file.dev && it->ino == file.ino && it->start == offset &&
         it->end == end) {
       g_held.erase(it);
       return;
     }
   }
+}
+
+bool TryLockFileRange(int fd, int64_t offset, int64_t length) {
+  TLockFile file;
+  if (offset < 0 || !DescribeLockFile(fd, file)) return false;
+  return TryLockFileRange(file, offset, length);
+}
+
+void UnlockFileRange(int fd, int64_t offset, int64_t length) {
+  TLockFile file;
+  if (!DescribeLockFile(fd, file)) return;
+  UnlockFileRange(file, offset, length);
 }
 
 }  // namespace lanqi

@@ -221,9 +221,10 @@ void TRadeTableIO::LoadRecord(TFieldBuffers& buffers, const TRecordList& list, i
     throw EDatabaseError(Format("Record position %d is outside the table", position));
   TFileLockGuard lock(io_);
   int32_t dataOffset = list[static_cast<size_t>(position)].DataOffset;
-  std::vector<uint8_t> record(static_cast<size_t>(recordSize_));
+  // Kept per thread across reads: a walk over the table allocates nothing per record.
+  static thread_local std::vector<uint8_t> record, plain;
+  record.resize(static_cast<size_t>(recordSize_));
   io_.ReadBytesAt(record.data(), dataOffset, recordSize_);
-  std::vector<uint8_t> plain;
   int32_t n = std::min(buffers.Count(), fieldDefs_.Count());
   for (int32_t i = 0; i < n; ++i) {
     TFieldBufferItem* item = buffers.Items(i);

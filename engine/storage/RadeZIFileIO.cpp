@@ -109,6 +109,8 @@ void TRadeZIFileIO::OpenFile(const std::string& name, TRadeZIMediumType mediumTy
         (readOnly_ ? fmOpenRead : fmOpenReadWrite) | (exclusive ? fmShareExclusive : fmShareDenyNone);
     fileStream_ = std::make_unique<TRadeZIFileStream>(name, mode);
     stream_ = fileStream_.get();
+    // Once per open, so that each lock is only the system call itself.
+    if (!DescribeLockFile(fileStream_->Handle(), lockFile_)) lockFile_ = TLockFile{};
   } else {
     TStream* s = LookupDatabaseStream(name);
     if (!s) throw EDatabaseError(Format("Invalid database name '%s'", name.c_str()));
@@ -144,6 +146,7 @@ void TRadeZIFileIO::OpenFile(const std::string& name, TRadeZIMediumType mediumTy
 void TRadeZIFileIO::CloseFile() {
   if (locked_) Unlock();
   fileStream_.reset();
+  lockFile_ = TLockFile{};
   stream_ = nullptr;
 }
 
@@ -306,7 +309,8 @@ void TRadeZIFileIO::Lock() {
   int32_t retries = owner_ ? owner_->LockRetryCount() : 20;
   int32_t wait = owner_ ? owner_->LockWaitTime() : 100;
   int32_t failures = 0;
-  while (!TryLockFileRange(fileStream_->Handle(), kLockOffset, 1)) {
+  while (!(lockFile_.fd >= 0 ? TryLockFileRange(lockFile_, kLockOffset, 1)
+                             : TryLockFileRange(fileStream_->Handle(), kLockOffset, 1))) {
     ++failures;
     if (retries != 0 && failures > retries) throw EDatabaseError("Wait for unlock time out");
     if (owner_)
@@ -320,7 +324,10 @@ void TRadeZIFileIO::Lock() {
 void TRadeZIFileIO::Unlock() {
   if (!stream_ || mediumType_ == mtMemory || !fileStream_ || !locked_) return;
   locked_ = false;
-  UnlockFileRange(fileStream_->Handle(), kLockOffset, 1);
+  if (lockFile_.fd >= 0)
+    UnlockFileRange(lockFile_, kLockOffset, 1);
+  else
+    UnlockFileRange(fileStream_->Handle(), kLockOffset, 1);
 }
 
 void TRadeZIFileIO::FlushFile() {

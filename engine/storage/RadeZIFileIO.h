@@ -13,6 +13,7 @@
 #include "engine/FieldTypes.h"
 #include "engine/storage/DataProcessMgr.h"
 #include "engine/storage/FileFormat.h"
+#include "platform/FileLock.h"
 #include "platform/FileStream.h"
 #include "rtl/Component.h"
 #include "rtl/Streams.h"
@@ -143,6 +144,7 @@ class TRadeZIFileIO {
   TTableDirectory directory_;
   std::mutex processingLock_;
   bool locked_ = false;
+  TLockFile lockFile_;
 };
 
 // Holds the file lock for one scope.
