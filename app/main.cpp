@@ -12,6 +12,7 @@
 #include "app/uver.h"
 #include "platform/CodePage.h"
 #include "platform/EventLoop.h"
+#include "platform/Locale.h"
 #include "rtl/Exceptions.h"
 
 namespace lanqi {
@@ -41,6 +42,8 @@ int Run(int argc, char** argv) {
   // A second start ends at once: no window, no message.
   if (IsAnotherInstanceRunning()) return 0;
   TApplication app(argc, argv);
+  // Dates, times and numbers in the user's locale (decimal separator, short date, AM/PM).
+  LoadLocaleFormatSettings();
   QString title = QString::fromStdString(AnsiToUtf8(AppTitle()));
   QApplication::setApplicationName(title);
   // The window hides to the tray; only its real close ends the loop.
