@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "rtl/Exceptions.h"
 
 namespace lanqi {
@@ -67,17 +68,6 @@ std::string EscapeString(const std::string& s) {
   throw Exception(Format("Failed to set data for '%s'", title.c_str()));
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string AutoStartFolder() {
@@ -124,15 +114,7 @@ void SetAutoStartEntry(const std::string& title, const std::string& exePath, boo
                             "\nExec=" + DesktopExecValue(ToUtf8(exePath)) +
                             "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
   // Written beside and renamed over, so a failed write leaves the old entry whole.
-  std::string tmp = path + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) SetDataFailed(title);
-  bool ok = ::fchmod(fd, 0644) == 0 && WriteAll(fd, entry) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    SetDataFailed(title);
-  }
+  if (!ReplaceFileContents(path, entry, 0644)) SetDataFailed(title);
 }
 
 }  // namespace lanqi

@@ -11,6 +11,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Collation.h"
+#include "platform/Files.h"
 #include "rtl/Exceptions.h"
 
 namespace lanqi {
@@ -133,17 +134,6 @@ Place Find(const Lines& f, const std::string& section, const std::string& key) {
   throw Exception(Format("Unable to write to %s", fileName.c_str()));
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // A new file beside the old one, renamed over it: a failed write never leaves half a file.
 void Save(const std::string& fileName, const Lines& f) {
   std::string data;
@@ -154,18 +144,10 @@ void Save(const std::string& fileName, const Lines& f) {
     path = real;
     std::free(real);
   }
-  std::string tmp = path + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0) WriteFailed(fileName);
   struct stat st;
-  mode_t mode = 0644;
+  unsigned mode = 0644;
   if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    WriteFailed(fileName);
-  }
+  if (!ReplaceFileContents(path, data, mode)) WriteFailed(fileName);
 }
 
 }  // namespace
