@@ -1,10 +1,12 @@
 #include "engine/dataset/Fields.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "engine/dataset/DataSet.h"
+#include "engine/storage/FileFormat.h"
 #include "platform/Collation.h"
 #include "rtl/AnsiText.h"
 #include "rtl/Exceptions.h"
@@ -13,29 +15,11 @@
 namespace lanqi {
 
 int32_t FieldDataSize(TFieldType type, int32_t size) {
-  switch (type) {
-    case ftString:
-    case ftFixedChar:
-    case ftWideString:
-    case ftGuid:
-      return size + 1;
-    case ftSmallint:
-    case ftWord:
-    case ftBoolean:
-      return 2;
-    case ftInteger:
-    case ftDate:
-    case ftTime:
-    case ftAutoInc:
-      return 4;
-    case ftFloat:
-    case ftCurrency:
-    case ftDateTime:
-    case ftLargeint:
-      return 8;
-    default:
-      return 0;
-  }
+  // Texts carry their terminator (also the wide and GUID types the file refuses); blobs live in
+  // their streams, not in the buffer; every fixed type takes its stored slot size.
+  if (IsStringType(type)) return size + 1;
+  if (IsBlobType(type)) return 0;
+  return std::max<int32_t>(FieldSlotSize(type, size), 0);
 }
 
 TField::TField(TDataSet* dataSet, const std::string& fieldName, TFieldType type, int32_t size,
