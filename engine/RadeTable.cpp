@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 
 #include "engine/RadeBlobStream.h"
 #include "engine/RadeDatabase.h"
@@ -1023,19 +1024,32 @@ int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& key
   }
   int32_t match = -1;
   if (index >= 0) {
+    // Several records may hold the key (a partial key, an index that allows equal keys): the one
+    // found is the first of them in index order that the view holds.
     int32_t code = 0;
     const TRecordList& list = tableIO_->RecordLists(index + 1);
-    int32_t pos = tableIO_->SearchIndex(scratch->Items, list, partial, 0, code, index);
-    if (code == 0 && pos >= 0) {
-      int32_t recNo = list[static_cast<size_t>(pos)].RecNo;
+    int32_t first = tableIO_->SearchIndexBound(scratch->Items, list, index, true, code, 0, partial);
+    if (code == 0 && first >= 0) {
       // A view that is the index's whole list holds the record at the same position; record
-      // numbers are unique in a view, so that is the entry the scan would find.
-      if (pos < RecordCount() && recordList_[static_cast<size_t>(pos)].RecNo == recNo) match = pos;
-      for (size_t i = 0; match < 0 && i < recordList_.size(); ++i)
-        if (recordList_[i].RecNo == recNo) {
-          match = static_cast<int32_t>(i);
-          break;
+      // numbers are unique in a view, and no entry before it in the list holds the key.
+      if (first < RecordCount() &&
+          recordList_[static_cast<size_t>(first)].RecNo == list[static_cast<size_t>(first)].RecNo) {
+        match = first;
+      } else {
+        int32_t last = tableIO_->SearchIndexBound(scratch->Items, list, index, false, code, 0, partial);
+        // Rank of each equal entry in index order, then one pass over the view for the best rank.
+        std::unordered_map<int32_t, int32_t> rank;
+        rank.reserve(static_cast<size_t>(last - first + 1));
+        for (int32_t p = first; p <= last; ++p) rank.emplace(list[static_cast<size_t>(p)].RecNo, p - first);
+        int32_t best = -1;
+        for (size_t i = 0; i < recordList_.size() && best != 0; ++i) {
+          auto it = rank.find(recordList_[i].RecNo);
+          if (it != rank.end() && (best < 0 || it->second < best)) {
+            best = it->second;
+            match = static_cast<int32_t>(i);
+          }
         }
+      }
     }
   } else {
     // Reads only the key fields of each record, and stops at the first match.

@@ -210,6 +210,67 @@ TEST_F(FilterLocateTest, LocateSequentialAndIndexed) {
   EXPECT_EQ(t->RecNo(), 1);
 }
 
+TEST_F(FilterLocateTest, LocateThroughAnIndexFindsTheFirstOfEqualKeys) {
+  // Runs of equal keys and of keys sharing a prefix at the start, in the middle and at the end of
+  // the index, added out of order so that equal keys do not lie in record order.
+  const std::vector<std::string> keys = {"b",  "zc", "abd", "c", "d",  "b", "ab", "zz", "cy", "b",
+                                         "zb", "d",  "abc", "b", "cx", "m", "za", "zz", "ab", "zz"};
+  struct Case {
+    const char* key;
+    bool partial;
+  };
+  const std::vector<Case> cases = {{"ab", true},  {"ab", false}, {"a", true},  {"b", false},
+                                   {"c", true},   {"d", false},  {"m", false}, {"z", true},
+                                   {"zz", false}, {"zz", true},  {"", true}};
+  // The view in the index's order and in record order, whole and filtered so that the first
+  // record of most runs is hidden.
+  const std::string hide = "N <> 7 and N <> 1 and N <> 18 and N <> 5 and N <> 2";
+  for (TRDIndexOptions order : {TRDIndexOptions{}, TRDIndexOptions{tiDescending}}) {
+    std::string path = dir_.File(order.Contains(tiDescending) ? "down.dat" : "up.dat");
+    CreateDatabase(path, {{"R", {{"S", ftString, 6}, {"N", ftInteger}}, {{"ByS", {0}, order}}}});
+    TRadeTable* t = NewTable(path, "R");
+    t->Open();
+    for (size_t i = 0; i < keys.size(); ++i) AppendRows(t, {{keys[i], static_cast<int>(i + 1)}});
+    // The expected record: the first whose key matches, read off the index's order.
+    auto firstInIndexOrder = [&](const std::string& key, bool partial, const std::string& filter) {
+      TRadeTable* v = NewTable(path, "R");
+      v->SetIndexName("ByS");
+      v->SetFilter(filter);
+      v->SetFiltered(!filter.empty());
+      v->Open();
+      int found = 0;
+      for (v->First(); !v->Eof() && !found; v->Next()) {
+        std::string s = v->FieldByName("S")->AsString();
+        if (partial ? s.rfind(key, 0) == 0 : s == key) found = v->FieldByName("N")->AsInteger();
+      }
+      v->Close();
+      return found;
+    };
+    for (const std::string viewIndex : {"ByS", ""})
+      for (const std::string& filter : {std::string(), hide}) {
+        t->SetIndexName(viewIndex);
+        t->SetFilter(filter);
+        t->SetFiltered(!filter.empty());
+        for (const Case& c : cases) {
+          SCOPED_TRACE(std::string(order.Contains(tiDescending) ? "descending" : "ascending") + " view '" +
+                       viewIndex + "' filter '" + filter + "' key '" + c.key +
+                       (c.partial ? "' partial" : "'"));
+          int expected = firstInIndexOrder(c.key, c.partial, filter);
+          ASSERT_NE(expected, 0);
+          t->Last();
+          TLocateOptions options;
+          if (c.partial) options.Include(LocatePartialKey);
+          EXPECT_TRUE(t->Locate("S", c.key, options));
+          EXPECT_EQ(t->FieldByName("N")->AsInteger(), expected);
+          if (!c.partial) {
+            EXPECT_EQ(t->Lookup("S", c.key, "N").AsInteger(), expected);
+          }
+        }
+      }
+    t->Close();
+  }
+}
+
 TEST_F(FilterLocateTest, MasterDetailRange) {
   std::string path = dir_.File("md.dat");
   CreateDatabase(path, {{"Areas", {{"AreaNo", ftInteger}, {"Name", ftString, 10}}, {}},
