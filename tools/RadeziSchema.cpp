@@ -92,11 +92,9 @@ std::vector<std::unique_ptr<TSchemaTable>> ParseSchema(const json& schema) {
 
 void CreateFromSchema(const std::string& file, const json& schema, const TDatabaseCreateOptions& options) {
   const auto defs = ParseSchema(schema);
-  CreateDatabaseFile(file, options);
-  TStorageOwner owner;
-  TRadeZIFileIO io(&owner);
-  io.OpenFile(file, mtDisk, false);
-  for (auto& d : defs) AddTable(io, d->Name, d->Fields, d->Indexes);
+  CreateDatabaseFile(file, options, [&](TRadeZIFileIO& io) {
+    for (auto& d : defs) AddTable(io, d->Name, d->Fields, d->Indexes);
+  });
 }
 
 }  // namespace lanqi

@@ -1,5 +1,12 @@
 #include "engine/storage/DatabaseWriter.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
 #include "crypto/HashBase.h"
 #include "crypto/Hash_SHA.h"
 #include "engine/storage/DataProcessAlgo.h"
@@ -56,13 +63,102 @@ void WriteNewDatabase(TStream& stream, const TDatabaseCreateOptions& options) {
   stream.WriteBuffer(image.Data(), static_cast<int32_t>(image.Size()));
 }
 
-void CreateDatabaseFile(const std::string& fileName, const TDatabaseCreateOptions& options) {
+namespace {
+// The temporary file of a create, removed again unless it was given its name.
+class TNewFile {
+ public:
+  explicit TNewFile(const std::string& fileName) : target_(ExpandFileName(fileName)) {
+    targetOs_ = ToOsPath(target_);
+    // A short fixed name: the target's own name may already be as long as a name can be. The open
+    // with O_EXCL and mode 0666 leaves the permissions to the umask, as a direct create would.
+    const std::string folderOs = ToOsPath(ExtractFilePath(target_));
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      std::string name = folderOs + Format(".lanqi-new-%08x", static_cast<unsigned>(rd()));
+      fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0)
+        tmpOs_ = name;
+      else if (errno != EEXIST)
+        Fail(errno);
+    }
+    if (fd_ < 0) Fail(EEXIST);
+  }
+  ~TNewFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!tmpOs_.empty()) ::unlink(tmpOs_.c_str());
+  }
+  TNewFile(const TNewFile&) = delete;
+  TNewFile& operator=(const TNewFile&) = delete;
+
+  // The temporary file as code-page text, for the engine's own opens.
+  std::string TempName() const { return FromOsPath(tmpOs_); }
+
+  void Write(const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    for (size_t done = 0; done < size;) {
+      ssize_t n = ::write(fd_, p + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail(n < 0 ? errno : ENOSPC);
+      done += static_cast<size_t>(n);
+    }
+  }
+
+  // Syncs the whole file, gives it its name unless that name was taken meanwhile, and syncs the
+  // folder so that the name survives a power loss.
+  void Commit() {
+    if (::fsync(fd_) != 0) Fail(errno);
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) Fail(errno);
+    if (::renameat2(AT_FDCWD, tmpOs_.c_str(), AT_FDCWD, targetOs_.c_str(), RENAME_NOREPLACE) != 0) {
+      int e = errno;
+      if (e == EEXIST) Refuse(Format("File '%s' already exists", target_.c_str()));
+      if (e != EINVAL && e != ENOSYS) Fail(e);
+      // A file system without the no-replace rename: a hard link is just as exclusive.
+      if (::link(tmpOs_.c_str(), targetOs_.c_str()) != 0) {
+        e = errno;
+        if (e == EEXIST) Refuse(Format("File '%s' already exists", target_.c_str()));
+        Fail(e);
+      }
+      ::unlink(tmpOs_.c_str());
+    }
+    tmpOs_.clear();
+    int dir = ::open(ToOsPath(ExtractFilePath(target_)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+  }
+
+ private:
+  [[noreturn]] void Fail(int e) const {
+    throw EDatabaseError(
+        Format("Cannot create database file '%s'. %s", target_.c_str(), SysErrorMessage(e).c_str()));
+  }
+
+  std::string target_;
+  std::string targetOs_;
+  std::string tmpOs_;
+  int fd_ = -1;
+};
+}  // namespace
+
+void CreateDatabaseFile(const std::string& fileName, const TDatabaseCreateOptions& options,
+                        const std::function<void(TRadeZIFileIO&)>& addTables) {
   if (FileExists(fileName)) Refuse(Format("File '%s' already exists", fileName.c_str()));
   TMemoryStream image;
   WriteNewDatabase(image, options);
-  TFileStream f(fileName, fmCreate);
-  f.WriteBuffer(image.Memory(), static_cast<int32_t>(image.Size()));
-  f.Flush();
+  TNewFile file(fileName);
+  file.Write(image.Memory(), static_cast<size_t>(image.Size()));
+  if (addTables) {
+    TStorageOwner owner;
+    TRadeZIFileIO io(&owner);
+    io.OpenFile(file.TempName(), mtDisk, false);
+    addTables(io);
+    io.FlushFile();
+    io.CloseFile();
+  }
+  file.Commit();
 }
 
 void ValidateTableDefinition(const std::string& tableName, const TRadeFieldDefs& fields,

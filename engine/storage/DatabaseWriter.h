@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/storage/Definitions.h"
@@ -21,8 +22,12 @@ struct TDatabaseCreateOptions {
 
 // Writes the fixed headers of a new database without tables into the stream (emptied first).
 void WriteNewDatabase(TStream& stream, const TDatabaseCreateOptions& options);
-// Creates a new database file; an existing file is refused.
-void CreateDatabaseFile(const std::string& fileName, const TDatabaseCreateOptions& options);
+// Creates a new database file holding the tables addTables adds to it (none when it is empty); an
+// existing file is refused. The file is built under a temporary name in the same folder, synced, and
+// only then given its name, so a create that fails (a full disk, a refused definition) leaves no
+// file behind that could pass for a database, and a name taken meanwhile is not overwritten.
+void CreateDatabaseFile(const std::string& fileName, const TDatabaseCreateOptions& options,
+                        const std::function<void(TRadeZIFileIO&)>& addTables = nullptr);
 
 // Validates a table definition as the writer would store it; raises EDatabaseError naming the fault.
 void ValidateTableDefinition(const std::string& tableName, const TRadeFieldDefs& fields,

@@ -2,9 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "crypto/HashBase.h"
 #include "crypto/Hash_SHA.h"
 #include "platform/FileStream.h"
+#include "platform/Files.h"
 #include "rtl/Exceptions.h"
 #include "tests/storage/StorageFixture.h"
 
@@ -175,6 +179,51 @@ TEST_F(FileFormatTest, WriterRefusesWhatReadersWouldNot) {
   TRadeIndexDefs x;
   for (int i = 0; i < 256; ++i) AddTable(io, "t" + std::to_string(i), f, x);
   EXPECT_EQ(ErrorOf([&] { AddTable(io, "one more", f, x); }), "The database already holds 256 tables");
+}
+
+// A create is built under a temporary name and given its name only when whole: a failure while the
+// tables are added leaves nothing, and a name taken meanwhile by someone else is not overwritten.
+TEST_F(FileFormatTest, CreateLeavesNothingUnlessComplete) {
+  TRadeFieldDefs f;
+  f.Add("x", ftInteger);
+  const std::string path = dir.File("new.dat");
+  auto folder = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  bool sawTemporary = false;
+  EXPECT_EQ(ErrorOf([&] {
+              CreateDatabaseFile(path, {}, [&](TRadeZIFileIO& io) {
+                AddTable(io, "a", f, {});
+                sawTemporary = folder().size() == 1 && !FileExists(path);
+                AddTable(io, "", f, {});
+              });
+            }),
+            "Table name is empty");
+  EXPECT_TRUE(sawTemporary);
+  EXPECT_TRUE(folder().empty());
+
+  EXPECT_EQ(ErrorOf([&] {
+              CreateDatabaseFile(path, {}, [&](TRadeZIFileIO& io) {
+                AddTable(io, "a", f, {});
+                dir.Write("new.dat", "another program's file");
+              });
+            }),
+            "File '" + path + "' already exists");
+  EXPECT_EQ(TempDir::Read(path), "another program's file");
+  EXPECT_EQ(folder(), std::vector<std::string>{"new.dat"});
+
+  std::filesystem::remove(path);
+  CreateDatabaseFile(path, {}, [&](TRadeZIFileIO& io) { AddTable(io, "a", f, {}); });
+  EXPECT_EQ(folder(), std::vector<std::string>{"new.dat"});
+  TRadeZIFileIO io(&owner);
+  io.OpenFile(path, mtDisk, false);
+  std::vector<std::string> names;
+  io.GetTableNames(names);
+  EXPECT_EQ(names, std::vector<std::string>{"a"});
 }
 
 TEST_F(FileFormatTest, CorruptCountsAndOffsetsAreRefused) {
