@@ -898,14 +898,21 @@ void TRadeTable::ActivateFilter() {
     int32_t count = RecordCount();
     passed.reserve(static_cast<size_t>(count));
     if (!whole && !named.empty()) {
-      TFileLockGuard lock(tableIO_->FileIO());
+      TRadeZIFileIO& io = tableIO_->FileIO();
+      TFileLockGuard lock(io);
       TPassReader reader(*tableIO_);
       for (int32_t i = 0; i < count; ++i) {
         SetCurrentPosition(i);
         for (TField* f : named) ReadField(buffer, i, f, reader);
         if (RecordPasses()) passed.push_back(recordList_[static_cast<size_t>(i)]);
-        if (OnFilterProgress)
+        if (OnFilterProgress) {
+          // The handler may read this file (another table, another dataset), which takes the lock
+          // itself: the pass lets it go for the call. Should the handler fail, or the lock not come
+          // back in time, the guard has nothing left to release.
+          io.Unlock();
           OnFilterProgress(this, static_cast<int>(static_cast<double>(i) / count * 100.0));
+          io.Lock();
+        }
       }
     } else {
       for (int32_t i = 0; i < count; ++i) {

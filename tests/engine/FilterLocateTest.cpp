@@ -85,6 +85,41 @@ TEST_F(FilterLocateTest, ProgressAndBusyCursor) {
   EXPECT_EQ(t->RecordCount(), 3);
 }
 
+TEST_F(FilterLocateTest, ProgressHandlerReadsAndWritesTheSameFile) {
+  std::string path = dir_.File("two.dat");
+  CreateDatabase(path, {{"T", {{"Name", ftString, 10}, {"N", ftInteger}}, {}},
+                        {"Log", {{"Percent", ftInteger}, {"Seen", ftString, 10}}, {}}});
+  TRadeTable* t = NewTable(path, "T", "T");
+  t->Open();
+  AppendRows(t, {{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}});
+  // A table of the same database, and one through a second database component on the same file
+  // (an open of its own).
+  TRadeTable* log = NewTable(path, "Log", "Log");
+  log->Open();
+  AppendRows(log, {{-1, "start"}});
+  auto* second = owner_->Create<TRadeDatabase>();
+  second->SetDatabaseName("second");
+  second->SetFileName(path);
+  TRadeTable* other = NewTable("second", "Log", "Other");
+  t->OnFilterProgress = [&](TObject*, int percent) {
+    log->First();
+    EXPECT_EQ(log->FieldByName("Seen")->AsString(), "start");
+    EXPECT_TRUE(log->Locate("Seen", "start", {}));  // no index: reads the field of each record
+    AppendRows(log, {{percent, Format("p%d", percent)}});
+    if (!other->Active()) other->Open();  // reads the table's lists
+    other->First();
+    EXPECT_EQ(other->FieldByName("Seen")->AsString(), "start");
+  };
+  t->SetFilter("N > 1");  // names a field: the pass reads it straight from the file
+  t->SetFiltered(true);
+  EXPECT_EQ(Column(t, "Name"), (std::vector<std::string>{"b", "c", "d"}));
+  EXPECT_EQ(Column(log, "Seen"), (std::vector<std::string>{"start", "p0", "p25", "p50", "p75"}));
+  EXPECT_EQ(t->State(), dsBrowse);
+  // The lock is free again after the pass.
+  AppendRows(t, {{"e", 5}});
+  EXPECT_EQ(t->RecordCount(), 4);
+}
+
 TEST_F(FilterLocateTest, FilterWritesRebuildOnlyOnChange) {
   TRadeTable* t = Twenty();
   t->SetFilter("Grp = 1");
