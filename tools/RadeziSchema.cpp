@@ -14,22 +14,34 @@ std::string Text(const json& v, const char* what) {
   return v.get<std::string>();
 }
 
+// A whole JSON number from lo to hi: a code or size beyond 32 bits must not wrap into a small one.
+bool Whole(const json& v, int64_t lo, int64_t hi, int64_t& out) {
+  if (!v.is_number_integer()) return false;
+  if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(hi)) return false;
+  out = v.get<int64_t>();
+  return out >= lo && out <= hi;
+}
+
 void FillDefinitions(const json& t, TRadeFieldDefs& fields, TRadeIndexDefs& indexes) {
   if (!t.contains("fields") || !t["fields"].is_array()) throw TUsageError("a table needs a \"fields\" array");
   for (const json& f : t["fields"]) {
     if (!f.is_object() || !f.contains("name") || !f.contains("type"))
       throw TUsageError("each field needs a name and a type");
-    int32_t type = f["type"].is_number_integer() ? f["type"].get<int32_t>()
-                   : f["type"].is_string()       ? FieldTypeFromName(f["type"].get<std::string>())
-                                                 : -1;
-    if (type < 0 || type > 255) throw TUsageError("unknown field type " + f["type"].dump());
-    if (f.contains("size") && !f["size"].is_number_integer())
-      throw TUsageError("a field size must be an integer");
-    int32_t size = f.contains("size") ? f["size"].get<int32_t>() : 0;
+    const std::string fieldName = Text(f["name"], "a field name");
+    int64_t type = -1;
+    if (f["type"].is_string())
+      type = FieldTypeFromName(f["type"].get<std::string>());
+    else if (!Whole(f["type"], 0, 255, type))
+      type = -1;
+    if (type < 0) throw TUsageError("field '" + fieldName + "': unknown field type " + f["type"].dump());
+    int64_t size = 0;
+    if (f.contains("size") && !Whole(f["size"], 0, INT32_MAX, size))
+      throw TUsageError("field '" + fieldName + "': the size " + f["size"].dump() +
+                        " is not a whole number from 0 to 2147483647");
     if (f.contains("noProcessing") && !f["noProcessing"].is_boolean())
       throw TUsageError("noProcessing must be true or false");
     bool noProc = f.contains("noProcessing") && f["noProcessing"].get<bool>();
-    fields.Add(ToAnsi(Text(f["name"], "a field name")), static_cast<uint8_t>(type), size, noProc ? 1 : 0);
+    fields.Add(ToAnsi(fieldName), static_cast<uint8_t>(type), static_cast<int32_t>(size), noProc ? 1 : 0);
   }
   if (t.contains("indexes")) {
     if (!t["indexes"].is_array()) throw TUsageError("\"indexes\" must be an array");

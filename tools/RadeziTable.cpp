@@ -112,6 +112,8 @@ Variant KeyValue(TOpenTable& open, TField* f, const json& v) {
   }
   if (v.is_string()) return Variant(ToAnsi(v.get<std::string>()));
   if (v.is_boolean()) return Variant(v.get<bool>());
+  if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX))
+    throw TTableUsageError("--values: " + v.dump() + " is beyond every integer field's range");
   if (v.is_number_integer()) return Variant(v.get<int64_t>());
   if (v.is_number()) return Variant(v.get<double>());
   throw TTableUsageError("a key value must be a text, a number, true, false or null");

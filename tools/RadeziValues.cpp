@@ -54,35 +54,67 @@ bool IsTextBlob(uint8_t t) {
   throw EDatabaseError(Format("Field '%s': %s", f.Name.c_str(), why.c_str()));
 }
 
+// The value as JSON text for messages, in the code page like the rest of the message; a character
+// the code page has no form for is shown escaped.
+std::string Shown(const json& v) {
+  try {
+    return Utf8ToAnsi(v.dump());
+  } catch (const EConvertError&) {
+    return v.dump(-1, ' ', true);
+  }
+}
+
+// A JSON integer from lo to hi. Numbers beyond 64 bits arrive as floats: they are out of range, as
+// is an unsigned value above the signed maximum; nothing is clamped.
 int64_t IntValue(const json& v, const TRadeFieldDef& f, int64_t lo, int64_t hi) {
-  if (!v.is_number_integer()) Bad(f, "an integer is expected");
-  int64_t x = v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX)
-                  ? INT64_MAX
-                  : v.get<int64_t>();
-  if (x < lo || x > hi) Bad(f, Format("%lld is out of range", static_cast<long long>(x)));
+  const std::string range =
+      Format("from %lld to %lld", static_cast<long long>(lo), static_cast<long long>(hi));
+  if (v.is_number_float() && std::isfinite(v.get<double>()) &&
+      v.get<double>() == std::floor(v.get<double>()) && std::fabs(v.get<double>()) >= 9223372036854775808.0)
+    Bad(f, Format("%s is out of range: an integer %s is expected", Shown(v).c_str(), range.c_str()));
+  if (!v.is_number_integer())
+    Bad(f, Format("%s is not an integer: an integer %s is expected", Shown(v).c_str(), range.c_str()));
+  if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(hi))
+    Bad(f, Format("%s is out of range: an integer %s is expected", Shown(v).c_str(), range.c_str()));
+  const int64_t x = v.get<int64_t>();
+  if (x < lo || x > hi)
+    Bad(f, Format("%s is out of range: an integer %s is expected", Shown(v).c_str(), range.c_str()));
   return x;
 }
 
-// "YYYY-MM-DD" -> day number.
-bool ParseDate(const std::string& s, size_t& at, int32_t& day) {
-  int y, m, d, n = 0;
-  if (std::sscanf(s.c_str() + at, "%4d-%2d-%2d%n", &y, &m, &d, &n) != 3 || n != 10) return false;
-  TDateTime dt;
-  if (!TryEncodeDate(y, m, d, dt)) return false;
-  day = DateTimeToDayNumber(dt);
-  at += static_cast<size_t>(n);
+// n decimal digits at s[at], and nothing else: no sign, no blank.
+bool Digits(const std::string& s, size_t at, size_t n, int& value) {
+  if (at + n > s.size()) return false;
+  value = 0;
+  for (size_t i = at; i < at + n; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    value = value * 10 + (s[i] - '0');
+  }
   return true;
 }
 
-// "hh:mm:ss.zzz" (the fraction optional) -> milliseconds.
+// "YYYY-MM-DD" (years 0001 to 9999, a real day of the month) -> day number.
+bool ParseDate(const std::string& s, size_t& at, int32_t& day) {
+  int y, m, d;
+  if (!Digits(s, at, 4, y) || at + 4 >= s.size() || s[at + 4] != '-' || !Digits(s, at + 5, 2, m) ||
+      at + 7 >= s.size() || s[at + 7] != '-' || !Digits(s, at + 8, 2, d))
+    return false;
+  TDateTime dt;
+  if (!TryEncodeDate(y, m, d, dt)) return false;
+  day = DateTimeToDayNumber(dt);
+  at += 10;
+  return true;
+}
+
+// "hh:mm:ss.zzz" (the fraction optional, three digits when given) -> milliseconds of the day.
 bool ParseTime(const std::string& s, size_t& at, int32_t& ms) {
-  int h, mi, sec, n = 0;
-  if (std::sscanf(s.c_str() + at, "%2d:%2d:%2d%n", &h, &mi, &sec, &n) != 3 || n != 8) return false;
+  int h, mi, sec, z = 0;
+  if (!Digits(s, at, 2, h) || at + 2 >= s.size() || s[at + 2] != ':' || !Digits(s, at + 3, 2, mi) ||
+      at + 5 >= s.size() || s[at + 5] != ':' || !Digits(s, at + 6, 2, sec))
+    return false;
   at += 8;
-  int z = 0;
   if (at < s.size() && s[at] == '.') {
-    int zn = 0;
-    if (std::sscanf(s.c_str() + at + 1, "%3d%n", &z, &zn) != 1 || zn != 3) return false;
+    if (!Digits(s, at + 1, 3, z)) return false;
     at += 4;
   }
   if (h > 23 || mi > 59 || sec > 59) return false;
@@ -115,9 +147,9 @@ std::string Unhex(const std::string& h, const TRadeFieldDef& f) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    Bad(f, "the hex text holds a character that is not a hex digit");
+    Bad(f, Format("the hex text '%s' holds a character that is not a hex digit", h.c_str()));
   };
-  if (h.size() % 2) Bad(f, "the hex text has an odd number of digits");
+  if (h.size() % 2) Bad(f, Format("the hex text '%s' has an odd number of digits", h.c_str()));
   std::string out;
   for (size_t i = 0; i < h.size(); i += 2) out += static_cast<char>(val(h[i]) * 16 + val(h[i + 1]));
   return out;
@@ -163,11 +195,11 @@ void RowToBuffers(const json& row, TRadeTableIO& table, TFieldBuffers& buffers) 
     switch (f.FieldType) {
       case ftString:
       case ftFixedChar: {
-        if (!v.is_string()) Bad(f, "a text is expected");
+        if (!v.is_string()) Bad(f, Format("%s is not a text: a text is expected", Shown(v).c_str()));
         std::string s = ToAnsi(v.get<std::string>());
         if (s.size() > static_cast<size_t>(f.DataSize))
-          Bad(f, Format("the text is longer than %d bytes", f.DataSize));
-        if (s.find('\0') != std::string::npos) Bad(f, "the text holds a zero character");
+          Bad(f, Format("%s is longer than %d bytes", Shown(v).c_str(), f.DataSize));
+        if (s.find('\0') != std::string::npos) Bad(f, Format("%s holds a zero character", Shown(v).c_str()));
         std::memcpy(p, s.data(), s.size());
         break;
       }
@@ -185,18 +217,18 @@ void RowToBuffers(const json& row, TRadeTableIO& table, TFieldBuffers& buffers) 
         TByteBuffer::StoreInt64(p, IntValue(v, f, INT64_MIN, INT64_MAX));
         break;
       case ftBoolean:
-        if (!v.is_boolean()) Bad(f, "true or false is expected");
+        if (!v.is_boolean()) Bad(f, Format("%s is not true or false", Shown(v).c_str()));
         TByteBuffer::StoreInt16(p, v.get<bool>() ? 1 : 0);
         break;
       case ftFloat:
       case ftCurrency:
-        if (!v.is_number()) Bad(f, "a number is expected");
+        if (!v.is_number()) Bad(f, Format("%s is not a number", Shown(v).c_str()));
         TByteBuffer::StoreDouble(p, v.get<double>());
         break;
       case ftDate:
       case ftTime:
       case ftDateTime: {
-        if (!v.is_string()) Bad(f, "a date or time text is expected");
+        if (!v.is_string()) Bad(f, Format("%s is not a date or time text", Shown(v).c_str()));
         std::string s = v.get<std::string>();
         size_t at = 0;
         int32_t day = 0, ms = 0;
@@ -205,7 +237,7 @@ void RowToBuffers(const json& row, TRadeTableIO& table, TFieldBuffers& buffers) 
                       ? ParseTime(s, at, ms)
                       : ParseDate(s, at, day) && at < s.size() && s[at++] == ' ' && ParseTime(s, at, ms);
         if (!ok || at != s.size())
-          Bad(f, Format("'%s' is not of the form %s", s.c_str(),
+          Bad(f, Format("%s is not of the form %s", Shown(v).c_str(),
                         f.FieldType == ftDate   ? "YYYY-MM-DD"
                         : f.FieldType == ftTime ? "hh:mm:ss.zzz"
                                                 : "YYYY-MM-DD hh:mm:ss.zzz"));
@@ -218,13 +250,13 @@ void RowToBuffers(const json& row, TRadeTableIO& table, TFieldBuffers& buffers) 
       default:
         if (IsBlobType(f.FieldType)) {
           std::string bytes;
-          if (v.is_object() && v.contains("hex") && v["hex"].is_string())
+          if (v.is_object() && v.size() == 1 && v.contains("hex") && v["hex"].is_string())
             bytes = Unhex(v["hex"].get<std::string>(), f);
           else if (v.is_string() && IsTextBlob(f.FieldType))
             bytes = ToAnsi(v.get<std::string>());
           else
-            Bad(f, IsTextBlob(f.FieldType) ? "a text or {\"hex\":...} is expected"
-                                           : "{\"hex\":...} is expected");
+            Bad(f, Format("%s is not %s", Shown(v).c_str(),
+                          IsTextBlob(f.FieldType) ? "a text or {\"hex\":...}" : "{\"hex\":...}"));
           TMemoryStream* s = item.BlobStream();
           s->Write(bytes.data(), static_cast<int32_t>(bytes.size()));
           break;

@@ -73,6 +73,22 @@ TArgs ParseArgs(int argc, char** argv) {
   return a;
 }
 
+// An option's whole decimal number from lo to hi. "1x", "3.9", "0x3", "+3" or " 3" are refused
+// rather than read as their leading number.
+int OptionNumber(const TArgs& a, const std::string& option, int lo, int hi) {
+  const std::string& s = a.Options.at(option);
+  bool digits = !s.empty() && s.size() <= 9;
+  int value = 0;
+  for (char c : s) {
+    digits = digits && c >= '0' && c <= '9';
+    if (digits) value = value * 10 + (c - '0');
+  }
+  if (!digits || value < lo || value > hi)
+    throw TUsageError(
+        Format("%s needs a whole number from %d to %d, not '%s'", option.c_str(), lo, hi, s.c_str()));
+  return value;
+}
+
 std::string ReadFileText(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   if (!f) throw TUsageError("cannot read " + path);
@@ -139,14 +155,7 @@ int CmdCreate(const TArgs& a) {
   if (a.Has("--encrypt")) {
     o.EncryptAlgoName = a.Options.at("--encrypt");
     if (!a.Has("--mode") || !a.Has("--password")) throw TUsageError("--encrypt needs --mode and --password");
-    int mode = 0;
-    try {
-      mode = std::stoi(a.Options.at("--mode"));
-    } catch (...) {
-      throw TUsageError("--mode needs a number");
-    }
-    if (mode < 0 || mode > 255) throw TUsageError("--mode needs a number from 0 to 4");
-    o.EncryptMode = static_cast<uint8_t>(mode);
+    o.EncryptMode = static_cast<uint8_t>(OptionNumber(a, "--mode", 0, 4));
     o.Password = ToAnsi(a.Options.at("--password"));
   }
   CreateFromSchema(file, schema, o);
@@ -222,14 +231,7 @@ TTableCommand TableCommand(const TArgs& a) {
   opt("--index", c.Index);
   c.HasFilter = a.Has("--filter");
   opt("--filter", c.Filter);
-  if (a.Has("--filter-options")) {
-    try {
-      c.FilterOptions = std::stoi(a.Options.at("--filter-options"));
-    } catch (const std::exception&) {
-      throw TUsageError("--filter-options needs a number");
-    }
-    if (c.FilterOptions < 0 || c.FilterOptions > 3) throw TUsageError("--filter-options needs a number from 0 to 3");
-  }
+  if (a.Has("--filter-options")) c.FilterOptions = OptionNumber(a, "--filter-options", 0, 3);
   opt("--fields", c.Fields);
   opt("--values", c.Values);
   opt("--set", c.Set);
