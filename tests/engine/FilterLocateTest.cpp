@@ -1,5 +1,5 @@
 // Filtering the view, finding by filter, Locate and Lookup (sequential and through an index) and
-// master-detail ranges.
+// master-detail ranges, on plain files and on encrypted ones.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,23 +11,65 @@ namespace {
 
 class FilterLocateTest : public EngineTest {
  protected:
+  // A new file with the tables, of the kind the test runs on.
+  void Create(const std::string& path, const std::vector<TableSpec>& tables) {
+    CreateDatabase(path, tables, options_);
+  }
   // Twenty rows: Name "n00".."n19", Age i, Grp i % 4; index ByName on Name.
   TRadeTable* Twenty(const std::string& indexName = "ByName") {
     std::string path = dir_.File("twenty.dat");
-    CreateDatabase(path,
-                   {{"T",
-                     {{"ID", ftAutoInc}, {"Name", ftString, 10}, {"Age", ftInteger}, {"Grp", ftInteger}},
-                     {{"ByName", {1}, {}}, {"ByAgeDown", {2}, {tiDescending}}}}});
+    Create(path, {{"T",
+                   {{"ID", ftAutoInc}, {"Name", ftString, 10}, {"Age", ftInteger}, {"Grp", ftInteger}},
+                   {{"ByName", {1}, {}}, {"ByAgeDown", {2}, {tiDescending}}}}});
     TRadeTable* t = NewTable(path, "T", "T");
     t->Open();
     for (int i = 19; i >= 0; --i) AppendRows(t, {{Variant(), Format("n%02d", i), i, i % 4}});
     t->SetIndexName(indexName);
     return t;
   }
+
+  TDatabaseCreateOptions options_;
 };
 
-TEST_F(FilterLocateTest, FilterKeepsFiveOfTwentyInIndexOrder) {
+// The reading paths (the filter pass, the sequential Locate, record reads, index searches) on
+// plain files and on encrypted ones: each cipher in the default chaining mode and in CBC.
+struct FileKind {
+  const char* Cipher;  // empty: plain
+  uint8_t Mode;
+};
+
+void PrintTo(const FileKind& k, std::ostream* os) {
+  *os << (*k.Cipher ? k.Cipher : "plain") << " mode " << static_cast<int>(k.Mode);
+}
+
+class FileKindTest : public FilterLocateTest, public ::testing::WithParamInterface<FileKind> {
+ protected:
+  void SetUp() override {
+    FilterLocateTest::SetUp();
+    options_.EncryptAlgoName = GetParam().Cipher;
+    options_.EncryptMode = GetParam().Mode;
+    if (options_.EncryptAlgoName.empty()) return;
+    options_.Password = "filter key";
+    SetLoginPromptHook([](const std::string&, std::string& password) {
+      password = "filter key";
+      return true;
+    });
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, FileKindTest,
+                         ::testing::Values(FileKind{"", 0}, FileKind{"Blowfish", 0}, FileKind{"Blowfish", 1},
+                                           FileKind{"Twofish", 0}, FileKind{"Twofish", 1},
+                                           FileKind{"Gost", 0}, FileKind{"Gost", 1}),
+                         [](const ::testing::TestParamInfo<FileKind>& info) {
+                           std::string c = info.param.Cipher;
+                           return c.empty() ? std::string("Plain")
+                                            : c + "Mode" + std::to_string(info.param.Mode);
+                         });
+
+TEST_P(FileKindTest, FilterKeepsFiveOfTwentyInIndexOrder) {
   TRadeTable* t = Twenty();
+  EXPECT_EQ(t->Database()->Encrypted(), !options_.EncryptAlgoName.empty());
   t->SetFilter("Grp = 1");
   t->SetFiltered(true);
   EXPECT_EQ(t->RecordCount(), 5);
@@ -43,7 +85,7 @@ TEST_F(FilterLocateTest, FilterKeepsFiveOfTwentyInIndexOrder) {
   EXPECT_EQ(t->RecNo(), 1);
 }
 
-TEST_F(FilterLocateTest, ReadingOnlyTheNamedFieldsGivesTheWholeRecordResult) {
+TEST_P(FileKindTest, ReadingOnlyTheNamedFieldsGivesTheWholeRecordResult) {
   TRadeTable* t = Twenty();
   const std::string filter = "(Age > 3 and Grp <> 2) or Name like 'n1%'";
   t->SetFilter(filter);
@@ -85,10 +127,10 @@ TEST_F(FilterLocateTest, ProgressAndBusyCursor) {
   EXPECT_EQ(t->RecordCount(), 3);
 }
 
-TEST_F(FilterLocateTest, ProgressHandlerReadsAndWritesTheSameFile) {
+TEST_P(FileKindTest, ProgressHandlerReadsAndWritesTheSameFile) {
   std::string path = dir_.File("two.dat");
-  CreateDatabase(path, {{"T", {{"Name", ftString, 10}, {"N", ftInteger}}, {}},
-                        {"Log", {{"Percent", ftInteger}, {"Seen", ftString, 10}}, {}}});
+  Create(path, {{"T", {{"Name", ftString, 10}, {"N", ftInteger}}, {}},
+                {"Log", {{"Percent", ftInteger}, {"Seen", ftString, 10}}, {}}});
   TRadeTable* t = NewTable(path, "T", "T");
   t->Open();
   AppendRows(t, {{"a", 1}, {"b", 2}, {"c", 3}, {"d", 4}});
@@ -161,7 +203,7 @@ TEST_F(FilterLocateTest, FilterWritesRebuildOnlyOnChange) {
   t->OnFilterRecord = nullptr;
 }
 
-TEST_F(FilterLocateTest, FindByFilterWithoutFiltering) {
+TEST_P(FileKindTest, FindByFilterWithoutFiltering) {
   TRadeTable* t = Twenty();
   t->SetFilter("Grp = 3");
   EXPECT_TRUE(t->FindFirst());
@@ -177,11 +219,11 @@ TEST_F(FilterLocateTest, FindByFilterWithoutFiltering) {
   EXPECT_EQ(t->RecordCount(), 20);
 }
 
-TEST_F(FilterLocateTest, LocateSequentialAndIndexed) {
+TEST_P(FileKindTest, LocateSequentialAndIndexed) {
   std::string path = dir_.File("loc.dat");
-  CreateDatabase(path, {{"L",
-                         {{"Name", ftString, 6}, {"Code", ftString, 6}, {"N", ftInteger}},
-                         {{"ByCode", {1}, {}}, {"ByN", {2}, {tiUnique}}}}});
+  Create(path, {{"L",
+                 {{"Name", ftString, 6}, {"Code", ftString, 6}, {"N", ftInteger}},
+                 {{"ByCode", {1}, {}}, {"ByN", {2}, {tiUnique}}}}});
   TRadeTable* t = NewTable(path, "L", "L");
   t->Open();
   AppendRows(t, {{"xyz", "xyz", 1}, {"abcdef", "abcdef", 2}, {"ABCDEF", "ABCDEF", 3}, {"abc", "abc", 4}});
@@ -245,7 +287,7 @@ TEST_F(FilterLocateTest, LocateSequentialAndIndexed) {
   EXPECT_EQ(t->RecNo(), 1);
 }
 
-TEST_F(FilterLocateTest, LocateThroughAnIndexFindsTheFirstOfEqualKeys) {
+TEST_P(FileKindTest, LocateThroughAnIndexFindsTheFirstOfEqualKeys) {
   // Runs of equal keys and of keys sharing a prefix at the start, in the middle and at the end of
   // the index, added out of order so that equal keys do not lie in record order.
   const std::vector<std::string> keys = {"b",  "zc", "abd", "c", "d",  "b", "ab", "zz", "cy", "b",
@@ -262,7 +304,7 @@ TEST_F(FilterLocateTest, LocateThroughAnIndexFindsTheFirstOfEqualKeys) {
   const std::string hide = "N <> 7 and N <> 1 and N <> 18 and N <> 5 and N <> 2";
   for (TRDIndexOptions order : {TRDIndexOptions{}, TRDIndexOptions{tiDescending}}) {
     std::string path = dir_.File(order.Contains(tiDescending) ? "down.dat" : "up.dat");
-    CreateDatabase(path, {{"R", {{"S", ftString, 6}, {"N", ftInteger}}, {{"ByS", {0}, order}}}});
+    Create(path, {{"R", {{"S", ftString, 6}, {"N", ftInteger}}, {{"ByS", {0}, order}}}});
     TRadeTable* t = NewTable(path, "R");
     t->Open();
     for (size_t i = 0; i < keys.size(); ++i) AppendRows(t, {{keys[i], static_cast<int>(i + 1)}});
@@ -306,12 +348,12 @@ TEST_F(FilterLocateTest, LocateThroughAnIndexFindsTheFirstOfEqualKeys) {
   }
 }
 
-TEST_F(FilterLocateTest, MasterDetailRange) {
+TEST_P(FileKindTest, MasterDetailRange) {
   std::string path = dir_.File("md.dat");
-  CreateDatabase(path, {{"Areas", {{"AreaNo", ftInteger}, {"Name", ftString, 10}}, {}},
-                        {"Files",
-                         {{"FileNo", ftAutoInc}, {"AreaNo", ftInteger}, {"Path", ftString, 20}},
-                         {{"ByArea", {1}, {}}}}});
+  Create(path, {{"Areas", {{"AreaNo", ftInteger}, {"Name", ftString, 10}}, {}},
+                {"Files",
+                 {{"FileNo", ftAutoInc}, {"AreaNo", ftInteger}, {"Path", ftString, 20}},
+                 {{"ByArea", {1}, {}}}}});
   TRadeTable* areas = NewTable(path, "Areas", "Areas");
   areas->Open();
   AppendRows(areas, {{1, "one"}, {2, "two"}, {3, "three"}});
