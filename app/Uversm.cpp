@@ -6,7 +6,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <algorithm>
 
+#include "platform/CodePage.h"
 #include "platform/Timer.h"
 
 namespace lanqi {
@@ -17,6 +21,32 @@ QFont SongTi13() {
   QFont f(QStringLiteral("宋体"));
   f.setPixelSize(13);
   return f;
+}
+
+// How many UTF-16 units of text make the longest head whose code-page form takes at most room
+// bytes; *bytes receives that form's length. A character without a code-page form counts two
+// bytes (storing the note reports it).
+int HeadThatFits(QStringView text, int room, int* bytes = nullptr) {
+  int used = 0, i = 0;
+  while (i < text.size()) {
+    int units = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
+    int size = 1;
+    if (text[i].unicode() >= 0x80) {
+      try {
+        size = static_cast<int>(
+            Utf16ToAnsi(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16() + i),
+                                            static_cast<size_t>(units)))
+                .size());
+      } catch (const std::exception&) {
+        size = 2;
+      }
+    }
+    if (used + size > room) break;
+    used += size;
+    i += units;
+  }
+  if (bytes) *bytes = used;
+  return i;
 }
 
 }  // namespace
@@ -59,6 +89,10 @@ TFormVerSm::TFormVerSm(QWidget* parent) : QDialog(parent) {
   tmr1->SetInterval(10000);
   tmr1->OnTimer = [this](TObject*) { tmr1Timer(); };
 
+  connect(Edit1->document(), &QTextDocument::contentsChange, this, [this](int at, int, int added) {
+    changedAt_ = at;
+    changeAdded_ = added;
+  });
   connect(Edit1, &QPlainTextEdit::textChanged, this, &TFormVerSm::Edit1Change);
   connect(Button1, &QPushButton::clicked, this, &TFormVerSm::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TFormVerSm::Button2Click);
@@ -74,6 +108,33 @@ void TFormVerSm::FormCreate() {
 // Once the user types, the dialog waits for a button however long it takes.
 void TFormVerSm::Edit1Change() {
   tmr1->SetEnabled(false);
+  KeepWithinLimit();
+}
+
+void TFormVerSm::KeepWithinLimit() {
+  if (NoteLimit <= 0 || limiting_) return;
+  QString text = Edit1->toPlainText();
+  if (HeadThatFits(text, NoteLimit) == text.size()) return;
+  limiting_ = true;
+  // Of what was just typed or pasted, the head that fits beside the text already there stays.
+  int at = std::clamp(changedAt_, 0, static_cast<int>(text.size()));
+  int added = std::clamp(changeAdded_, 0, static_cast<int>(text.size()) - at);
+  int before = 0;
+  HeadThatFits(QString(text.left(at) + text.mid(at + added)), NoteLimit, &before);
+  int keep = HeadThatFits(QStringView(text).mid(at, added), NoteLimit - before);
+  QTextCursor cut(Edit1->document());
+  cut.setPosition(at + keep);
+  cut.setPosition(at + added, QTextCursor::KeepAnchor);
+  cut.removeSelectedText();
+  // Anything still over the limit goes from the end.
+  text = Edit1->toPlainText();
+  int fits = HeadThatFits(text, NoteLimit);
+  if (fits < text.size()) {
+    cut.setPosition(fits);
+    cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cut.removeSelectedText();
+  }
+  limiting_ = false;
 }
 
 void TFormVerSm::tmr1Timer() {

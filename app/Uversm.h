@@ -27,6 +27,9 @@ class TFormVerSm : public QDialog {
   QPushButton* Button1;   // "提交"
   QPushButton* Button2;   // "放弃"
   TTimer* tmr1;           // the auto-close, 10000 ms, running from creation
+  // The code-page bytes the note may take (what the caller can store); 0: no limit. Set it before
+  // the dialog is shown: typing or pasting past it keeps only the head that fits.
+  int32_t NoteLimit = 0;
 
   void FormCreate();
   void Edit1Change();
@@ -35,7 +38,13 @@ class TFormVerSm : public QDialog {
   void Button2Click();
 
  private:
+  // Cuts what the last change put into the memo down to what fits NoteLimit.
+  void KeepWithinLimit();
+
   TComponent components_;  // owns tmr1
+  int changedAt_ = 0;      // where the memo's last change happened and how many characters it added
+  int changeAdded_ = 0;
+  bool limiting_ = false;
 };
 
 }  // namespace lanqi

@@ -42,16 +42,35 @@ namespace {
 constexpr int kTextRole = Qt::UserRole;        // the node's code-page bytes
 constexpr int kFileNoRole = Qt::UserRole + 1;  // a file node's file number
 
-QString ScreenText(const std::string& ansi) {
+QString ScreenText(std::string_view ansi) {
   // Plain ASCII reads the same in every code page; most paths and every stamp are.
   if (std::all_of(ansi.begin(), ansi.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
     return QString::fromLatin1(ansi.data(), static_cast<qsizetype>(ansi.size()));
+  // A text cut by a slot (another program may write one) can end inside a character: the broken
+  // tail is left out.
+  size_t whole = 0;
+  while (whole < ansi.size()) {
+    size_t next = whole + (IsLeadByte(static_cast<uint8_t>(ansi[whole])) ? 2 : 1);
+    if (next > ansi.size()) break;
+    whole = next;
+  }
+  ansi = ansi.substr(0, whole);
   try {
     return QString::fromStdString(AnsiToUtf8(ansi));
   } catch (const std::exception&) {
-    // Bytes the code page cannot read are still shown, one character per byte.
-    return QString::fromLatin1(ansi.data(), static_cast<qsizetype>(ansi.size()));
   }
+  // Bytes the code page cannot read show as the replacement character, the rest as it reads.
+  QString shown;
+  for (size_t i = 0; i < ansi.size();) {
+    size_t n = IsLeadByte(static_cast<uint8_t>(ansi[i])) ? 2 : 1;
+    try {
+      shown += QString::fromStdString(AnsiToUtf8(ansi.substr(i, n)));
+    } catch (const std::exception&) {
+      shown += QChar(QChar::ReplacementCharacter);
+    }
+    i += n;
+  }
+  return shown;
 }
 
 QString U(const char8_t* utf8) {
@@ -282,9 +301,16 @@ void Tmainw::FormCreate() {
     qApp->installEventFilter(this);
     // 7.
     LoadCatalog(setup_.CatalogPath);
-    // 8. A stored true changes the box, and the change runs StartCheckClick as a click does.
+    // 8. A stored true changes the box, and the change runs StartCheckClick as a click does; its
+    // failure ends the creation here, with one message.
     bool startAtLogon = LoadSettings(setup_.SettingsFolder);
-    StartCheck->setChecked(startAtLogon);
+    if (StartCheck->isChecked() != startAtLogon) {
+      {
+        QSignalBlocker quiet(StartCheck);
+        StartCheck->setChecked(startAtLogon);
+      }
+      StartCheckClick();
+    }
     RegisterAutoRun(AppTitle(), setup_.ExePath, startAtLogon);
     // 9.
     WebBrowser1->setHtml(QString::fromUtf8(kStartPage));
@@ -554,7 +580,7 @@ std::string Tmainw::SelectedTargetPath() {
   if (NodeLevel(node) == 2) {
     FindVersionInfo(NodeFileNo(node->parent()), NodeText(node), info);
   } else {
-    FindFileInfo(NodeText(node), info);
+    FindFileInfo(NodeFileNo(node), info);
   }
   return info.FilePath;
 }
@@ -578,6 +604,7 @@ void Tmainw::N5Click() {
   if (!node) return;
   TFormVerSm dialog(this);
   dialog.tmr1->SetEnabled(false);
+  dialog.NoteLimit = NoteRoom();
   dialog.Label1->setText(ScreenText(NodeText(node)));
   ExecDialog(dialog);
   if (dialog.ResultCode == 1 && NodeLevel(node) == 2) {
@@ -590,7 +617,7 @@ void Tmainw::N5Click() {
 void Tmainw::N2Click() {
   QTreeWidgetItem* node = TreeView1->currentItem();
   if (!node || NodeLevel(node) != 1) return;
-  RemoveTrackedFile(NodeText(node));
+  RemoveTrackedFile(NodeFileNo(node));
   std::unique_ptr<QTreeWidgetItem> gone(node->parent()->takeChild(node->parent()->indexOfChild(node)));
 }
 

@@ -151,10 +151,12 @@ class Tmainw : public QWidget {
   void AddArea(const std::string& name, const std::string& folder);
   bool AddFileToArea(const std::string& areaName, const std::string& path, int32_t* fileNo = nullptr);
   bool CaptureVersion(const std::string& path, const std::string& note, verinfo& info);
-  bool FindFileInfo(const std::string& path, verinfo& info);
+  bool FindFileInfo(int32_t fileNo, verinfo& info);
   bool FindVersionInfo(int32_t fileNo, const std::string& version, verinfo& info);
   void SetVersionNote(int32_t fileNo, const std::string& version, const std::string& note);
-  void RemoveTrackedFile(const std::string& path);
+  void RemoveTrackedFile(int32_t fileNo);
+  // The code-page bytes a version's note can hold (0 while the catalog is not open).
+  int32_t NoteRoom();
 
   // ---- detection (uver_detect.cpp)
   void CreateDriveWatchers();

@@ -1,6 +1,8 @@
 // The catalog: storage areas, tracked files and their versions in three tables of one database
 // file, and its load into the tree.
 #include <QTreeWidget>
+#include <algorithm>
+#include <filesystem>
 #include <unordered_map>
 
 #include "app/uver.h"
@@ -31,6 +33,14 @@ struct TCatalogNames {
   std::string extension = Ansi(u8"文件扩展名");
   std::string copyName = Ansi(u8"文件名称");
   std::string backupFailed = Ansi(u8"备份文件失败：%s");
+  std::string backupFolderFailed = Ansi(u8"无法建立备份目录：%s");
+  std::string alreadyTracked = Ansi(u8"文件已在监控中：%s");
+  std::string folderRefused = Ansi(u8"暂不支持监控目录：%s");
+  std::string areaNameTooLong = Ansi(u8"存储区名称过长（最多%d字节）");
+  std::string areaFolderTooLong = Ansi(u8"目录路径过长（最多%d字节）：%s");
+  std::string pathTooLong = Ansi(u8"文件路径过长（最多%d字节）：%s");
+  std::string extensionTooLong = Ansi(u8"文件扩展名过长（最多%d字节）：%s");
+  std::string copyTooLong = Ansi(u8"备份文件路径过长（最多%d字节）：%s");
 };
 
 const TCatalogNames& N() {
@@ -75,6 +85,53 @@ void Unfiltered(TRadeTable* t) {
   t->SetFiltered(false);
   t->Open();
 }
+
+// A post that fails leaves nothing pending: a row still in insert or edit mode would be posted by
+// whatever the dataset does next.
+void DropPending(TRadeTable* t) {
+  try {
+    t->Cancel();
+  } catch (...) {
+    // The failure that brought us here is the one to report.
+  }
+}
+
+void PostOrCancel(TRadeTable* t) {
+  try {
+    t->Post();
+  } catch (...) {
+    DropPending(t);
+    throw;
+  }
+}
+
+// The bytes of text a field's slot holds (its terminator aside).
+size_t Room(TRadeTable* t, const std::string& field) {
+  return static_cast<size_t>(std::max(t->FieldByName(field)->Size(), 0));
+}
+
+// Raises message (with the field's room and subject) when text does not fit the field: the slot
+// would cut it, inside a character or between a name and the row that needs it.
+void CheckFits(TRadeTable* t, const std::string& field, size_t length, const std::string& message,
+               const std::string& subject) {
+  size_t room = Room(t, field);
+  if (length > room) throw Exception(Format(message.c_str(), static_cast<int>(room), subject.c_str()));
+}
+
+// The longest head of text that fits room bytes without cutting a double-byte character.
+std::string FitText(const std::string& text, size_t room) {
+  if (text.size() <= room) return text;
+  size_t end = 0;
+  while (end < room) {
+    size_t next = end + (IsLeadByte(static_cast<uint8_t>(text[end])) ? 2 : 1);
+    if (next > room) break;
+    end = next;
+  }
+  return text.substr(0, end);
+}
+
+// Every version copy of a file is named base + "{" + stamp + "}" + extension; stamps are 19 bytes.
+constexpr size_t kStampLength = 19;
 
 }  // namespace
 
@@ -153,11 +210,18 @@ void Tmainw::LoadCatalog(const std::string& catalogPath) {
   TreeView1->expandAll();
 }
 
+int32_t Tmainw::NoteRoom() {
+  return Tbfilever && Tbfilever->Active() ? static_cast<int32_t>(Room(Tbfilever, N().note)) : 0;
+}
+
 void Tmainw::AddArea(const std::string& name, const std::string& folder) {
+  // A name cut by its slot would never be found again when files are added to the area.
+  CheckFits(Tbarea, N().name, name.size(), N().areaNameTooLong, "");
+  CheckFits(Tbarea, N().folder, folder.size(), N().areaFolderTooLong, folder);
   Tbarea->Append();
   Tbarea->FieldByName(N().name)->SetAsString(name);
   Tbarea->FieldByName(N().folder)->SetAsString(folder);
-  Tbarea->Post();
+  PostOrCancel(Tbarea);
 }
 
 bool Tmainw::AddFileToArea(const std::string& areaName, const std::string& path, int32_t* fileNo) {
@@ -167,14 +231,30 @@ bool Tmainw::AddFileToArea(const std::string& areaName, const std::string& path,
   std::string backupFolder =
       IncludeTrailingPathDelimiter(Text(Tbarea, N().folder)) + ExtractFileName(path) + "-bak";
   int32_t areaNo = Int(Tbarea, N().areaNo);
+  // A folder would be listed as changed at every pass and could never be copied.
+  if (DirectoryExists(path)) throw Exception(Format(N().folderRefused.c_str(), path.c_str()));
   // Unfiltered, so that the new row is the current one after the post and its number can be read.
   Unfiltered(Tbfileid);
+  // One row per path: a second one would never get its stamp and be prompted for at every pass.
+  if (LocateExact(Tbfileid, {N().sourceName}, {Variant(path)}))
+    throw Exception(Format(N().alreadyTracked.c_str(), path.c_str()));
+  // Every name the file's rows will hold must fit whole.
+  std::string name = ExtractFileName(path);
+  std::string ext = ExtractFileExt(name);
+  CheckFits(Tbfileid, N().sourceName, path.size(), N().pathTooLong, path);
+  CheckFits(Tbfilever, N().extension, ext.size(), N().extensionTooLong, path);
+  CheckFits(Tbfileid, N().backupFolder, backupFolder.size(), N().copyTooLong, path);
+  CheckFits(Tbfilever, N().copyName, backupFolder.size() + 1 + name.size() + kStampLength + 2,
+            N().copyTooLong, path);
+  // Without its backup folder no version could ever be kept: nothing is stored.
+  std::string reason;
+  if (!ForceDirectories(backupFolder, &reason))
+    throw Exception(Format(N().backupFolderFailed.c_str(), (backupFolder + " " + reason).c_str()));
   Tbfileid->Append();
   Tbfileid->FieldByName(N().areaNo)->SetAsInteger(areaNo);
   Tbfileid->FieldByName(N().sourceName)->SetAsString(path);
   Tbfileid->FieldByName(N().backupFolder)->SetAsString(backupFolder);
-  ForceDirectories(backupFolder);
-  Tbfileid->Post();
+  PostOrCancel(Tbfileid);
   if (fileNo) *fileNo = Int(Tbfileid, N().fileNo);
   return true;
 }
@@ -191,36 +271,54 @@ bool Tmainw::CaptureVersion(const std::string& path, const std::string& note, ve
   std::string ext = ExtractFileExt(name);
   std::string copy = IncludeTrailingPathDelimiter(backupFolder) + name.substr(0, name.size() - ext.size()) +
                      "{" + stamp + "}" + ext;
-  // The copy comes first: no row ever names a copy that is not there, and with the stamp left as
-  // it was the next pass tries again.
+  // Copy, version row, stamp: whichever step fails, no row names a missing copy, no copy is left
+  // without its row, and the stamp still differs, so the next pass captures the file again.
+  const bool hadCopy = FileExists(copy);
   std::string reason;
   if (!CopyFileReplace(path, copy, &reason))
     throw Exception(Format(N().backupFailed.c_str(), (path + " " + reason).c_str()));
-  Tbfileid->Edit();
-  Tbfileid->FieldByName(N().size)->SetAsString(stamp);
-  Tbfileid->Post();
   Unfiltered(Tbfilever);
-  Tbfilever->Append();
-  Tbfilever->FieldByName(N().fileNo)->SetAsInteger(fileNo);
-  Tbfilever->FieldByName(N().note)->SetAsString(note);
-  Tbfilever->FieldByName(N().version)->SetAsString(stamp);
-  Tbfilever->FieldByName(N().size)->SetAsString(size);
-  Tbfilever->FieldByName(N().extension)->SetAsString(ext);
-  Tbfilever->FieldByName(N().copyName)->SetAsString(copy);
-  Tbfilever->Post();
+  try {
+    Tbfilever->Append();
+    Tbfilever->FieldByName(N().fileNo)->SetAsInteger(fileNo);
+    Tbfilever->FieldByName(N().note)->SetAsString(FitText(note, Room(Tbfilever, N().note)));
+    Tbfilever->FieldByName(N().version)->SetAsString(stamp);
+    Tbfilever->FieldByName(N().size)->SetAsString(size);
+    Tbfilever->FieldByName(N().extension)->SetAsString(ext);
+    Tbfilever->FieldByName(N().copyName)->SetAsString(copy);
+    Tbfilever->Post();
+  } catch (...) {
+    // A copy that was there before belongs to an earlier row of the same stamp and stays.
+    if (!hadCopy) {
+      std::error_code ignored;
+      std::filesystem::remove(ToOsPath(copy), ignored);
+    }
+    DropPending(Tbfilever);
+    throw;
+  }
   info.FileNo = Int(Tbfilever, N().fileNo);
   info.Version = Text(Tbfilever, N().version);
   info.FilePath = Text(Tbfilever, N().copyName);
   info.Note = Text(Tbfilever, N().note);
   info.Size = Text(Tbfilever, N().size);
   info.Extension = Text(Tbfilever, N().extension);
+  // Every row of the path takes the stamp (a catalog may hold the path twice), so none of them
+  // is prompted for again.
+  TField* source = Tbfileid->FieldByName(N().sourceName);
+  TField* stored = Tbfileid->FieldByName(N().size);
+  for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next()) {
+    if (source->AsString() != path || stored->AsString() == stamp) continue;
+    Tbfileid->Edit();
+    stored->SetAsString(stamp);
+    PostOrCancel(Tbfileid);
+  }
   return true;
 }
 
-bool Tmainw::FindFileInfo(const std::string& path, verinfo& info) {
+bool Tmainw::FindFileInfo(int32_t fileNo, verinfo& info) {
   Unfiltered(Tbfileid);
   Tbfileid->First();
-  if (!LocateExact(Tbfileid, {N().sourceName}, {Variant(path)})) return false;
+  if (!LocateExact(Tbfileid, {N().fileNo}, {Variant(fileNo)})) return false;
   info.FileNo = Int(Tbfileid, N().fileNo);
   info.FilePath = Text(Tbfileid, N().sourceName);
   info.Version = IntToStr(Int(Tbfileid, N().areaNo));
@@ -246,13 +344,13 @@ void Tmainw::SetVersionNote(int32_t fileNo, const std::string& version, const st
   Tbfilever->First();
   if (!LocateExact(Tbfilever, {N().fileNo, N().version}, {Variant(fileNo), Variant(version)})) return;
   Tbfilever->Edit();
-  Tbfilever->FieldByName(N().note)->SetAsString(note);
-  Tbfilever->Post();
+  Tbfilever->FieldByName(N().note)->SetAsString(FitText(note, Room(Tbfilever, N().note)));
+  PostOrCancel(Tbfilever);
 }
 
-void Tmainw::RemoveTrackedFile(const std::string& path) {
+void Tmainw::RemoveTrackedFile(int32_t fileNo) {
   Unfiltered(Tbfileid);
-  if (LocateExact(Tbfileid, {N().sourceName}, {Variant(path)})) Tbfileid->Delete();
+  if (LocateExact(Tbfileid, {N().fileNo}, {Variant(fileNo)})) Tbfileid->Delete();
 }
 
 }  // namespace lanqi

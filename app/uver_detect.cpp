@@ -100,6 +100,7 @@ void Tmainw::tmr1Timer() {
     std::string note;
     {
       TFormVerSm dialog(this);
+      dialog.NoteLimit = NoteRoom();
       ExecDialog(dialog);
       TrayIcon1->HideToTray();  // where there is no notification area, only minimised
       // A note the catalog cannot hold is reported; the version is still captured, without it.

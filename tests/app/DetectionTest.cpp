@@ -1,4 +1,6 @@
+#include <sys/resource.h>
 #include <QCursor>
+#include <csignal>
 
 #include "app/LoginForm.h"
 #include "engine/RadeSession.h"
@@ -106,6 +108,16 @@ TEST_F(Detection, TheNoteByWayOfClosingThePrompt) {
          d.Button2->click();
        },
        ""},
+      {"longer than its field",
+       [](TFormVerSm& d) {
+         d.Edit1->setPlainText(QString(128, QChar(u'说')));
+         d.Button1->click();
+       },
+       [] {
+         std::string kept;
+         for (int i = 0; i < 127; ++i) kept += A(u8"说");
+         return kept;
+       }()},
       {"left alone for 10 seconds", [this](TFormVerSm&) { loop.Advance(10000); }, ""},
       {"typed, then closed by the window system",
        [this](TFormVerSm& d) {
@@ -128,8 +140,8 @@ TEST_F(Detection, TheNoteByWayOfClosingThePrompt) {
     EXPECT_EQ(Rows(u8"文件版本表").back()["说明"], c.note);
     EXPECT_EQ(Rows(u8"文件版本表").back()["版本"], VersionStamp(doc));
   }
-  EXPECT_EQ(Rows(u8"文件版本表").size(), 4u);
-  EXPECT_EQ(Top(0)->child(0)->childCount(), 4);
+  EXPECT_EQ(Rows(u8"文件版本表").size(), 5u);
+  EXPECT_EQ(Top(0)->child(0)->childCount(), 5);
 }
 
 TEST_F(Detection, APassGoesOnPastMissingFilesAndFailedCopies) {
@@ -174,6 +186,95 @@ TEST_F(Detection, APassGoesOnPastMissingFilesAndFailedCopies) {
   EXPECT_EQ(dialogs, 4);
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(Column(u8"文件版本表", "文件序号").back(), std::to_string(nb));
+}
+
+TEST_F(Detection, APathInTwoRowsIsCapturedOnceAndEveryRowFollows) {
+  // Catalogs written before a path could be refused may hold it twice.
+  int32_t a = Area("A", dir.File("area"));
+  int32_t b = Area("B", dir.File("area"));
+  std::string doc = dir.Write("doc.txt", "x");
+  int32_t first = Track(a, doc, false);
+  Track(b, doc, false);
+  fs::create_directories(doc + "-bak");
+  Make();
+  onDialog = [](QDialog&) { return 0; };
+  Pass();
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(Column(u8"文件版本表", "文件序号"), std::vector<std::string>{std::to_string(first)});
+  EXPECT_EQ(Column(u8"文件索引表", "大小"), (std::vector<std::string>{VersionStamp(doc), VersionStamp(doc)}));
+  Pass();
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);
+  EXPECT_TRUE(messages.empty());
+}
+
+// The catalog refuses the version row: the copy made for it goes again and the stored stamp stays,
+// so nothing names a missing copy, no copy is left without a row, and the next pass captures it.
+TEST_F(Detection, AVersionRowThatCannotBeWrittenLeavesTheFileForTheNextPass) {
+  struct Case {
+    const char* name;
+    std::function<void()> beforeOpen;
+    std::function<void()> refuse;
+    std::function<void()> allow;
+    bool reopen;  // the catalog is opened afresh for the next pass
+  };
+  struct rlimit oldLimit {};
+  void (*oldHandler)(int) = nullptr;
+  const Case cases[] = {
+      {"read-only catalog", [&] { fs::permissions(catalog, fs::perms::owner_read | fs::perms::group_read); },
+       [] {}, [&] { fs::permissions(catalog, fs::perms::owner_read | fs::perms::owner_write); }, true},
+      // The row is the only write that grows the file: in-place writes still succeed.
+      {"file size limit reached", [] {},
+       [&] {
+         getrlimit(RLIMIT_FSIZE, &oldLimit);
+         oldHandler = signal(SIGXFSZ, SIG_IGN);
+         struct rlimit lim = oldLimit;
+         lim.rlim_cur = static_cast<rlim_t>(fs::file_size(catalog));
+         setrlimit(RLIMIT_FSIZE, &lim);
+       },
+       [&] {
+         setrlimit(RLIMIT_FSIZE, &oldLimit);
+         signal(SIGXFSZ, oldHandler);
+       },
+       false},
+  };
+  int seconds = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    w.reset();
+    fs::remove(catalog);
+    test::MakeCatalog(catalog);
+    int32_t a = Area("A", dir.File("area"));
+    std::string doc = dir.Write("doc.txt", "x");
+    SetStamp(doc, seconds += 10);
+    Track(a, doc, false);
+    fs::remove_all(doc + "-bak");
+    fs::create_directories(doc + "-bak");
+    c.beforeOpen();
+    Make();
+    onDialog = [](QDialog&) { return 0; };
+    messages.clear();
+    c.refuse();
+    Pass();
+    c.allow();
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(fs::is_empty(doc + "-bak"));
+    EXPECT_TRUE(Rows(u8"文件版本表").empty());
+    EXPECT_EQ(Column(u8"文件索引表", "大小"), std::vector<std::string>{"2000-01-01-00-00-00"});
+    EXPECT_TRUE(Texts(Top(0)->child(0)).empty());
+
+    if (c.reopen) {
+      w.reset();
+      Make();
+    }
+    int before = dialogs;
+    Pass();
+    EXPECT_EQ(dialogs, before + 1);
+    auto versions = Rows(u8"文件版本表");
+    ASSERT_EQ(versions.size(), 1u);
+    EXPECT_EQ(test::TempDir::Read(versions[0]["文件名称"]), "x");
+    EXPECT_EQ(Column(u8"文件索引表", "大小"), std::vector<std::string>{VersionStamp(doc)});
+  }
 }
 
 TEST_F(Detection, TheSessionEndsWhileAPromptIsOpen) {

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTimer>
 #include <QTreeView>
 #include <chrono>
@@ -116,6 +117,37 @@ TEST_F(NoteDialog, AutoCloseAfterTenSecondsUnlessTyped) {
   manual.tmr1->SetEnabled(false);
   loop.Advance(100000);
   EXPECT_TRUE(manual.isVisible());
+}
+
+// The limit counts code-page bytes (two for each Chinese character); what is typed or pasted
+// past it is dropped, never the text already there.
+TEST_F(NoteDialog, TheNoteKeepsWithinItsLimit) {
+  TFormVerSm& d = Make();
+  d.NoteLimit = 10;
+  auto typeAt = [&](int at, const QString& text) {
+    QTextCursor c = d.Edit1->textCursor();
+    c.setPosition(at);
+    d.Edit1->setTextCursor(c);
+    d.Edit1->insertPlainText(text);
+  };
+  d.Edit1->setPlainText(QStringLiteral("说明说明说明"));
+  EXPECT_EQ(d.Edit1->toPlainText(), QStringLiteral("说明说明说"));
+  typeAt(1, QStringLiteral("ab"));
+  EXPECT_EQ(d.Edit1->toPlainText(), QStringLiteral("说明说明说"));
+  d.Edit1->moveCursor(QTextCursor::End);
+  d.Edit1->textCursor().deletePreviousChar();
+  typeAt(0, QStringLiteral("abc"));  // two bytes free: "c" does not fit
+  EXPECT_EQ(d.Edit1->toPlainText(), QStringLiteral("ab说明说明"));
+  d.NoteLimit = 5;
+  d.Edit1->setPlainText(QStringLiteral("a说b"));
+  typeAt(3, QStringLiteral("说"));  // four bytes taken
+  typeAt(3, QStringLiteral("\ncd"));
+  EXPECT_EQ(d.Edit1->toPlainText(), QStringLiteral("a说b\n"));
+  EXPECT_FALSE(d.tmr1->Enabled());
+
+  TFormVerSm& unlimited = Make();
+  unlimited.Edit1->setPlainText(QString(300, QChar(u'说')));
+  EXPECT_EQ(unlimited.Edit1->toPlainText().size(), 300);
 }
 
 TEST_F(NoteDialog, ModalRunEndsByTheTimer) {
