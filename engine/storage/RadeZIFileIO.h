@@ -3,11 +3,13 @@
 // and writes, the one-byte inter-process lock and the flush state.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/FieldTypes.h"
@@ -142,7 +144,9 @@ class TRadeZIFileIO {
   std::unique_ptr<TEncryptMgr> encryptMgr_;
   TDataProcessHeader processHeader_;
   TTableDirectory directory_;
+  class TProcessingGuard;
   std::mutex processingLock_;
+  std::atomic<std::thread::id> processingThread_{};
   bool locked_ = false;
   TLockFile lockFile_;
 };

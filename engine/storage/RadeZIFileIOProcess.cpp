@@ -2,6 +2,7 @@
 // and the four data-processing operations (each under the processing lock, since the modules keep
 // chaining state and progress counters between calls).
 #include <cstring>
+#include <thread>
 
 #include "crypto/HashBase.h"
 #include "crypto/Hash_SHA.h"
@@ -10,6 +11,28 @@
 #include "rtl/Exceptions.h"
 
 namespace lanqi {
+
+// The processing lock is not recursive: a call that re-enters it on the same thread (a stream
+// that loads itself while being encoded) is a fault in the caller, reported instead of waiting
+// for ever with the file lock held.
+class TRadeZIFileIO::TProcessingGuard {
+ public:
+  explicit TProcessingGuard(TRadeZIFileIO& io) : io_(io) {
+    if (io_.processingThread_.load() == std::this_thread::get_id())
+      throw EDatabaseError("Data processing re-entered on the same thread");
+    io_.processingLock_.lock();
+    io_.processingThread_.store(std::this_thread::get_id());
+  }
+  ~TProcessingGuard() {
+    io_.processingThread_.store(std::thread::id());
+    io_.processingLock_.unlock();
+  }
+  TProcessingGuard(const TProcessingGuard&) = delete;
+  TProcessingGuard& operator=(const TProcessingGuard&) = delete;
+
+ private:
+  TRadeZIFileIO& io_;
+};
 
 TRadeZIFileIO::TRadeZIFileIO(TStorageOwner* owner) : owner_(owner) {
   if (owner_) {
@@ -62,8 +85,10 @@ bool TRadeZIFileIO::CheckPassword(const std::string& password) {
 
 void TRadeZIFileIO::EncodeStreamData(TMemoryStream& source, TMemoryStream& destination, bool compress,
                                      bool encrypt) {
-  std::lock_guard<std::mutex> g(processingLock_);
+  // Positioning a blob stream of a record buffer reads its pending content, which decodes under
+  // the processing lock: it must happen before the lock is taken here.
   source.SetPosition(0);
+  TProcessingGuard g(*this);
   const bool same = &source == &destination;
   if (!same) destination.Clear();
   if (!compress && !encrypt) {
@@ -86,8 +111,8 @@ void TRadeZIFileIO::EncodeStreamData(TMemoryStream& source, TMemoryStream& desti
 
 void TRadeZIFileIO::DecodeStreamData(TMemoryStream& source, TMemoryStream& destination, bool encrypt,
                                      bool compress) {
-  std::lock_guard<std::mutex> g(processingLock_);
   source.SetPosition(0);
+  TProcessingGuard g(*this);
   const bool same = &source == &destination;
   if (!same) destination.Clear();
   if (!compress && !encrypt) {
@@ -122,7 +147,7 @@ void TRadeZIFileIO::CheckPackedLength(TMemoryStream& packed) {
 
 void TRadeZIFileIO::EncodeBufferData(const void* source, void* destination, bool encrypt, int32_t size) {
   if (size <= 0) return;
-  std::lock_guard<std::mutex> g(processingLock_);
+  TProcessingGuard g(*this);
   if (encrypt)
     encryptMgr_->EncodeBuffer(source, destination, size);
   else if (source != destination)
@@ -131,7 +156,7 @@ void TRadeZIFileIO::EncodeBufferData(const void* source, void* destination, bool
 
 void TRadeZIFileIO::DecodeBufferData(const void* source, void* destination, bool encrypt, int32_t size) {
   if (size <= 0) return;
-  std::lock_guard<std::mutex> g(processingLock_);
+  TProcessingGuard g(*this);
   if (encrypt)
     encryptMgr_->DecodeBuffer(source, destination, size);
   else if (source != destination)

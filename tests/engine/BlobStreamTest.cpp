@@ -84,6 +84,82 @@ TEST_F(BlobStreamTest, ModesOfTheCallersStream) {
   EXPECT_EQ(ReadBody(t), "abcdef");
 }
 
+// Posting an edited record re-encodes every blob in use, including those still waiting in their
+// record buffer to be read: each state of a blob, under each kind of processing, posts and keeps
+// the other blob of the record.
+TEST_F(BlobStreamTest, PostEncodesBlobsInEveryLoadState) {
+  struct TModules {
+    const char* what;
+    TDatabaseCreateOptions options;
+  };
+  auto opts = [](bool compress, const char* cipher, uint8_t mode) {
+    TDatabaseCreateOptions o;
+    o.Compress = compress;
+    o.EncryptAlgoName = cipher;
+    o.EncryptMode = mode;
+    if (*cipher) o.Password = "pw";
+    return o;
+  };
+  const TModules modules[] = {{"plain", opts(false, "", 0)},
+                              {"ZLIB", opts(true, "", 0)},
+                              {"Blowfish", opts(false, "Blowfish", 0)},
+                              {"Twofish", opts(false, "Twofish", 1)},
+                              {"Gost with ZLIB", opts(true, "Gost", 3)}};
+  enum TState { kNeverRead, kRead, kReplaced, kCleared };
+  const char* const stateNames[] = {"never read", "read", "replaced", "cleared"};
+  SetLoginPromptHook([](const std::string&, std::string& password) {
+    password = "pw";
+    return true;
+  });
+  int file = 0;
+  for (const TModules& m : modules) {
+    for (TState state : {kNeverRead, kRead, kReplaced, kCleared}) {
+      SCOPED_TRACE(std::string(m.what) + ", body " + stateNames[state]);
+      std::string path = dir_.File("notes" + std::to_string(file++) + ".dat");
+      CreateDatabase(path, {{"Notes", {{"Name", ftString, 10}, {"Body", ftMemo}, {"Extra", ftBlob}}, {}}},
+                     m.options);
+      TRadeTable* t = NewTable(path, "Notes");
+      t->Open();
+      t->Append();
+      t->FieldByName("Name")->SetAsString("old");
+      WriteBody(t, "the old body");
+      {
+        auto s = t->CreateBlobStream(t->FieldByName("Extra"), bmWrite);
+        s->WriteBuffer("extra", 5);
+      }
+      t->Post();
+      t->Close();
+      t->Open();
+      t->Edit();
+      t->FieldByName("Name")->SetAsString("new");
+      std::string want = "the old body";
+      switch (state) {
+        case kNeverRead:
+          break;
+        case kRead:
+          EXPECT_EQ(ReadBody(t), want);
+          break;
+        case kReplaced:
+          want = "a new body, longer than the old one and moved";
+          WriteBody(t, want);
+          break;
+        case kCleared:
+          want.clear();
+          t->CreateBlobStream(t->FieldByName("Body"), bmWrite);
+          break;
+      }
+      t->Post();
+      t->Close();
+      t->Open();
+      EXPECT_EQ(t->FieldByName("Name")->AsString(), "new");
+      EXPECT_EQ(ReadBody(t), want);
+      EXPECT_EQ(t->FieldByName("Extra")->AsString(), "extra");
+      t->Close();
+      DestroyComponent(t);
+    }
+  }
+}
+
 TEST_F(BlobStreamTest, OnlyTablesHaveBlobStreams) {
   TDataSet other;
   TField field(&other, "X", ftBlob, 0, fkData);
