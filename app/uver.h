@@ -166,7 +166,8 @@ class Tmainw : public QWidget {
                                 const std::string& FileName2);
   void tmr1Timer();
   void ScanTrackedFiles();
-  QTreeWidgetItem* FindFileNode(const std::string& path);
+  // The first file node carrying path; with fileNo, the one of that file number if there is one.
+  QTreeWidgetItem* FindFileNode(const std::string& path, int32_t fileNo = 0);
 
   // ---- tree nodes: code-page text, level (0 area, 1 file, 2 version), file number of a file node
   static std::string NodeText(const QTreeWidgetItem* node);

@@ -65,14 +65,21 @@ void Tmainw::ScanTrackedFiles() {
   }
 }
 
-QTreeWidgetItem* Tmainw::FindFileNode(const std::string& path) {
+QTreeWidgetItem* Tmainw::FindFileNode(const std::string& path, int32_t fileNo) {
   // Nodes in their overall order, and for each its children: area nodes hold the file nodes.
+  // Where a path has several nodes (older catalogs hold some paths twice), the one of the row
+  // that got the version wins.
+  QTreeWidgetItem* first = nullptr;
   for (QTreeWidgetItemIterator it(TreeView1); *it; ++it) {
     QTreeWidgetItem* node = *it;
-    for (int i = 0; i < node->childCount(); ++i)
-      if (NodeText(node->child(i)) == path) return node->child(i);
+    for (int i = 0; i < node->childCount(); ++i) {
+      QTreeWidgetItem* child = node->child(i);
+      if (NodeText(child) != path) continue;
+      if (fileNo == 0 || NodeFileNo(child) == fileNo) return child;
+      if (!first) first = child;
+    }
   }
-  return nullptr;
+  return first;
 }
 
 void Tmainw::tmr1Timer() {
@@ -115,7 +122,7 @@ void Tmainw::tmr1Timer() {
       verinfo info;
       if (!CaptureVersion(path, note, info)) return;  // no longer tracked: nothing to show
       QTreeWidgetItem* node = NewNode(info.Version, 0);
-      if (QTreeWidgetItem* file = FindFileNode(path))
+      if (QTreeWidgetItem* file = FindFileNode(path, info.FileNo))
         file->insertChild(0, node);
       else
         TreeView1->insertTopLevelItem(0, node);

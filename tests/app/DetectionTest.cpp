@@ -191,10 +191,9 @@ TEST_F(Detection, APassGoesOnPastMissingFilesAndFailedCopies) {
 TEST_F(Detection, APathInTwoRowsIsCapturedOnceAndEveryRowFollows) {
   // Catalogs written before a path could be refused may hold it twice.
   int32_t a = Area("A", dir.File("area"));
-  int32_t b = Area("B", dir.File("area"));
   std::string doc = dir.Write("doc.txt", "x");
   int32_t first = Track(a, doc, false);
-  Track(b, doc, false);
+  Track(a, doc, false);
   fs::create_directories(doc + "-bak");
   Make();
   onDialog = [](QDialog&) { return 0; };
@@ -202,6 +201,9 @@ TEST_F(Detection, APathInTwoRowsIsCapturedOnceAndEveryRowFollows) {
   EXPECT_EQ(dialogs, 1);
   EXPECT_EQ(Column(u8"文件版本表", "文件序号"), std::vector<std::string>{std::to_string(first)});
   EXPECT_EQ(Column(u8"文件索引表", "大小"), (std::vector<std::string>{VersionStamp(doc), VersionStamp(doc)}));
+  // The version shows under the node of the row it is filed under (shown below the later row).
+  EXPECT_EQ(Texts(Top(0)->child(1)), std::vector<std::string>{VersionStamp(doc)});
+  EXPECT_TRUE(Texts(Top(0)->child(0)).empty());
   Pass();
   EXPECT_EQ(dialogs, 1);
   EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);
