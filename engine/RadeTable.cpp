@@ -851,6 +851,16 @@ void TRadeTable::PostBuffer() {
   }
 }
 
+void TRadeTable::StartEdit(TRecordBuffer* buffer) {
+  int32_t cp = CurrentPosition();
+  // Another dataset of this table may have deleted the record or changed it since the view read
+  // it: an edit of a deleted record fails here, and one of a changed record starts from the
+  // stored values, so that Post does not write back what this view read before.
+  if (cp < 0 || cp >= RecordCount() || tableIO_->FindPhysicalPos(recordList_, cp) < 0)
+    DatabaseError("Record not found");
+  ReadRecord(buffer, cp);
+}
+
 void TRadeTable::AddRecordFromBuffer(TRecordBuffer* buffer, bool append) {
   if (append) MoveAfterLast();
   AppendFromBuffer(static_cast<TRDERecordBuffer*>(buffer));

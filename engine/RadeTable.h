@@ -201,6 +201,7 @@ class TRadeTable : public TRDEDataSet {
   void DeleteCurrent() override;
   void GotoBookmark(const uint8_t* bookmark) override;
   void PostBuffer() override;
+  void StartEdit(TRecordBuffer* buffer) override;
   TGetResult FetchRecord(TRecordBuffer* buffer, TGetMode mode, bool report) override;
   void CloseTable() override;
   void LoadFieldDefs() override;

@@ -520,8 +520,14 @@ void TDataSet::Edit() {
   CheckBrowseMode();
   CheckCanModify();
   if (BeforeEdit) BeforeEdit(this);
-  // Nothing is held between Edit and Post; the retry rule still covers a start that fails.
-  RunWithRetry([] {}, OnEditError);
+  // The edit starts from the record as stored, which another dataset may have changed or deleted
+  // since it was fetched; a start that fails goes through the retry rule.
+  RunWithRetry(
+      [this] {
+        UpdateCursorPos();
+        StartEdit(activeBuffer_.get());
+      },
+      OnEditError);
   ComputeCalcFields(activeBuffer_.get());
   state_ = dsEdit;
   modified_ = false;

@@ -188,6 +188,8 @@ class TDataSet : public TComponent {
   virtual void InitNewRecord(TRecordBuffer* buffer);
   virtual void MoveAfterLast() {}
   virtual void PostBuffer() {}
+  // Brings the current record, about to be edited, into buffer as the engine holds it.
+  virtual void StartEdit(TRecordBuffer*) {}
   virtual void SyncToBuffer(TRecordBuffer* buffer);
   virtual void WriteBookmarkFlag(TRecordBuffer* buffer, TBookmarkFlag flag);
   virtual void WriteBookmark(TRecordBuffer* buffer, const uint8_t* bookmark);

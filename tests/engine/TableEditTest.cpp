@@ -261,12 +261,12 @@ TEST_F(TableEditTest, TwoDatasetsSeeEachOthersAppendsAfterAReload) {
   b->Post();
   EXPECT_EQ(Current(b), "a");
   EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"a", "b", "c", "f"}));
-  ASSERT_TRUE(a->Locate("Name", "f", {}));
-  a->Delete();
   b->Last();
   ASSERT_EQ(Current(b), "f");
   b->Edit();
   b->FieldByName("Age")->SetAsInteger(1);
+  ASSERT_TRUE(a->Locate("Name", "f", {}));
+  a->Delete();
   try {
     b->Post();
     FAIL() << "changed a deleted record";
@@ -277,6 +277,63 @@ TEST_F(TableEditTest, TwoDatasetsSeeEachOthersAppendsAfterAReload) {
   EXPECT_THROW(b->Delete(), EDatabaseError);
   b->Refresh();
   EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"a", "b", "c", "ca"}));
+}
+
+TEST_F(TableEditTest, EditStartsFromTheStoredRecordUnderTheErrorRule) {
+  TRadeTable* a = Open("ByName");
+  TRadeTable* b = NewTable(a->DatabaseName(), "People");
+  b->SetIndexName("ByName");
+  b->Open();
+  ASSERT_TRUE(b->Locate("Name", "d", {}));
+  // The other dataset changes the record after this one read it: the edit starts from the stored
+  // values, so Post keeps the other's change.
+  ASSERT_TRUE(a->Locate("Name", "d", {}));
+  a->Edit();
+  a->FieldByName("Age")->SetAsInteger(40);
+  a->Post();
+  EXPECT_EQ(b->FieldByName("Age")->AsInteger(), 2);
+  b->Edit();
+  EXPECT_EQ(b->FieldByName("Age")->AsInteger(), 40);
+  b->FieldByName("Name")->SetAsString("e");
+  b->Post();
+  a->Refresh();
+  ASSERT_TRUE(a->Locate("Name", "e", {}));
+  EXPECT_EQ(a->FieldByName("Age")->AsInteger(), 40);
+
+  // A record the other deleted: each action of OnEditError.
+  ASSERT_TRUE(b->Locate("Name", "f", {}));
+  ASSERT_TRUE(a->Locate("Name", "f", {}));
+  a->Delete();
+  std::vector<TDataAction> actions;
+  int calls = 0;
+  bool afterEdit = false;
+  b->AfterEdit = [&](TDataSet*) { afterEdit = true; };
+  b->OnEditError = [&](TDataSet* ds, EDatabaseError& e, TDataAction& action) {
+    EXPECT_EQ(ds, b);
+    EXPECT_STREQ(e.what(), "Record not found");
+    action = actions[static_cast<size_t>(calls++)];
+  };
+  actions = {daRetry, daFail};  // a retry runs the start again
+  try {
+    b->Edit();
+    FAIL() << "edited a deleted record";
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "Record not found");
+  }
+  EXPECT_EQ(calls, 2);
+  calls = 0;
+  actions = {daAbort};
+  EXPECT_THROW(b->Edit(), EAbort);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(b->State(), dsBrowse);
+  EXPECT_FALSE(afterEdit);
+  // Without a handler the error propagates.
+  b->OnEditError = nullptr;
+  EXPECT_THROW(b->Edit(), EDatabaseError);
+  EXPECT_EQ(b->State(), dsBrowse);
+  // After a reload the view no longer holds it.
+  b->Refresh();
+  EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"b", "e"}));
 }
 
 TEST_F(TableEditTest, AppendRecordFromValues) {
