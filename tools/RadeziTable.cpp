@@ -1,5 +1,6 @@
 #include "tools/RadeziTable.h"
 
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -58,9 +59,11 @@ class TOpenTable {
   TOpenTable& operator=(const TOpenTable&) = delete;
 
   TRadeTable& Table() { return *table_; }
-  json CurrentRow() {
+  // The current record as a JSON row; text fields that are not code-page text are added to
+  // unreadable (field name, reason) and given as their bytes in hex.
+  json CurrentRow(std::vector<std::pair<std::string, std::string>>* unreadable = nullptr) {
     auto* b = static_cast<TRDERecordBuffer*>(table_->CurrentBuffer());
-    return BuffersToRow(*table_->TableIO(), b->Items);
+    return BuffersToRow(*table_->TableIO(), b->Items, unreadable);
   }
   // Writes the named values of a JSON object into the current record's fields.
   void SetFields(const json& values) {
@@ -125,13 +128,27 @@ int TableDump(const TTableCommand& c) {
   TOpenTable open(c);
   TRadeTable& t = open.Table();
   json out = json::array();
+  int rc = 0;
   t.First();
   while (!t.Eof()) {
-    out.push_back(open.CurrentRow());
+    std::vector<std::pair<std::string, std::string>> unreadable;
+    out.push_back(open.CurrentRow(&unreadable));
+    if (!unreadable.empty()) {
+      // One damaged value must not hide the rest of the table: every row is given, and the
+      // field whose text cannot be read is named here with the record number check reports.
+      int32_t recNo = -1;
+      const TBookmark b = t.Bookmark();
+      if (b.size() >= sizeof recNo) std::memcpy(&recNo, b.data(), sizeof recNo);
+      for (const auto& [field, why] : unreadable)
+        std::cerr << "warning: table '" << ShownUtf8(t.TableName()) << "', record " << recNo << ", field '"
+                  << ShownUtf8(field) << "': the text cannot be read (" << ShownUtf8(why)
+                  << "); its stored bytes are given in hex\n";
+      rc = 1;
+    }
     t.Next();
   }
   std::cout << out.dump(2) << "\n";
-  return 0;
+  return rc;
 }
 
 int TableLocate(const TTableCommand& c) {

@@ -175,6 +175,27 @@ std::string ToUtf8(const std::string& ansi) {
   return AnsiToUtf8(ansi);
 }
 
+std::string ShownUtf8(const std::string& ansi) {
+  try {
+    return AnsiToUtf8(ansi);
+  } catch (const EConvertError&) {
+  }
+  std::string out;
+  size_t i = 0;
+  while (i < ansi.size()) {
+    size_t len = IsLeadByte(static_cast<uint8_t>(ansi[i])) && i + 1 < ansi.size() ? 2 : 1;
+    try {
+      out += AnsiToUtf8(ansi.substr(i, len));
+      i += len;
+      continue;
+    } catch (const EConvertError&) {
+    }
+    out += Format("\\x%02X", static_cast<uint8_t>(ansi[i]));
+    ++i;
+  }
+  return out;
+}
+
 void MakeBuffers(TRadeTableIO& table, TFieldBuffers& buffers) {
   buffers.Clear();
   for (int32_t i = 0; i < table.FieldDefs().Count(); ++i)
@@ -266,7 +287,8 @@ void RowToBuffers(const json& row, TRadeTableIO& table, TFieldBuffers& buffers) 
   }
 }
 
-json BuffersToRow(TRadeTableIO& table, TFieldBuffers& buffers) {
+json BuffersToRow(TRadeTableIO& table, TFieldBuffers& buffers,
+                  std::vector<std::pair<std::string, std::string>>* unreadable) {
   json row = json::object();
   for (int32_t i = 0; i < table.FieldDefs().Count(); ++i) {
     const TRadeFieldDef& f = *table.FieldDefs().Items(i);
@@ -275,9 +297,17 @@ json BuffersToRow(TRadeTableIO& table, TFieldBuffers& buffers) {
     const std::string name = ToUtf8(f.Name);
     switch (f.FieldType) {
       case ftString:
-      case ftFixedChar:
-        row[name] = ToUtf8(TByteBuffer::LoadText(p, static_cast<size_t>(item.BufferSize)));
+      case ftFixedChar: {
+        const std::string text = TByteBuffer::LoadText(p, static_cast<size_t>(item.BufferSize));
+        try {
+          row[name] = ToUtf8(text);
+        } catch (const EConvertError& e) {
+          // Damage or another program's bytes: the row is still given, this field as its bytes.
+          row[name] = json{{"hex", Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size())}};
+          if (unreadable) unreadable->emplace_back(f.Name, e.what());
+        }
         break;
+      }
       case ftSmallint:
         row[name] = TByteBuffer::LoadInt16(p);
         break;

@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/storage/FieldBuffers.h"
 #include "engine/storage/RadeTableIO.h"
@@ -21,10 +23,16 @@ std::string FieldTypeName(uint8_t code);
 void RowToBuffers(const json& row, TRadeTableIO& table, TFieldBuffers& buffers);
 // Builds owned buffers for every field of the table (blob streams read when first used).
 void MakeBuffers(TRadeTableIO& table, TFieldBuffers& buffers);
-json BuffersToRow(TRadeTableIO& table, TFieldBuffers& buffers);
+// A text field whose bytes are not code-page text is given as {"hex": ...} of its stored bytes,
+// and named in unreadable (field name, the converter's reason) when that is given.
+json BuffersToRow(TRadeTableIO& table, TFieldBuffers& buffers,
+                  std::vector<std::pair<std::string, std::string>>* unreadable = nullptr);
 
 // Text at the edges: UTF-8 of the command line and JSON <-> code-page bytes.
 std::string ToAnsi(const std::string& utf8);
 std::string ToUtf8(const std::string& ansi);
+// For messages about damaged data: UTF-8 of the text, with each byte that has no code-page form
+// written as \xNN instead of failing.
+std::string ShownUtf8(const std::string& ansi);
 
 }  // namespace lanqi

@@ -17,6 +17,7 @@
 #include "platform/CodePage.h"
 #include "platform/Collation.h"
 #include "rtl/Exceptions.h"
+#include "tools/RadeziCheck.h"
 #include "tools/RadeziSchema.h"
 #include "tools/RadeziTable.h"
 #include "tools/RadeziValues.h"
@@ -253,24 +254,11 @@ int CmdInsert(const TArgs& a) {
 }
 
 int CmdCheck(const TArgs& a) {
-  bool repair = a.Flags.count("--repair") != 0;
-  std::string file = FileArg(a, 1);
-  std::unique_ptr<TOpenDatabase> db;
-  try {
-    db = std::make_unique<TOpenDatabase>(file, a);
-  } catch (const EDatabaseError& e) {
-    std::string m = e.what();
-    // A file whose structures are damaged fails the check; other refusals are errors.
-    if (m.find("is corrupt:") == std::string::npos) throw;
-    std::cout << ToUtf8(m) << "\n";
-    return kExitNotFound;
-  }
-  TCheckResult r = CheckDatabase(db->IO, repair);
-  for (const std::string& s : r.Repairs) std::cout << "repaired: " << ToUtf8(s) << "\n";
-  for (const std::string& s : r.Violations) std::cout << ToUtf8(s) << "\n";
-  if (!r.Violations.empty()) return kExitNotFound;
-  std::cout << "ok\n";
-  return kExitOk;
+  const bool repair = a.Flags.count("--repair") != 0;
+  return CheckCommand(
+      FileArg(a, 1),
+      [&] { return a.Has("--password") ? ToAnsi(a.Options.at("--password")) : ToAnsi(PromptPassword()); },
+      repair, std::cout);
 }
 
 int CmdCatalog(const TArgs& a) {
