@@ -59,11 +59,28 @@ class TOpenTable {
   TOpenTable& operator=(const TOpenTable&) = delete;
 
   TRadeTable& Table() { return *table_; }
-  // The current record as a JSON row; text fields that are not code-page text are added to
-  // unreadable (field name, reason) and given as their bytes in hex.
-  json CurrentRow(std::vector<std::pair<std::string, std::string>>* unreadable = nullptr) {
+  // The current record as a JSON row. A text field that is not code-page text (damage, or
+  // another program's bytes) is given as its stored bytes in hex and named in a warning on
+  // standard error with the record number check reports, so that one value does not hide the
+  // rest of the table. Returns false when such a warning was given.
+  bool CurrentRow(json& row) {
     auto* b = static_cast<TRDERecordBuffer*>(table_->CurrentBuffer());
-    return BuffersToRow(*table_->TableIO(), b->Items, unreadable);
+    std::vector<std::pair<std::string, std::string>> unreadable;
+    row = BuffersToRow(*table_->TableIO(), b->Items, &unreadable);
+    if (unreadable.empty()) return true;
+    int32_t recNo = -1;
+    const TBookmark bookmark = table_->Bookmark();
+    if (bookmark.size() >= sizeof recNo) std::memcpy(&recNo, bookmark.data(), sizeof recNo);
+    for (const auto& [field, why] : unreadable)
+      std::cerr << "warning: table '" << ShownUtf8(table_->TableName()) << "', record " << recNo
+                << ", field '" << ShownUtf8(field) << "': the text cannot be read (" << ShownUtf8(why)
+                << "); its stored bytes are given in hex\n";
+    return false;
+  }
+  json CurrentRow() {
+    json row;
+    CurrentRow(row);
+    return row;
   }
   // Writes the named values of a JSON object into the current record's fields.
   void SetFields(const json& values) {
@@ -131,20 +148,9 @@ int TableDump(const TTableCommand& c) {
   int rc = 0;
   t.First();
   while (!t.Eof()) {
-    std::vector<std::pair<std::string, std::string>> unreadable;
-    out.push_back(open.CurrentRow(&unreadable));
-    if (!unreadable.empty()) {
-      // One damaged value must not hide the rest of the table: every row is given, and the
-      // field whose text cannot be read is named here with the record number check reports.
-      int32_t recNo = -1;
-      const TBookmark b = t.Bookmark();
-      if (b.size() >= sizeof recNo) std::memcpy(&recNo, b.data(), sizeof recNo);
-      for (const auto& [field, why] : unreadable)
-        std::cerr << "warning: table '" << ShownUtf8(t.TableName()) << "', record " << recNo << ", field '"
-                  << ShownUtf8(field) << "': the text cannot be read (" << ShownUtf8(why)
-                  << "); its stored bytes are given in hex\n";
-      rc = 1;
-    }
+    json row;
+    if (!open.CurrentRow(row)) rc = 1;
+    out.push_back(std::move(row));
     t.Next();
   }
   std::cout << out.dump(2) << "\n";

@@ -35,6 +35,9 @@ for index in "" byName; do
   grep -q "warning: table 'people', record 1, field 'name': the text cannot be read" "$W/err" ||
     fail "warning: $(cat "$W/err")"
 done
+# locate gives the row it found the same way; its exit code keeps meaning found (0) or not (1).
+expect_rc 0 "$R" locate "$W/db.dat" people --fields id --values 2
+grep -q '"hex":"62817f61"' "$W/out" && grep -q "record 1, field 'name'" "$W/err" || fail "locate: $(cat "$W/out") $(cat "$W/err")"
 
 # A table the directory's count left out: check finds it, repair takes it in again.
 expect_rc 0 "$R" create "$W/two.dat" --schema <(echo '{"tables":[{"name":"a","fields":[{"name":"x","type":"ftInteger"}]},{"name":"b","fields":[{"name":"y","type":"ftInteger"}]}]}')
