@@ -5,10 +5,13 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <cstdio>
 
 #include "engine/RadeSession.h"
+#include "engine/dataset/DataSet.h"
 #include "platform/CodePage.h"
 
 namespace lanqi {
@@ -86,6 +89,15 @@ bool LoginDialogPrompt(const std::string& fileName, std::string& password,
 void InstallEngineHooks() {
   SetLoginPromptHook([](const std::string& fileName, std::string& password) {
     return LoginDialogPrompt(fileName, password);
+  });
+  // An error that no caller can receive (one raised while a dataset or a database is destroyed)
+  // is shown as any error the handlers let through.
+  SetApplicationExceptionHook([](const std::exception& e) {
+    if (!QApplication::instance()) {
+      std::fprintf(stderr, "%s\n", e.what());
+      return;
+    }
+    QMessageBox::critical(nullptr, QApplication::applicationName(), ScreenText(e.what()));
   });
   SetScreenCursorHook([](bool busy) {
     if (busy)

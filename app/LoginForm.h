@@ -31,7 +31,8 @@ class TRadeZILoginForm : public QDialog {
 bool LoginDialogPrompt(const std::string& fileName, std::string& password,
                        const std::function<int(QDialog&)>& exec = nullptr);
 
-// Makes this prompt the engine's, and the busy cursor the look of a running filter.
+// Makes this prompt the engine's, the busy cursor the look of a running filter, and a message box
+// the place for errors that no caller can receive.
 void InstallEngineHooks();
 
 }  // namespace lanqi

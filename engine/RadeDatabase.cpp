@@ -30,6 +30,9 @@ TRadeDatabase::~TRadeDatabase() {
   }
   try {
     SetConnected(false);
+  } catch (const std::exception& e) {
+    // Nobody is left to receive it.
+    HandleApplicationException(e);
   } catch (...) {
   }
   // The timer is owned; stop it before the loop may go.

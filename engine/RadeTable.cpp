@@ -356,10 +356,6 @@ std::unique_ptr<TStream> TRDEDataSet::CreateBlobStream(TField* field, TBlobStrea
   return std::make_unique<TRadeBlobStream>(field, mode);
 }
 
-void TRDEDataSet::ReportException(const std::exception&) {
-  // The host application shows it; the engine has nothing of its own to do.
-}
-
 int32_t TRDEDataSet::RecNo() {
   CheckActive();
   UpdateCursorPos();
@@ -502,10 +498,7 @@ TRadeTable::TRadeTable(TComponent* owner) : TRDEDataSet(owner), masterLink_(this
 }
 
 TRadeTable::~TRadeTable() {
-  try {
-    CloseSilently();
-  } catch (...) {
-  }
+  CloseOnDestroy();
   masterLink_.SetDataSource(nullptr);
 }
 

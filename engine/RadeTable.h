@@ -121,7 +121,6 @@ class TRDEDataSet : public TRDBDataSet {
   void SyncToBuffer(TRecordBuffer* buffer) override;
   void WriteBookmarkFlag(TRecordBuffer* buffer, TBookmarkFlag flag) override;
   void WriteBookmark(TRecordBuffer* buffer, const uint8_t* bookmark) override;
-  void ReportException(const std::exception& e) override;
   int32_t CalcFieldsOffset() const override { return storedDataSize_; }
   virtual void ActivateFilter() {}
   virtual void DeactivateFilter() {}

@@ -1,12 +1,32 @@
 #include "engine/dataset/DataSet.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/dataset/DataSource.h"
 #include "platform/Collation.h"
 
 namespace lanqi {
+
+namespace {
+TApplicationExceptionHook& ApplicationExceptionHook() {
+  static TApplicationExceptionHook hook;
+  return hook;
+}
+}  // namespace
+
+void SetApplicationExceptionHook(TApplicationExceptionHook hook) {
+  ApplicationExceptionHook() = std::move(hook);
+}
+
+void HandleApplicationException(const std::exception& e) {
+  if (dynamic_cast<const EAbort*>(&e)) return;
+  if (ApplicationExceptionHook())
+    ApplicationExceptionHook()(e);
+  else
+    std::fprintf(stderr, "%s\n", e.what());
+}
 
 TDataSet::TDataSet(TComponent* owner) : TComponent(owner) {}
 
@@ -65,6 +85,15 @@ void TDataSet::CloseSilently() {
     throw;
   }
   closing_ = false;
+}
+
+void TDataSet::CloseOnDestroy() {
+  try {
+    CloseSilently();
+  } catch (const std::exception& e) {
+    ReportException(e);
+  } catch (...) {
+  }
 }
 
 void TDataSet::CloseCursorAndBuffers() {
@@ -655,6 +684,8 @@ std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField*, TBlobStreamMode) {
   return nullptr;
 }
 
-void TDataSet::ReportException(const std::exception&) {}
+void TDataSet::ReportException(const std::exception& e) {
+  HandleApplicationException(e);
+}
 
 }  // namespace lanqi

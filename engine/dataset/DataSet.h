@@ -61,6 +61,15 @@ class TRecordBuffer {
 // Bookmark bytes (the engine's record number).
 using TBookmark = std::string;
 
+// The host application's handler for an error that no caller can receive, such as one raised
+// while a dataset is being destroyed. The desktop program shows it as it shows any error its
+// handlers let through; without a handler the text goes to standard error. EAbort is silent and
+// never reaches it.
+using TApplicationExceptionHook = std::function<void(const std::exception& e)>;
+// An empty hook restores the default.
+void SetApplicationExceptionHook(TApplicationExceptionHook hook);
+void HandleApplicationException(const std::exception& e);
+
 class TDataSet;
 using TDataSetNotifyEvent = std::function<void(TDataSet* DataSet)>;
 using TDataSetErrorEvent = std::function<void(TDataSet* DataSet, EDatabaseError& E, TDataAction& Action)>;
@@ -195,6 +204,7 @@ class TDataSet : public TComponent {
   virtual void WriteBookmark(TRecordBuffer* buffer, const uint8_t* bookmark);
   virtual TGetResult FetchRecord(TRecordBuffer* buffer, TGetMode mode, bool report);
   virtual void CloseTable() {}
+  // Hands an error no caller can receive to the application's handler.
   virtual void ReportException(const std::exception& e);
   virtual void LoadFieldDefs() {}
   virtual void OpenTable() {}
@@ -235,6 +245,9 @@ class TDataSet : public TComponent {
   void ClearCalcFields(TRecordBuffer* buffer);
   // Closes without the close events (destruction, disconnect).
   void CloseSilently();
+  // The same for a dataset being destroyed: no caller is left to receive an error, so it goes to
+  // ReportException.
+  void CloseOnDestroy();
   // Offset of the calculated-field area in a buffer (the engine decides).
   virtual int32_t CalcFieldsOffset() const { return 0; }
   void RunWithRetry(const std::function<void()>& operation, const TDataSetErrorEvent& onError);

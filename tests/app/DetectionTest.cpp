@@ -1,5 +1,7 @@
 #include <sys/resource.h>
 #include <QCursor>
+#include <QMessageBox>
+#include <QTimer>
 #include <csignal>
 
 #include "app/LoginForm.h"
@@ -404,6 +406,25 @@ TEST(EngineHooks, BusyCursorWhileAFilterRuns) {
   EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
   SetScreenCursor(false);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  SetScreenCursorHook({});
+  SetLoginPromptHook({});
+}
+
+TEST(EngineHooks, AnErrorNoCallerReceivesIsShown) {
+  InstallEngineHooks();
+  QString shown;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text();
+      box->accept();
+    }
+  });
+  closer.start(1);
+  HandleApplicationException(EDatabaseError(Ansi(u8"表无法关闭")));
+  closer.stop();
+  EXPECT_EQ(shown, Q(u8"表无法关闭"));
+  SetApplicationExceptionHook({});
   SetScreenCursorHook({});
   SetLoginPromptHook({});
 }

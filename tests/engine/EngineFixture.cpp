@@ -38,6 +38,7 @@ void EngineTest::TearDown() {
   DefaultSession().SetKeepConnections(false);
   SetLoginPromptHook({});
   SetScreenCursorHook({});
+  SetApplicationExceptionHook({});
   SetMainLoop(nullptr);
 }
 

@@ -336,6 +336,58 @@ TEST_F(TableEditTest, EditStartsFromTheStoredRecordUnderTheErrorRule) {
   EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"b", "e"}));
 }
 
+TEST_F(TableEditTest, ErrorsNoCallerCanReceiveGoToTheApplicationsHandler) {
+  std::string path = dir_.File("md.dat");
+  CreateDatabase(path, {{"Areas", {{"AreaNo", ftInteger}}, {}},
+                        {"Files",
+                         {{"AreaNo", ftInteger}, {"Path", ftString, 10}},
+                         {{"ByArea", {0}, {}}, {"ByPath", {1}, {tiUnique}}}}});
+  std::vector<std::string> reported;
+  SetApplicationExceptionHook([&](const std::exception& e) { reported.push_back(e.what()); });
+  TRadeTable* areas = NewTable(path, "Areas", "Areas");
+  areas->Open();
+  AppendRows(areas, {{1}});
+  TRadeTable* files = NewTable(path, "Files", "Files");
+  files->SetIndexName("ByArea");
+  files->Open();
+  AppendRows(files, {{1, "a"}, {1, "b"}});
+  auto* source = owner_->Create<TDataSource>();
+  source->SetDataSet(areas);
+  files->SetMasterSource(source);
+  files->SetMasterFields("AreaNo");
+  ASSERT_EQ(files->RecordCount(), 2);
+  // The master going away ends the detail's range, which posts the detail's pending change; the
+  // store refuses it, and the master's destruction has nobody to pass the error to.
+  files->First();
+  std::string taken = files->FieldByName("Path")->AsString() == "a" ? "b" : "a";
+  files->Edit();
+  files->FieldByName("Path")->SetAsString(taken);
+  DestroyComponent(areas);
+  EXPECT_EQ(reported, (std::vector<std::string>{"Invalid unique field value '" + taken + "'"}));
+  EXPECT_EQ(files->State(), dsEdit);  // the change is still there to be corrected
+  files->Cancel();
+  // An abort stays silent.
+  reported.clear();
+  HandleApplicationException(EAbort());
+  EXPECT_TRUE(reported.empty());
+
+  // A database destroyed while its handlers fail.
+  auto* db = owner_->Create<TRadeDatabase>();
+  db->SetDatabaseName("named");
+  db->SetFileName(path);
+  db->Open();
+  db->AfterDisconnect = [](TObject*) { throw EDatabaseError("not now"); };
+  DestroyComponent(db);
+  EXPECT_EQ(reported, (std::vector<std::string>{"not now"}));
+
+  // Without a handler the text goes to standard error.
+  SetApplicationExceptionHook({});
+  ::testing::internal::CaptureStderr();
+  HandleApplicationException(EDatabaseError("to the terminal"));
+  HandleApplicationException(EAbort());
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "to the terminal\n");
+}
+
 TEST_F(TableEditTest, AppendRecordFromValues) {
   TRadeTable* t = Open("ByName");
   t->AppendRecord({Variant(), "e", 7});
