@@ -60,9 +60,9 @@ class TOpenTable {
 
   TRadeTable& Table() { return *table_; }
   // The current record as a JSON row. A text field that is not code-page text (damage, or
-  // another program's bytes) is given as its stored bytes in hex and named in a warning on
-  // standard error with the record number check reports, so that one value does not hide the
-  // rest of the table. Returns false when such a warning was given.
+  // another program's bytes) is given as its stored bytes in hex, a blob that does not decode as
+  // null, each named in a warning on standard error with the record number check reports, so
+  // that one value does not hide the rest of the table. Returns false when a warning was given.
   bool CurrentRow(json& row) {
     auto* b = static_cast<TRDERecordBuffer*>(table_->CurrentBuffer());
     std::vector<std::pair<std::string, std::string>> unreadable;
@@ -73,8 +73,7 @@ class TOpenTable {
     if (bookmark.size() >= sizeof recNo) std::memcpy(&recNo, bookmark.data(), sizeof recNo);
     for (const auto& [field, why] : unreadable)
       std::cerr << "warning: table '" << ShownUtf8(table_->TableName()) << "', record " << recNo
-                << ", field '" << ShownUtf8(field) << "': the text cannot be read (" << ShownUtf8(why)
-                << "); its stored bytes are given in hex\n";
+                << ", field '" << ShownUtf8(field) << "': " << ShownUtf8(why) << "\n";
     return false;
   }
   json CurrentRow() {

@@ -304,7 +304,9 @@ json BuffersToRow(TRadeTableIO& table, TFieldBuffers& buffers,
         } catch (const EConvertError& e) {
           // Damage or another program's bytes: the row is still given, this field as its bytes.
           row[name] = json{{"hex", Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size())}};
-          if (unreadable) unreadable->emplace_back(f.Name, e.what());
+          if (unreadable)
+            unreadable->emplace_back(
+                f.Name, Format("the text cannot be read (%s); its stored bytes are given in hex", e.what()));
         }
         break;
       }
@@ -358,7 +360,17 @@ json BuffersToRow(TRadeTableIO& table, TFieldBuffers& buffers,
       default:
         if (IsBlobType(f.FieldType)) {
           TMemoryStream* s = item.BlobStream();
-          const size_t size = static_cast<size_t>(s->Size());  // loads the content first
+          size_t size = 0;
+          try {
+            size = static_cast<size_t>(s->Size());  // loads the content first
+          } catch (const std::exception& e) {
+            // Stored bytes that do not decode (damage): the row is still given, this field as null.
+            row[name] = nullptr;
+            if (unreadable)
+              unreadable->emplace_back(f.Name,
+                                       Format("the blob cannot be read (%s); it is given as null", e.what()));
+            break;
+          }
           std::string bytes(reinterpret_cast<const char*>(s->Memory()), size);
           if (IsTextBlob(f.FieldType)) {
             try {

@@ -23,8 +23,9 @@ std::string FieldTypeName(uint8_t code);
 void RowToBuffers(const json& row, TRadeTableIO& table, TFieldBuffers& buffers);
 // Builds owned buffers for every field of the table (blob streams read when first used).
 void MakeBuffers(TRadeTableIO& table, TFieldBuffers& buffers);
-// A text field whose bytes are not code-page text is given as {"hex": ...} of its stored bytes,
-// and named in unreadable (field name, the converter's reason) when that is given.
+// A text field whose bytes are not code-page text is given as {"hex": ...} of its stored bytes and
+// a blob whose stored bytes do not decode as null; each is named in unreadable (field name, what
+// was found and how the value is given) when that is given.
 json BuffersToRow(TRadeTableIO& table, TFieldBuffers& buffers,
                   std::vector<std::pair<std::string, std::string>>* unreadable = nullptr);
 

@@ -39,6 +39,25 @@ done
 expect_rc 0 "$R" locate "$W/db.dat" people --fields id --values 2
 grep -q '"hex":"62817f61"' "$W/out" && grep -q "record 1, field 'name'" "$W/err" || fail "locate: $(cat "$W/out") $(cat "$W/err")"
 
+# A compressed memo whose stored bytes no longer inflate: the same, the value given as null.
+expect_rc 0 "$R" create "$W/z.dat" --schema "$W/schema.json" --compress
+python3 -c "import json; print(json.dumps([{'name': n, 'note': n * 60} for n in ('alpha', 'beta', 'gamma')]))" >"$W/rows.json"
+expect_rc 0 "$R" insert "$W/z.dat" people --rows "$W/rows.json"
+python3 - "$W/z.dat" <<'PY' || fail "patch"
+import sys
+p = sys.argv[1]; d = bytearray(open(p, 'rb').read())
+i = d.find(b'\x78\x9c')  # the zlib stream of the first memo
+assert i > 0
+d[i + 5] ^= 0xff
+open(p, 'wb').write(bytes(d))
+PY
+expect_rc 1 "$R" check "$W/z.dat"
+grep -q "table 'people', record 0, field 'note': the blob cannot be read" "$W/out" || fail "check: $(cat "$W/out")"
+expect_rc 1 "$R" dump "$W/z.dat" people
+grep -q '"note": null' "$W/out" && grep -q '"note": "betabeta' "$W/out" && grep -q '"note": "gammagamma' "$W/out" ||
+  fail "dump: $(cat "$W/out")"
+grep -q "warning: table 'people', record 0, field 'note': the blob cannot be read" "$W/err" || fail "warning: $(cat "$W/err")"
+
 # A table the directory's count left out: check finds it, repair takes it in again.
 expect_rc 0 "$R" create "$W/two.dat" --schema <(echo '{"tables":[{"name":"a","fields":[{"name":"x","type":"ftInteger"}]},{"name":"b","fields":[{"name":"y","type":"ftInteger"}]}]}')
 printf '\x01' | dd of="$W/two.dat" bs=1 seek=2789 conv=notrunc status=none
