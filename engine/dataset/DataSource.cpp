@@ -117,8 +117,10 @@ void TMasterDataLink::ActiveChanged() {
 }
 
 void TMasterDataLink::RecordChanged(TField* field) {
-  // A change of one of the master fields while the master edits moves the detail too.
+  // A change of one of the master fields while the master edits moves the detail too. Values a
+  // search writes into its scratch record (Locate, Lookup) are not the master's record.
   if (!field || fields_.empty() || !detail_->Active()) return;
+  if (DataSet()->State() != dsEdit && DataSet()->State() != dsInsert) return;
   if (std::find(fields_.begin(), fields_.end(), field) != fields_.end() && OnMasterChange) OnMasterChange();
 }
 

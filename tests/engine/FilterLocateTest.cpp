@@ -407,6 +407,46 @@ TEST_P(FileKindTest, MasterDetailRange) {
   }
 }
 
+TEST_F(FilterLocateTest, SearchingTheMasterMovesTheDetailOnlyWithTheMaster) {
+  std::string path = dir_.File("md2.dat");
+  Create(path, {{"Areas", {{"AreaNo", ftInteger}, {"Name", ftString, 10}}, {{"ByNo", {0}, {}}}},
+                {"Files", {{"AreaNo", ftInteger}, {"Path", ftString, 20}}, {{"ByArea", {0}, {}}}}});
+  TRadeTable* areas = NewTable(path, "Areas", "Areas");
+  areas->Open();
+  AppendRows(areas, {{1, "one"}, {2, "two"}, {3, "three"}});
+  TRadeTable* files = NewTable(path, "Files", "Files");
+  files->SetIndexName("ByArea");
+  files->Open();
+  AppendRows(files, {{1, "a1"}, {2, "b1"}, {2, "b2"}, {3, "c1"}});
+  auto* source = owner_->Create<TDataSource>();
+  source->SetDataSet(areas);
+  files->SetMasterSource(source);
+  files->SetMasterFields("AreaNo");
+  areas->First();
+  ASSERT_EQ(Column(files, "Path"), (std::vector<std::string>{"a1"}));
+  // The searched key is written into a scratch record, not the master's current one: the detail
+  // follows the record the search ends on, and stays when nothing is found.
+  ASSERT_TRUE(areas->Locate("AreaNo", 2, {}));
+  EXPECT_EQ(Column(files, "Path"), (std::vector<std::string>{"b1", "b2"}));
+  // No such key, or one outside the master's filtered view: both stay where they are.
+  areas->SetFilter("AreaNo <> 1");
+  areas->SetFiltered(true);
+  for (const Variant& missing : {Variant(9), Variant(1)}) {
+    SCOPED_TRACE(missing.AsString());
+    areas->Last();
+    EXPECT_FALSE(areas->Locate("AreaNo", missing, {}));
+    EXPECT_TRUE(areas->Lookup("AreaNo", missing, "Name").IsNull());
+    EXPECT_EQ(areas->FieldByName("AreaNo")->AsInteger(), 3);
+    EXPECT_EQ(Column(files, "Path"), (std::vector<std::string>{"c1"}));
+  }
+  // An edit of the master's key moves the detail at once.
+  areas->Edit();
+  areas->FieldByName("AreaNo")->SetAsInteger(2);
+  EXPECT_EQ(files->RecordCount(), 2);
+  areas->Cancel();
+  EXPECT_EQ(Column(files, "Path"), (std::vector<std::string>{"c1"}));
+}
+
 }  // namespace
 }  // namespace lanqi::test
 
