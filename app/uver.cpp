@@ -83,10 +83,6 @@ const char kStartPage[] =
 
 }  // namespace
 
-std::string VersionStamp(const std::string& path) {
-  return FormatDateTime("yyyy-mm-dd-hh-mm-ss", FileTimeOf(path, 1));
-}
-
 std::string SizeText(const std::string& bytes) {
   try {
     return FloatToStr(StrToFloat(bytes) / 1024) + "K";
@@ -107,7 +103,8 @@ bool DeliverGuarded(const std::function<bool()>& deliver, const std::function<vo
   return false;
 }
 
-Tmainw::Tmainw(TMainwSetup setup, QWidget* parent) : QWidget(parent), setup_(std::move(setup)) {
+Tmainw::Tmainw(TMainwSetup setup, QWidget* parent)
+    : QWidget(parent), setup_(std::move(setup)), catalog_(std::make_unique<TVersionCatalog>()) {
   if (setup_.CatalogPath.empty()) setup_.CatalogPath = CatalogPath();
   if (setup_.SettingsFolder.empty()) setup_.SettingsFolder = ExeDirectory();
   if (setup_.ExePath.empty()) setup_.ExePath = ExeFileName();

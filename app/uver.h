@@ -13,6 +13,7 @@
 
 #include "app/Shell.h"
 #include "app/SystemImages.h"
+#include "app/VersionCatalog.h"
 #include "rtl/Component.h"
 #include "rtl/StringList.h"
 #include "tray/TrayPort.h"
@@ -37,19 +38,6 @@ class TRibbon;
 class TTimer;
 class TTrayIcon;
 
-// What catalog look-ups and captures fill; every caller starts it zero and empty.
-struct verinfo {
-  int32_t FileNo = 0;
-  std::string Version;
-  std::string FilePath;
-  std::string Note;
-  std::string Size;
-  std::string Extension;
-};
-
-// "yyyy-mm-dd-hh-mm-ss" of the file's local last-write time in 2-second steps (1899-12-30-00-00-00
-// for a missing file).
-std::string VersionStamp(const std::string& path);
 // The size column: bytes / 1024 as a general number and "K" ("2048" gives 2K, "1536" 1.5K); a text
 // that is no number is shown as it stands.
 std::string SizeText(const std::string& bytes);
@@ -107,7 +95,7 @@ class Tmainw : public QWidget {
   TTrayIcon* TrayIcon1;
   TTimer* tmr1;                            // 5000 ms between the first change report and the pass
   TFileSystemWatcher* FileSystemWatcher1;  // placed once, never activated
-  TRadeTable* Tbarea = nullptr;
+  TRadeTable* Tbarea = nullptr;            // the catalog's tables, set by the first LoadCatalog
   TRadeTable* Tbfileid = nullptr;
   TRadeTable* Tbfilever = nullptr;
   std::unique_ptr<TSystemImages> ImgSys;
@@ -146,7 +134,9 @@ class Tmainw : public QWidget {
   // One path (as the user's text) with the selected node as its area.
   void AddPathToSelectedArea(const QString& path);
 
-  // ---- catalog (uver_catalog.cpp)
+  // ---- catalog (uver_catalog.cpp): the window's tree over a TVersionCatalog, whose operations these
+  // pass on
+  TVersionCatalog& Catalog() { return *catalog_; }
   void LoadCatalog(const std::string& catalogPath);
   void AddArea(const std::string& name, const std::string& folder);
   bool AddFileToArea(const std::string& areaName, const std::string& path, int32_t* fileNo = nullptr);
@@ -201,7 +191,8 @@ class Tmainw : public QWidget {
   void EndTreeUpdate();
 
   TMainwSetup setup_;
-  TComponent components_;  // owns the tray icon, timers, tables and watchers
+  std::unique_ptr<TVersionCatalog> catalog_;
+  TComponent components_;  // owns the tray icon, timers and watchers
   int treeUpdates_ = 0;
   bool closed_ = false;
 };

@@ -47,21 +47,11 @@ void Tmainw::FileSystemWatcher1Change(TObject*, TFileOperation, const std::strin
 }
 
 void Tmainw::ScanTrackedFiles() {
-  const std::string source = Ansi(u8"源文件名称");
-  const std::string stored = Ansi(u8"大小");
-  Tbfileid->SetFiltered(false);
-  Tbfileid->Open();
-  Tbfileid->First();
-  for (int32_t i = 0, n = Tbfileid->RecordCount(); i < n; ++i) {
-    std::string path = Tbfileid->FieldByName(source)->AsString();
-    std::string stamp = Tbfileid->FieldByName(stored)->AsString();
-    if (VersionStamp(path) != stamp) {
-      // Paths compare as the file system does: letter case counts.
-      bool listed = false;
-      for (int k = 0; k < PendingFiles->Count() && !listed; ++k) listed = PendingFiles->Strings(k) == path;
-      if (!listed) PendingFiles->Add(path);
-    }
-    Tbfileid->Next();
+  for (const std::string& path : catalog_->ChangedFiles()) {
+    // Paths compare as the file system does: letter case counts.
+    bool listed = false;
+    for (int k = 0; k < PendingFiles->Count() && !listed; ++k) listed = PendingFiles->Strings(k) == path;
+    if (!listed) PendingFiles->Add(path);
   }
 }
 

@@ -1,0 +1,647 @@
+// The catalog: storage areas, tracked files and their versions in three tables of one database
+// file, and the operations on them.
+#include "app/VersionCatalog.h"
+
+#include <git2.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unordered_map>
+
+#include "engine/RadeZI.h"
+#include "platform/CodePage.h"
+#include "platform/Files.h"
+#include "rtl/DateTime.h"
+#include "rtl/Exceptions.h"
+#include "rtl/NumText.h"
+
+namespace lanqi {
+
+namespace {
+
+// Table and field names, as code-page bytes.
+struct TCatalogNames {
+  std::string areaTable = Ansi(u8"数据存储区");
+  std::string fileTable = Ansi(u8"文件索引表");
+  std::string versionTable = Ansi(u8"文件版本表");
+  std::string areaNo = Ansi(u8"存储区序号");
+  std::string name = Ansi(u8"名称");
+  std::string folder = Ansi(u8"目录");
+  std::string fileNo = Ansi(u8"文件序号");
+  std::string sourceName = Ansi(u8"源文件名称");
+  std::string backupFolder = Ansi(u8"备份文件目录");
+  std::string size = Ansi(u8"大小");
+  std::string note = Ansi(u8"说明");
+  std::string version = Ansi(u8"版本");
+  std::string extension = Ansi(u8"文件扩展名");
+  std::string copyName = Ansi(u8"文件名称");
+  std::string backupFailed = Ansi(u8"备份文件失败：%s");
+  std::string backupFolderFailed = Ansi(u8"无法建立备份目录：%s");
+  std::string alreadyTracked = Ansi(u8"文件已在监控中：%s");
+  std::string folderRefused = Ansi(u8"暂不支持监控目录：%s");
+  std::string areaNameTooLong = Ansi(u8"存储区名称过长（最多%d字节）");
+  std::string areaFolderTooLong = Ansi(u8"目录路径过长（最多%d字节）：%s");
+  std::string pathTooLong = Ansi(u8"文件路径过长（最多%d字节）：%s");
+  std::string extensionTooLong = Ansi(u8"文件扩展名过长（最多%d字节）：%s");
+  std::string copyTooLong = Ansi(u8"备份文件路径过长（最多%d字节）：%s");
+  std::string notTracked = Ansi(u8"文件不在监控中：%s");
+  std::string noSuchVersion = Ansi(u8"版本不存在：%s");
+  std::string copyMissing = Ansi(u8"版本文件不存在：%s");
+  std::string copyUnreadable = Ansi(u8"读取版本文件失败：%s");
+  std::string cannotWrite = Ansi(u8"文件无法写入：%s");
+  std::string savedBeforeRestore = Ansi(u8"恢复前自动保存");
+  std::string restoredFrom = Ansi(u8"恢复自 ");
+  std::string versionMessage = Ansi(u8"版本 ");
+  std::string folderNotEmpty = Ansi(u8"目录不为空：%s");
+  std::string nothingToExport = Ansi(u8"没有可导出的版本");
+  std::string exportFailed = Ansi(u8"导出失败：%s");
+};
+
+const TCatalogNames& N() {
+  static const TCatalogNames names;
+  return names;
+}
+
+std::string Text(TRadeTable* t, const std::string& field) {
+  return t->FieldByName(field)->AsString();
+}
+
+int32_t Int(TRadeTable* t, const std::string& field) {
+  return t->FieldByName(field)->AsInteger();
+}
+
+// Makes the first row whose fields hold exactly these values (byte for byte, letter case
+// included) current. The table's own search finds a row that its collation calls equal, which
+// byte-equal texts always are; only when that row is not the very same text do we walk the rows.
+bool LocateExact(TRadeTable* t, const std::vector<std::string>& fields, const std::vector<Variant>& values) {
+  auto matches = [&] {
+    for (size_t i = 0; i < fields.size(); ++i) {
+      TField* f = t->FieldByName(fields[i]);
+      if (values[i].Type() == varString) {
+        if (f->AsString() != values[i].AsString()) return false;
+      } else if (f->AsInteger() != values[i].AsInteger()) {
+        return false;
+      }
+    }
+    return true;
+  };
+  std::string keyFields;
+  for (const std::string& f : fields) keyFields += (keyFields.empty() ? "" : ";") + f;
+  Variant key = values.size() == 1 ? values[0] : Variant(values);
+  if (!t->Locate(keyFields, key, TLocateOptions{})) return false;
+  if (matches()) return true;
+  for (t->First(); !t->Eof(); t->Next())
+    if (matches()) return true;
+  return false;
+}
+
+void Unfiltered(TRadeTable* t) {
+  t->SetFiltered(false);
+  t->Open();
+}
+
+// A post that fails leaves nothing pending: a row still in insert or edit mode would be posted by
+// whatever the dataset does next.
+void DropPending(TRadeTable* t) {
+  try {
+    t->Cancel();
+  } catch (...) {
+    // The failure that brought us here is the one to report.
+  }
+}
+
+void PostOrCancel(TRadeTable* t) {
+  try {
+    t->Post();
+  } catch (...) {
+    DropPending(t);
+    throw;
+  }
+}
+
+// The bytes of text a field's slot holds (its terminator aside).
+size_t Room(TRadeTable* t, const std::string& field) {
+  return static_cast<size_t>(std::max(t->FieldByName(field)->Size(), 0));
+}
+
+// Raises message (with the field's room and subject) when text does not fit the field: the slot
+// would cut it, inside a character or between a name and the row that needs it.
+void CheckFits(TRadeTable* t, const std::string& field, size_t length, const std::string& message,
+               const std::string& subject) {
+  size_t room = Room(t, field);
+  if (length > room) throw Exception(Format(message.c_str(), static_cast<int>(room), subject.c_str()));
+}
+
+// The longest head of text that fits room bytes without cutting a double-byte character.
+std::string FitText(const std::string& text, size_t room) {
+  if (text.size() <= room) return text;
+  size_t end = 0;
+  while (end < room) {
+    size_t next = end + (IsLeadByte(static_cast<uint8_t>(text[end])) ? 2 : 1);
+    if (next > room) break;
+    end = next;
+  }
+  return text.substr(0, end);
+}
+
+// Every version copy of a file is named base + "{" + stamp + "}" + extension; stamps are 19 bytes.
+constexpr size_t kStampLength = 19;
+
+std::string CopyNameFor(const std::string& backupFolder, const std::string& path, const std::string& stamp) {
+  std::string name = ExtractFileName(path);
+  std::string ext = ExtractFileExt(name);
+  return IncludeTrailingPathDelimiter(backupFolder) + name.substr(0, name.size() - ext.size()) + "{" + stamp +
+         "}" + ext;
+}
+
+// A version copy's bytes; raises the missing or unreadable copy with its path.
+std::string ReadCopy(const std::string& copy) {
+  if (!FileExists(copy)) throw Exception(Format(N().copyMissing.c_str(), copy.c_str()));
+  std::ifstream in(ToOsPath(copy), std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (!in.good() && !in.eof()) throw Exception(Format(N().copyUnreadable.c_str(), copy.c_str()));
+  return bytes.str();
+}
+
+bool SameBytes(const std::string& path, const std::string& bytes) {
+  std::ifstream in(ToOsPath(path), std::ios::binary);
+  if (!in) return false;
+  std::ostringstream current;
+  current << in.rdbuf();
+  return current.str() == bytes;
+}
+
+// The permission bits a new file gets here.
+unsigned NewFileMode() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666u & ~static_cast<unsigned>(mask);
+}
+
+// "yyyy-mm-dd-hh-mm-ss" (local time) as seconds since the epoch and the zone's offset in minutes.
+bool StampTime(const std::string& stamp, int64_t& seconds, int& offsetMinutes) {
+  std::tm tm{};
+  if (std::sscanf(stamp.c_str(), "%4d-%2d-%2d-%2d-%2d-%2d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
+                  &tm.tm_min, &tm.tm_sec) != 6)
+    return false;
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  tm.tm_isdst = -1;
+  std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1)) return false;
+  seconds = static_cast<int64_t>(t);
+  offsetMinutes = static_cast<int>(tm.tm_gmtoff / 60);
+  return true;
+}
+
+}  // namespace
+
+std::string VersionStamp(const std::string& path) {
+  return FormatDateTime("yyyy-mm-dd-hh-mm-ss", FileTimeOf(path, 1));
+}
+
+TVersionCatalog::TVersionCatalog() {
+  Tbarea = components_.Create<TRadeTable>();
+  Tbarea->SetName("Tbarea");
+  Tbfileid = components_.Create<TRadeTable>();
+  Tbfileid->SetName("Tbfileid");
+  Tbfilever = components_.Create<TRadeTable>();
+  Tbfilever->SetName("Tbfilever");
+}
+
+TVersionCatalog::~TVersionCatalog() = default;
+
+void TVersionCatalog::Open(const std::string& catalogPath) {
+  // Setting a database name clears the table name, so the name comes first.
+  const std::pair<TRadeTable*, const std::string*> tables[] = {
+      {Tbarea, &N().areaTable}, {Tbfileid, &N().fileTable}, {Tbfilever, &N().versionTable}};
+  for (auto& [t, name] : tables) {
+    // Opening again over the same tables keeps them open; another catalog is bound afresh.
+    if (t->DatabaseName() == catalogPath && t->TableName() == *name) continue;
+    t->Close();
+    t->SetDatabaseName(catalogPath);
+    t->SetTableName(*name);
+  }
+  for (auto& [t, name] : tables) {
+    t->Open();
+    t->First();
+  }
+}
+
+bool TVersionCatalog::Active() const {
+  return Tbarea->Active() && Tbfileid->Active() && Tbfilever->Active();
+}
+
+std::vector<TCatalogArea> TVersionCatalog::ReadTree() {
+  // The tree the row-by-row walk builds (each area's files filtered by area number, each file's
+  // versions by file number) from one read of each table: the filtered views keep the tables'
+  // order, so grouping the rows in that order gives the same children in the same order.
+  Unfiltered(Tbfilever);
+  Unfiltered(Tbfileid);
+  Unfiltered(Tbarea);
+  std::unordered_map<int32_t, std::vector<std::string>> versionsOf;
+  TField* versionFile = Tbfilever->FieldByName(N().fileNo);
+  TField* versionText = Tbfilever->FieldByName(N().version);
+  for (Tbfilever->First(); !Tbfilever->Eof(); Tbfilever->Next())
+    versionsOf[versionFile->AsInteger()].push_back(versionText->AsString());
+  std::unordered_map<int32_t, std::vector<TCatalogFile>> filesOf;
+  TField* fileArea = Tbfileid->FieldByName(N().areaNo);
+  TField* fileNo = Tbfileid->FieldByName(N().fileNo);
+  TField* filePath = Tbfileid->FieldByName(N().sourceName);
+  TField* fileStamp = Tbfileid->FieldByName(N().size);
+  for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next()) {
+    TCatalogFile f;
+    f.FileNo = fileNo->AsInteger();
+    f.Path = filePath->AsString();
+    f.Stamp = fileStamp->AsString();
+    auto v = versionsOf.find(f.FileNo);
+    if (v != versionsOf.end()) f.Versions = v->second;
+    filesOf[fileArea->AsInteger()].push_back(std::move(f));
+  }
+  std::vector<TCatalogArea> areas;
+  for (Tbarea->First(); !Tbarea->Eof(); Tbarea->Next()) {
+    TCatalogArea a;
+    a.AreaNo = Int(Tbarea, N().areaNo);
+    a.Name = Text(Tbarea, N().name);
+    a.Folder = Text(Tbarea, N().folder);
+    auto f = filesOf.find(a.AreaNo);
+    if (f != filesOf.end()) a.Files = f->second;
+    areas.push_back(std::move(a));
+  }
+  return areas;
+}
+
+int32_t TVersionCatalog::NoteRoom() {
+  return Tbfilever && Tbfilever->Active() ? static_cast<int32_t>(Room(Tbfilever, N().note)) : 0;
+}
+
+void TVersionCatalog::AddArea(const std::string& name, const std::string& folder) {
+  // A name cut by its slot would never be found again when files are added to the area.
+  CheckFits(Tbarea, N().name, name.size(), N().areaNameTooLong, "");
+  CheckFits(Tbarea, N().folder, folder.size(), N().areaFolderTooLong, folder);
+  Tbarea->Append();
+  Tbarea->FieldByName(N().name)->SetAsString(name);
+  Tbarea->FieldByName(N().folder)->SetAsString(folder);
+  PostOrCancel(Tbarea);
+}
+
+bool TVersionCatalog::AddFileToArea(const std::string& areaName, const std::string& path, int32_t* fileNo) {
+  Unfiltered(Tbarea);
+  // The whole name: a file added to A never lands in AB.
+  if (!LocateExact(Tbarea, {N().name}, {Variant(areaName)})) return false;
+  std::string backupFolder =
+      IncludeTrailingPathDelimiter(Text(Tbarea, N().folder)) + ExtractFileName(path) + "-bak";
+  int32_t areaNo = Int(Tbarea, N().areaNo);
+  // A folder would be listed as changed at every pass and could never be copied.
+  if (DirectoryExists(path)) throw Exception(Format(N().folderRefused.c_str(), path.c_str()));
+  // Unfiltered, so that the new row is the current one after the post and its number can be read.
+  Unfiltered(Tbfileid);
+  // One row per path: a second one would never get its stamp and be prompted for at every pass.
+  if (LocateExact(Tbfileid, {N().sourceName}, {Variant(path)}))
+    throw Exception(Format(N().alreadyTracked.c_str(), path.c_str()));
+  // Every name the file's rows will hold must fit whole.
+  std::string name = ExtractFileName(path);
+  std::string ext = ExtractFileExt(name);
+  CheckFits(Tbfileid, N().sourceName, path.size(), N().pathTooLong, path);
+  CheckFits(Tbfilever, N().extension, ext.size(), N().extensionTooLong, path);
+  CheckFits(Tbfileid, N().backupFolder, backupFolder.size(), N().copyTooLong, path);
+  CheckFits(Tbfilever, N().copyName, backupFolder.size() + 1 + name.size() + kStampLength + 2,
+            N().copyTooLong, path);
+  // Without its backup folder no version could ever be kept: nothing is stored.
+  std::string reason;
+  if (!ForceDirectories(backupFolder, &reason))
+    throw Exception(Format(N().backupFolderFailed.c_str(), (backupFolder + " " + reason).c_str()));
+  Tbfileid->Append();
+  Tbfileid->FieldByName(N().areaNo)->SetAsInteger(areaNo);
+  Tbfileid->FieldByName(N().sourceName)->SetAsString(path);
+  Tbfileid->FieldByName(N().backupFolder)->SetAsString(backupFolder);
+  PostOrCancel(Tbfileid);
+  if (fileNo) *fileNo = Int(Tbfileid, N().fileNo);
+  return true;
+}
+
+bool TVersionCatalog::CaptureVersion(const std::string& path, const std::string& note, verinfo& info) {
+  Unfiltered(Tbfileid);
+  Tbfileid->First();
+  if (!LocateExact(Tbfileid, {N().sourceName}, {Variant(path)})) return false;
+  std::string backupFolder = Text(Tbfileid, N().backupFolder);
+  int32_t fileNo = Int(Tbfileid, N().fileNo);
+  std::string stamp = VersionStamp(path);
+  std::string size = IntToStr(FileSizeOf(path));
+  std::string name = ExtractFileName(path);
+  std::string ext = ExtractFileExt(name);
+  std::string copy = IncludeTrailingPathDelimiter(backupFolder) + name.substr(0, name.size() - ext.size()) +
+                     "{" + stamp + "}" + ext;
+  // Copy, version row, stamp: whichever step fails, no row names a missing copy, no copy is left
+  // without its row, and the stamp still differs, so the next pass captures the file again.
+  const bool hadCopy = FileExists(copy);
+  std::string reason;
+  if (!CopyFileReplace(path, copy, &reason))
+    throw Exception(Format(N().backupFailed.c_str(), (path + " " + reason).c_str()));
+  Unfiltered(Tbfilever);
+  try {
+    Tbfilever->Append();
+    Tbfilever->FieldByName(N().fileNo)->SetAsInteger(fileNo);
+    Tbfilever->FieldByName(N().note)->SetAsString(FitText(note, Room(Tbfilever, N().note)));
+    Tbfilever->FieldByName(N().version)->SetAsString(stamp);
+    Tbfilever->FieldByName(N().size)->SetAsString(size);
+    Tbfilever->FieldByName(N().extension)->SetAsString(ext);
+    Tbfilever->FieldByName(N().copyName)->SetAsString(copy);
+    Tbfilever->Post();
+  } catch (...) {
+    // A copy that was there before belongs to an earlier row of the same stamp and stays.
+    if (!hadCopy) {
+      std::error_code ignored;
+      std::filesystem::remove(ToOsPath(copy), ignored);
+    }
+    DropPending(Tbfilever);
+    throw;
+  }
+  info.FileNo = Int(Tbfilever, N().fileNo);
+  info.Version = Text(Tbfilever, N().version);
+  info.FilePath = Text(Tbfilever, N().copyName);
+  info.Note = Text(Tbfilever, N().note);
+  info.Size = Text(Tbfilever, N().size);
+  info.Extension = Text(Tbfilever, N().extension);
+  // Every row of the path takes the stamp (a catalog may hold the path twice), so none of them
+  // is prompted for again.
+  TField* source = Tbfileid->FieldByName(N().sourceName);
+  TField* stored = Tbfileid->FieldByName(N().size);
+  for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next()) {
+    if (source->AsString() != path || stored->AsString() == stamp) continue;
+    Tbfileid->Edit();
+    stored->SetAsString(stamp);
+    PostOrCancel(Tbfileid);
+  }
+  return true;
+}
+
+bool TVersionCatalog::FindFileInfo(int32_t fileNo, verinfo& info) {
+  Unfiltered(Tbfileid);
+  Tbfileid->First();
+  if (!LocateExact(Tbfileid, {N().fileNo}, {Variant(fileNo)})) return false;
+  info.FileNo = Int(Tbfileid, N().fileNo);
+  info.FilePath = Text(Tbfileid, N().sourceName);
+  info.Version = IntToStr(Int(Tbfileid, N().areaNo));
+  info.Size = Text(Tbfileid, N().size);
+  return true;
+}
+
+bool TVersionCatalog::FindVersionInfo(int32_t fileNo, const std::string& version, verinfo& info) {
+  Unfiltered(Tbfilever);
+  Tbfilever->First();
+  if (!LocateExact(Tbfilever, {N().fileNo, N().version}, {Variant(fileNo), Variant(version)})) return false;
+  info.FileNo = Int(Tbfilever, N().fileNo);
+  info.Version = Text(Tbfilever, N().version);
+  info.FilePath = Text(Tbfilever, N().copyName);
+  info.Note = Text(Tbfilever, N().note);
+  info.Size = Text(Tbfilever, N().size);
+  info.Extension = Text(Tbfilever, N().extension);
+  return true;
+}
+
+void TVersionCatalog::SetVersionNote(int32_t fileNo, const std::string& version, const std::string& note) {
+  Unfiltered(Tbfilever);
+  Tbfilever->First();
+  if (!LocateExact(Tbfilever, {N().fileNo, N().version}, {Variant(fileNo), Variant(version)})) return;
+  Tbfilever->Edit();
+  Tbfilever->FieldByName(N().note)->SetAsString(FitText(note, Room(Tbfilever, N().note)));
+  PostOrCancel(Tbfilever);
+}
+
+void TVersionCatalog::RemoveTrackedFile(int32_t fileNo) {
+  Unfiltered(Tbfileid);
+  if (LocateExact(Tbfileid, {N().fileNo}, {Variant(fileNo)})) Tbfileid->Delete();
+}
+
+int32_t TVersionCatalog::FileNoOf(const std::string& path) {
+  Unfiltered(Tbfileid);
+  Tbfileid->First();
+  return LocateExact(Tbfileid, {N().sourceName}, {Variant(path)}) ? Int(Tbfileid, N().fileNo) : 0;
+}
+
+std::vector<verinfo> TVersionCatalog::Versions(int32_t fileNo) {
+  Unfiltered(Tbfilever);
+  std::vector<verinfo> out;
+  TField* file = Tbfilever->FieldByName(N().fileNo);
+  for (Tbfilever->First(); !Tbfilever->Eof(); Tbfilever->Next()) {
+    if (file->AsInteger() != fileNo) continue;
+    verinfo v;
+    v.FileNo = fileNo;
+    v.Version = Text(Tbfilever, N().version);
+    v.FilePath = Text(Tbfilever, N().copyName);
+    v.Note = Text(Tbfilever, N().note);
+    v.Size = Text(Tbfilever, N().size);
+    v.Extension = Text(Tbfilever, N().extension);
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+std::vector<std::string> TVersionCatalog::ChangedFiles() {
+  Unfiltered(Tbfileid);
+  std::vector<std::string> changed;
+  TField* source = Tbfileid->FieldByName(N().sourceName);
+  TField* stored = Tbfileid->FieldByName(N().size);
+  for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next()) {
+    std::string path = source->AsString();
+    if (VersionStamp(path) == stored->AsString()) continue;
+    // Paths compare as the file system does: letter case counts.
+    if (std::find(changed.begin(), changed.end(), path) == changed.end()) changed.push_back(path);
+  }
+  return changed;
+}
+
+namespace {
+
+// Moves the file's last-write time on in 2-second steps until its stamp names no version of the
+// file and no copy: two captures of one stamp would share one copy, the later overwriting the
+// earlier's bytes.
+void MakeStampFree(TVersionCatalog& catalog, int32_t fileNo, const std::string& path,
+                   const std::string& backupFolder) {
+  for (int step = 0; step < 1000; ++step) {
+    std::string stamp = VersionStamp(path);
+    verinfo taken;
+    if (!catalog.FindVersionInfo(fileNo, stamp, taken) && !FileExists(CopyNameFor(backupFolder, path, stamp)))
+      return;
+    std::error_code ec;
+    auto os = std::filesystem::path(ToOsPath(path));
+    auto t = std::filesystem::last_write_time(os, ec);
+    if (!ec) std::filesystem::last_write_time(os, t + std::chrono::seconds(2), ec);
+    if (ec) return;
+  }
+}
+
+}  // namespace
+
+TRestoreResult TVersionCatalog::RestoreVersion(int32_t fileNo, const std::string& version) {
+  verinfo file;
+  if (!FindFileInfo(fileNo, file)) throw Exception(Format(N().notTracked.c_str(), IntToStr(fileNo).c_str()));
+  const std::string path = file.FilePath;
+  verinfo chosen;
+  if (!FindVersionInfo(fileNo, version, chosen))
+    throw Exception(Format(N().noSuchVersion.c_str(), version.c_str()));
+  // Everything that can refuse the restore is checked before the catalog or the file changes.
+  const std::string bytes = ReadCopy(chosen.FilePath);
+  struct stat st {};
+  const bool exists = ::stat(ToOsPath(path).c_str(), &st) == 0;
+  std::string folder = ExcludeTrailingPathDelimiter(ExtractFilePath(path));
+  if ((exists && IsFileReadOnly(path)) ||
+      ::access(ToOsPath(folder.empty() ? "/" : folder).c_str(), W_OK | X_OK) != 0)
+    throw Exception(Format(N().cannotWrite.c_str(), path.c_str()));
+  const unsigned mode = exists ? static_cast<unsigned>(st.st_mode & 07777) : NewFileMode();
+  Unfiltered(Tbfileid);
+  LocateExact(Tbfileid, {N().fileNo}, {Variant(fileNo)});
+  const std::string backupFolder = Text(Tbfileid, N().backupFolder);
+
+  TRestoreResult result;
+  // The current state is kept unless it is the newest version already.
+  std::vector<verinfo> versions = Versions(fileNo);
+  bool differs = exists;
+  if (exists && !versions.empty()) {
+    const std::string& newest = versions.back().FilePath;
+    differs = !FileExists(newest) || !SameBytes(path, ReadCopy(newest));
+  }
+  if (differs) {
+    MakeStampFree(*this, fileNo, path, backupFolder);
+    result.SavedCurrent = CaptureVersion(path, N().savedBeforeRestore, result.Saved);
+  }
+  if (!ReplaceFileContents(ToOsPath(path), bytes, mode))
+    throw Exception(Format(N().cannotWrite.c_str(), path.c_str()));
+  // The restored state is a version of its own; its capture also stores the new stamp, so the
+  // change report this write brings finds nothing to capture.
+  MakeStampFree(*this, fileNo, path, backupFolder);
+  CaptureVersion(path, N().restoredFrom + version, result.Restored);
+  return result;
+}
+
+bool TVersionCatalog::DeleteVersion(int32_t fileNo, const std::string& version) {
+  Unfiltered(Tbfilever);
+  Tbfilever->First();
+  if (!LocateExact(Tbfilever, {N().fileNo, N().version}, {Variant(fileNo), Variant(version)})) return false;
+  const std::string copy = Text(Tbfilever, N().copyName);
+  // The row goes first: a row never names a missing copy.
+  Tbfilever->Delete();
+  Tbfilever->First();
+  // A copy another row still names (captures of one stamp share it) stays.
+  if (!copy.empty() && !LocateExact(Tbfilever, {N().copyName}, {Variant(copy)})) {
+    std::error_code ignored;
+    std::filesystem::remove(ToOsPath(copy), ignored);
+  }
+  return true;
+}
+
+void TVersionCatalog::SaveVersionAs(int32_t fileNo, const std::string& version, const std::string& target) {
+  verinfo v;
+  if (!FindVersionInfo(fileNo, version, v))
+    throw Exception(Format(N().noSuchVersion.c_str(), version.c_str()));
+  const std::string bytes = ReadCopy(v.FilePath);
+  struct stat st {};
+  unsigned mode =
+      ::stat(ToOsPath(target).c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : NewFileMode();
+  if (!ReplaceFileContents(ToOsPath(target), bytes, mode))
+    throw Exception(Format(N().cannotWrite.c_str(), target.c_str()));
+}
+
+namespace {
+
+// Raises the last libgit2 failure.
+void GitCheck(int rc) {
+  if (rc >= 0) return;
+  const git_error* e = git_error_last();
+  std::string text = e && e->message ? e->message : "libgit2 error " + std::to_string(rc);
+  std::string ansi;
+  try {
+    ansi = Utf8ToAnsi(text);
+  } catch (const std::exception&) {
+    ansi = "libgit2 error " + std::to_string(rc);
+  }
+  throw Exception(Format(N().exportFailed.c_str(), ansi.c_str()));
+}
+
+template <typename T, void (*Free)(T*)>
+struct TGitPtr {
+  T* p = nullptr;
+  ~TGitPtr() {
+    if (p) Free(p);
+  }
+};
+
+}  // namespace
+
+int TVersionCatalog::ExportGitRepository(int32_t fileNo, const std::string& folder) {
+  verinfo file;
+  if (!FindFileInfo(fileNo, file)) throw Exception(Format(N().notTracked.c_str(), IntToStr(fileNo).c_str()));
+  std::vector<verinfo> versions = Versions(fileNo);
+  if (versions.empty()) throw Exception(N().nothingToExport);
+  // Time order; versions of one time keep their capture order.
+  std::stable_sort(versions.begin(), versions.end(),
+                   [](const verinfo& a, const verinfo& b) { return a.Version < b.Version; });
+  // Every copy is read before the repository is made: a lost copy leaves no half history behind.
+  std::vector<std::string> contents;
+  for (const verinfo& v : versions) contents.push_back(ReadCopy(v.FilePath));
+  const std::string osFolder = ToOsPath(folder);
+  std::error_code ec;
+  if (std::filesystem::exists(osFolder, ec) && !std::filesystem::is_empty(osFolder, ec))
+    throw Exception(Format(N().folderNotEmpty.c_str(), folder.c_str()));
+  const std::string entryName = ToOsPath(ExtractFileName(file.FilePath));
+
+  git_libgit2_init();
+  struct TShutdown {
+    ~TShutdown() { git_libgit2_shutdown(); }
+  } shutdown;
+  TGitPtr<git_repository, git_repository_free> repo;
+  GitCheck(git_repository_init(&repo.p, osFolder.c_str(), 0));
+  std::string author = "lanqi";
+  if (const char* user = std::getenv("USER"); user && *user) author = user;
+  git_oid parent{};
+  bool hasParent = false;
+  for (size_t i = 0; i < versions.size(); ++i) {
+    const verinfo& v = versions[i];
+    git_oid blob, treeId, commit;
+    GitCheck(git_blob_create_from_buffer(&blob, repo.p, contents[i].data(), contents[i].size()));
+    {
+      TGitPtr<git_treebuilder, git_treebuilder_free> builder;
+      GitCheck(git_treebuilder_new(&builder.p, repo.p, nullptr));
+      GitCheck(git_treebuilder_insert(nullptr, builder.p, entryName.c_str(), &blob, GIT_FILEMODE_BLOB));
+      GitCheck(git_treebuilder_write(&treeId, builder.p));
+    }
+    TGitPtr<git_tree, git_tree_free> tree;
+    GitCheck(git_tree_lookup(&tree.p, repo.p, &treeId));
+    int64_t seconds = 0;
+    int offset = 0;
+    if (!StampTime(v.Version, seconds, offset)) {
+      seconds = 0;
+      offset = 0;
+    }
+    TGitPtr<git_signature, git_signature_free> sig;
+    GitCheck(git_signature_new(&sig.p, author.c_str(), "", static_cast<git_time_t>(seconds), offset));
+    std::string message = v.Note.empty() ? N().versionMessage + v.Version : v.Note;
+    try {
+      message = AnsiToUtf8(message);
+    } catch (const std::exception&) {
+      message = "Version " + v.Version;
+    }
+    TGitPtr<git_commit, git_commit_free> parentCommit;
+    if (hasParent) GitCheck(git_commit_lookup(&parentCommit.p, repo.p, &parent));
+    const git_commit* parents[] = {parentCommit.p};
+    GitCheck(git_commit_create(&commit, repo.p, "HEAD", sig.p, sig.p, nullptr, (message + "\n").c_str(),
+                               tree.p, hasParent ? 1 : 0, parents));
+    parent = commit;
+    hasParent = true;
+  }
+  // The newest version in the working folder, as a clone would show it.
+  git_checkout_options options = GIT_CHECKOUT_OPTIONS_INIT;
+  options.checkout_strategy = GIT_CHECKOUT_FORCE;
+  GitCheck(git_checkout_head(repo.p, &options));
+  return static_cast<int>(versions.size());
+}
+
+}  // namespace lanqi
