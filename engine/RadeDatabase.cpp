@@ -313,6 +313,9 @@ void TRadeDatabase::Notification(TComponent* c, TOperation operation) {
     if (!isDefault) {
       try {
         Close();
+      } catch (const std::exception& e) {
+        // The session is going away: nobody is left to receive it.
+        HandleApplicationException(e);
       } catch (...) {
       }
       sessionName_.clear();

@@ -127,6 +127,9 @@ TRadeSession::TRadeSession(TDefaultSessionKey) : TComponent(nullptr) {}
 TRadeSession::~TRadeSession() {
   try {
     SetActive(false);
+  } catch (const std::exception& e) {
+    // Nobody is left to receive it.
+    HandleApplicationException(e);
   } catch (...) {
   }
   if (gList) {

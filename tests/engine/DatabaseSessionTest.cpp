@@ -190,5 +190,32 @@ TEST_F(DatabaseSessionTest, DatasetsOfAnotherSessionAndDeactivation) {
   ExpectError([&] { t->Open(); }, "Invalid session name Missing");
 }
 
+TEST_F(DatabaseSessionTest, ADestroyedSessionReportsWhatFailsToClose) {
+  std::string path = PeopleFile();
+  std::vector<std::string> reported;
+  SetApplicationExceptionHook([&](const std::exception& e) { reported.push_back(e.what()); });
+  auto* s = owner_->Create<TRadeSession>();
+  s->SetSessionName("Work");
+  std::vector<TRadeDatabase*> dbs;
+  for (const char* name : {"first", "second"}) {
+    auto* db = owner_->Create<TRadeDatabase>();
+    db->SetSessionName("Work");
+    db->SetDatabaseName(name);
+    db->SetFileName(path);
+    db->Open();
+    db->AfterDisconnect = [name](TObject*) { throw EDatabaseError(std::string(name) + " not now"); };
+    dbs.push_back(db);
+  }
+  // Deactivating the session stops at the second; the first closes when it learns that its
+  // session is gone. Both failures reach the application's handler.
+  DestroyComponent(s);
+  EXPECT_EQ(reported, (std::vector<std::string>{"second not now", "first not now"}));
+  for (TRadeDatabase* db : dbs) {
+    EXPECT_FALSE(db->Connected());
+    EXPECT_EQ(db->Session(), &DefaultSession());
+    db->AfterDisconnect = nullptr;
+  }
+}
+
 }  // namespace
 }  // namespace lanqi::test
