@@ -115,6 +115,16 @@ void MakeBase(const std::string& file, const TSetup& s) {
   TTableCommand notes = Command(file, s, "notes");
   notes.Rows = NotesRows();
   TableInsert(notes);
+  // A moved blob (its old area abandoned) and a deleted record, as a file in use has them.
+  TTableCommand update = Command(file, s, "items");
+  update.HasFilter = true;
+  update.Filter = "name = 'item 4'";
+  update.Set = R"({"note":")" + std::string(400, 'x') + R"(","qty":9})";
+  TableUpdate(update);
+  TTableCommand erase = Command(file, s, "items");
+  erase.HasFilter = true;
+  erase.Filter = "name = 'item 5'";
+  TableDelete(erase);
   std::cout.rdbuf(saved);
 }
 
