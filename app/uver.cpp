@@ -23,6 +23,7 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "app/CompareWindow.h"
 #include "app/Ribbon.h"
 #include "app/UCreatArea.h"
 #include "app/Uversm.h"
@@ -163,7 +164,7 @@ void Tmainw::BuildLayout() {
                                    style()->standardIcon(QStyle::SP_FileIcon));
   // Buttons of the pages that have no action yet.
   Ribbon1->AddButton(files, QStringLiteral("GlowButton9"), U(u8"增加目录"));
-  Ribbon1->AddButton(files, QStringLiteral("GlowButton10"), U(u8"版本合并"));
+  GlowButton10 = Ribbon1->AddButton(files, QStringLiteral("GlowButton10"), U(u8"版本合并"));
   Ribbon1->AddButton(files, QStringLiteral("GlowButton11"), U(u8"自动监测"));
   int net = Ribbon1->AddPage(U(u8"网络管理"), QStringLiteral("RibbonPage2"));
   int report = Ribbon1->AddPage(U(u8"报表"), QStringLiteral("RibbonPage3"));
@@ -228,6 +229,9 @@ void Tmainw::BuildLayout() {
   ListView1->setColumnWidth(1, 150);
   ListView1->setColumnWidth(2, 300);
   ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Two versions can be picked for comparison.
+  ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
   PageControl2->addTab(ListView1, U(u8"版本列表"));
   // The tree keeps its 177 pixels; the list takes what is left and grows with the window.
   PageControl2->setMinimumHeight(1);
@@ -243,6 +247,7 @@ void Tmainw::BuildLayout() {
 
   connect(GlowButton13, &QToolButton::clicked, this, [this] { Guard([this] { GlowButton13Click(); }); });
   connect(GlowButton8, &QToolButton::clicked, this, [this] { Guard([this] { GlowButton8Click(); }); });
+  connect(GlowButton10, &QToolButton::clicked, this, [this] { Guard([this] { CompareSelected(); }); });
   connect(StartCheck, &QCheckBox::toggled, this, [this] { Guard([this] { StartCheckClick(); }); });
   connect(Ribbon1, &TRibbon::appMenuItemClicked, this,
           [this](int index) { Guard([this, index] { AppMenu1MenuItemClick(index); }); });
@@ -252,6 +257,8 @@ void Tmainw::BuildLayout() {
           [this] { Guard([this] { TreeView1Change(); }); });
   connect(TreeView1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu1->popup(TreeView1->viewport()->mapToGlobal(pos)); });
+  connect(ListView1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { ListMenu->popup(ListView1->viewport()->mapToGlobal(pos)); });
 }
 
 void Tmainw::BuildMenus() {
@@ -270,6 +277,16 @@ void Tmainw::BuildMenus() {
   N1 = action(PopupMenu1, "N1", u8"添加监控版本", [this] { N1Click(); });
   N2 = action(PopupMenu1, "N2", u8"删除监控文件", [this] { N2Click(); });
   N4 = action(PopupMenu1, "N4", u8"增加存储区", [this] { N4Click(); });
+  PopupMenu1->addSeparator();
+  CompareItem = action(PopupMenu1, "CompareItem", u8"与当前文件比较", [this] { CompareSelected(); });
+
+  ListMenu = new QMenu(this);
+  ListMenu->setObjectName(QStringLiteral("ListMenu"));
+  ListCompareItem = action(ListMenu, "ListCompareItem", u8"与当前文件比较", [this] { CompareSelected(); });
+  connect(ListMenu, &QMenu::aboutToShow, this, [this] {
+    ListCompareItem->setText(ListView1->selectedItems().size() == 2 ? U(u8"比较所选的两个版本")
+                                                                    : U(u8"与当前文件比较"));
+  });
 
   pm1 = new QMenu(this);
   pm1->setObjectName(QStringLiteral("pm1"));
@@ -543,6 +560,7 @@ void Tmainw::TreeView1Change() {
 void Tmainw::AddListRow(const std::string& version, const verinfo& info) {
   auto* row = new QTreeWidgetItem(ListView1);
   row->setText(0, ScreenText(version));
+  row->setData(0, kTextRole, QByteArray::fromStdString(version));
   row->setText(1, info.Size.empty() ? QString() : ScreenText(SizeText(info.Size)));
   row->setText(2, ScreenText(info.Note));
 }
@@ -616,6 +634,63 @@ void Tmainw::N2Click() {
   if (!node || NodeLevel(node) != 1) return;
   RemoveTrackedFile(NodeFileNo(node));
   std::unique_ptr<QTreeWidgetItem> gone(node->parent()->takeChild(node->parent()->indexOfChild(node)));
+}
+
+void Tmainw::CompareSelected() {
+  QTreeWidgetItem* node = TreeView1->currentItem();
+  int level = NodeLevel(node);
+  if (level < 1) {
+    ShowMessage(U(u8"请先选择要比较的版本"));
+    return;
+  }
+  QTreeWidgetItem* fileNode = level == 2 ? node->parent() : node;
+  int32_t fileNo = NodeFileNo(fileNode);
+  // The versions picked: the list's selected rows, else the version node, else the file's newest.
+  std::vector<std::string> versions;
+  for (QTreeWidgetItem* row : ListView1->selectedItems())
+    versions.push_back(row->data(0, kTextRole).toByteArray().toStdString());
+  if (versions.size() != 2) {
+    versions.clear();
+    if (QTreeWidgetItem* row = ListView1->currentItem(); row && row->isSelected() && level == 1)
+      versions.push_back(row->data(0, kTextRole).toByteArray().toStdString());
+    else if (level == 2)
+      versions.push_back(NodeText(node));
+    else if (fileNode->childCount() > 0)
+      versions.push_back(NodeText(fileNode->child(0)));
+  }
+  if (versions.empty()) {
+    ShowMessage(U(u8"该文件还没有版本"));
+    return;
+  }
+  // Older on the left: stamps sort as the times they name.
+  std::sort(versions.begin(), versions.end());
+  auto versionSide = [&](const std::string& version) -> std::optional<TCompareSide> {
+    verinfo info;
+    if (!FindVersionInfo(fileNo, version, info) || !FileExists(info.FilePath)) {
+      ShowMessage(U(u8"版本文件不存在：") + ScreenText(version));
+      return std::nullopt;
+    }
+    return TCompareSide{info.FilePath, U(u8"版本 ") + ScreenText(version)};
+  };
+  std::optional<TCompareSide> left = versionSide(versions[0]);
+  if (!left) return;
+  std::optional<TCompareSide> right;
+  bool rightIsCurrent = versions.size() == 1;
+  if (rightIsCurrent) {
+    verinfo file;
+    if (!FindFileInfo(fileNo, file) || !FileExists(file.FilePath)) {
+      ShowMessage(U(u8"文件不存在：") + ScreenText(file.FilePath.empty() ? NodeText(fileNode) : file.FilePath));
+      return;
+    }
+    right = TCompareSide{file.FilePath, U(u8"当前文件 ") + ScreenText(file.FilePath)};
+  } else {
+    right = versionSide(versions[1]);
+    if (!right) return;
+  }
+  auto* window = new TCompareWindow(*left, *right, rightIsCurrent, this);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->ShowMessage = [this](const QString& text) { ShowMessage(text); };
+  window->show();
 }
 
 }  // namespace lanqi

@@ -70,6 +70,7 @@ class Tmainw : public QWidget {
   TRibbon* Ribbon1;
   QToolButton* GlowButton13;  // "增加存储区"
   QToolButton* GlowButton8;   // "增加文件"
+  QToolButton* GlowButton10;  // "版本合并"
   QCheckBox* StartCheck;      // "开机启动"
   QMenu* AppMenu1;            // "后台运行", "退出软软件"
   QTabWidget* PageControl1;   // "文件管理树"
@@ -85,6 +86,9 @@ class Tmainw : public QWidget {
   QAction* N1;  // "添加监控版本"
   QAction* N2;  // "删除监控文件"
   QAction* N4;  // "增加存储区"
+  QAction* CompareItem;  // "与当前文件比较"
+  QMenu* ListMenu;       // the version list's menu
+  QAction* ListCompareItem;  // "与当前文件比较", "比较所选的两个版本" with two rows selected
   QMenu* pm1;
   QAction* MenuItem1;  // "显示岚栖文件管理" (default)
   QAction* MenuItem2;  // "后台运行"
@@ -129,6 +133,9 @@ class Tmainw : public QWidget {
   void MenuItem4Click();
   void AppMenu1MenuItemClick(int index);
   void StartCheckClick();
+  // The compare window for the selection: two versions selected in the list side by side, else the
+  // selected version (a file node: its newest) beside the current file.
+  void CompareSelected();
   // The tree's file drops (text/uri-list), seen by the application-wide hook.
   bool HandleAppMessage(QObject* watched, QEvent* event);
   // One path (as the user's text) with the selected node as its area.
