@@ -330,6 +330,18 @@ void TRadeTableIO::WriteBlob(int32_t dataOffset, TMemoryStream& plain, TMemorySt
   if (io_.VerifyWrites()) VerifyBlob(dataOffset, plain, stored, field);
 }
 
+void TRadeTableIO::CopyBlobArea(int32_t dataOffset, TMemoryStream& stored) {
+  const int32_t s = static_cast<int32_t>(stored.Size());
+  std::vector<uint8_t> bytes(static_cast<size_t>(s + kBlobAreaUnit - s % kBlobAreaUnit), 0);
+  if (s) std::memcpy(bytes.data(), stored.Memory(), static_cast<size_t>(s));
+  io_.WriteBytesAt(bytes.data(), dataOffset, static_cast<int32_t>(bytes.size()));
+  if (!io_.VerifyWrites() || s == 0) return;
+  std::vector<uint8_t> back(static_cast<size_t>(s));
+  io_.ReadBytesAt(back.data(), dataOffset, s);
+  if (std::memcmp(back.data(), stored.Memory(), static_cast<size_t>(s)) != 0)
+    throw EWriteError("Blob write verification failed");
+}
+
 void TRadeTableIO::VerifyBlob(int32_t dataOffset, TMemoryStream& plain, TMemoryStream& stored,
                               int32_t field) {
   const int32_t s = static_cast<int32_t>(stored.Size());

@@ -136,6 +136,11 @@ class TRadeTableIO {
   void EncodeSlot(const TFieldBufferItem& item, int32_t field, uint8_t* record);
   void WriteBlob(int32_t dataOffset, TMemoryStream& plain, TMemoryStream& stored, int32_t field);
   void VerifyBlob(int32_t dataOffset, TMemoryStream& plain, TMemoryStream& stored, int32_t field);
+  // Writes stored bytes that were verified elsewhere into their area, compared byte for byte
+  // when the database verifies its writes.
+  void CopyBlobArea(int32_t dataOffset, TMemoryStream& stored);
+  // The end of every write: a flush when asked for, else the durable mode's sync.
+  void EndWrite(bool flush);
   void WriteIndexEntry(int32_t k, int32_t recNo, int32_t next);
   TIndexTabItem ReadIndexEntry(int32_t k, int32_t recNo);
   void WriteHeader();

@@ -1,7 +1,9 @@
 // Appending, modifying and deleting records, with the auto-increment counter, blob areas and the
 // index chains. Writes are ordered so that an interrupted operation leaves every earlier record
 // intact: new bytes first, then the entries that point at them, the record count last among the
-// record's own structures, then the predecessors in the chains.
+// record's own structures, then the predecessors in the chains. Bytes a record still points at
+// are never overwritten: a blob rewritten into its old area goes through a staging copy. In
+// durable mode a data sync separates each step whose order matters and ends every operation.
 #include <algorithm>
 #include <cstring>
 
@@ -20,6 +22,13 @@ void CheckGrowth(TRadeZIFileIO& io, int64_t end) {
         Format("Database file '%s' would grow beyond 2147483647 bytes", io.FileName().c_str()));
 }
 }  // namespace
+
+void TRadeTableIO::EndWrite(bool flush) {
+  if (flush)
+    io_.FlushFile();
+  else
+    io_.SyncData();
+}
 
 void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnIndexInsert& onIndexInsert) {
   CheckWritable();
@@ -182,7 +191,9 @@ void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnInd
         io_.WriteBytesAt(link, indexTabBlocks_[static_cast<size_t>(k)].back(), 4);
       }
     }
-    // 5. The record count: from here on the record exists.
+    // 5. The record count: from here on the record exists. Everything it makes reachable is
+    // durable first.
+    io_.SyncData();
     if (n == 0) header_.SetRecordTabOffset(static_cast<int32_t>(end));
     header_.SetRecordTabCount(n + 1);
     if (autoIncField_ >= 0) header_.SetAutoIncCounter(counter);
@@ -233,7 +244,7 @@ void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnInd
     list.insert(list.begin() + p, entry);
   }
   StoreCachedKeys(n, plain);
-  if (flush) io_.FlushFile();
+  EndWrite(flush);
 }
 
 void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const TOnIndexMove& onIndexMove,
@@ -261,56 +272,117 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
   std::vector<uint8_t> record(static_cast<size_t>(recordSize_));
   io_.ReadBytesAt(record.data(), dataOffset, recordSize_);
   const int64_t headerPos = io_.TableHeaderOffset(tableNumber_);
+
+  // The new record and the final place of each blob, before anything is written. A blob's new
+  // area that overlaps bytes the record still points at (rewritten in place, or extended at the
+  // end of the file) first gets a staging copy past everything: the record points there until the
+  // area itself holds the new bytes, then the file is cut back. Interrupted after any write, the
+  // record reads as its old value or its new one, whole.
+  struct TBlobPlace {
+    TMemoryStream* Plain;
+    TMemoryStream Stored;
+    int32_t Field;
+    TBlobDescriptor Final;
+    int32_t Staging = 0;  // 0: written straight into its final area
+  };
+  std::vector<std::unique_ptr<TBlobPlace>> blobs;
+  TMemoryStream empty;
+  const int64_t startSize = io_.FileSize();
+  int64_t finalSize = startSize;
+  bool counterChanged = false;
   std::vector<uint8_t> slot;
-  try {
-    for (int32_t i = 0; i < fieldDefs_.Count() && i < buffers.Count(); ++i) {
-      TFieldBufferItem* it = buffers.Items(i);
-      if (!it->InUse) continue;
-      const uint8_t type = fieldDefs_.Items(i)->FieldType;
-      uint8_t* p = record.data() + slotOffsets_[static_cast<size_t>(i)];
-      const int32_t size = slotSizes_[static_cast<size_t>(i)];
-      if (IsBlobType(type)) {
-        TMemoryStream empty;
-        TMemoryStream* plainStream = it->Buffer ? it->BlobStream() : &empty;
-        TMemoryStream storedBytes;
-        io_.EncodeStreamData(*plainStream, storedBytes, FieldCompressed(i), FieldEncrypted(i));
-        const int32_t s = static_cast<int32_t>(storedBytes.Size());
-        TBlobDescriptor old = TBlobDescriptor::Load(p);
-        const int64_t fileSize = io_.FileSize();
-        const bool oldValid = old.DataOffset >= kDynamicAreaOffset && old.AreaSize >= 0 &&
-                              static_cast<int64_t>(old.DataOffset) + old.AreaSize <= fileSize;
-        if (!oldValid && (old.DataOffset != 0 || old.AreaSize != 0))
-          io_.Corrupt(Format("a blob descriptor of record %d of table '%s' points outside the file", recNo,
-                             tableName_.c_str()));
-        int32_t offset, area;
-        if (oldValid && old.AreaSize > s) {
-          offset = old.DataOffset;
-          area = old.AreaSize;
-        } else {
-          area = BlobAreaSize(s);
-          offset = oldValid && static_cast<int64_t>(old.DataOffset) + old.AreaSize == fileSize
-                       ? old.DataOffset
-                       : static_cast<int32_t>(fileSize);
-          CheckGrowth(io_, static_cast<int64_t>(offset) + area);
-        }
-        WriteBlob(offset, *plainStream, storedBytes, i);
-        TBlobDescriptor{offset, s, area, old.Reserved1, old.Reserved2}.Store(p);
-        continue;
+  for (int32_t i = 0; i < fieldDefs_.Count() && i < buffers.Count(); ++i) {
+    TFieldBufferItem* it = buffers.Items(i);
+    if (!it->InUse) continue;
+    const uint8_t type = fieldDefs_.Items(i)->FieldType;
+    uint8_t* p = record.data() + slotOffsets_[static_cast<size_t>(i)];
+    const int32_t size = slotSizes_[static_cast<size_t>(i)];
+    if (IsBlobType(type)) {
+      auto b = std::make_unique<TBlobPlace>();
+      b->Field = i;
+      b->Plain = it->Buffer ? it->BlobStream() : &empty;
+      io_.EncodeStreamData(*b->Plain, b->Stored, FieldCompressed(i), FieldEncrypted(i));
+      const int32_t s = static_cast<int32_t>(b->Stored.Size());
+      TBlobDescriptor old = TBlobDescriptor::Load(p);
+      const bool oldValid = old.DataOffset >= kDynamicAreaOffset && old.AreaSize >= 0 &&
+                            static_cast<int64_t>(old.DataOffset) + old.AreaSize <= startSize;
+      if (!oldValid && (old.DataOffset != 0 || old.AreaSize != 0))
+        io_.Corrupt(Format("a blob descriptor of record %d of table '%s' points outside the file", recNo,
+                           tableName_.c_str()));
+      int32_t offset, area;
+      if (oldValid && old.AreaSize > s) {
+        offset = old.DataOffset;
+        area = old.AreaSize;
+      } else {
+        area = BlobAreaSize(s);
+        offset = oldValid && static_cast<int64_t>(old.DataOffset) + old.AreaSize == finalSize
+                     ? old.DataOffset
+                     : static_cast<int32_t>(finalSize);
+        CheckGrowth(io_, static_cast<int64_t>(offset) + area);
+        finalSize = std::max(finalSize, static_cast<int64_t>(offset) + area);
       }
-      slot.assign(static_cast<size_t>(size), 0);
-      if (it->Buffer && it->BufferSize > 0)
-        std::memcpy(slot.data(), it->Buffer, static_cast<size_t>(std::min(size, it->BufferSize)));
-      if (type == ftAutoInc) {
-        const int32_t v = TByteBuffer::LoadInt32(slot.data());
-        if (v == 0) continue;  // 0 keeps the stored number
-        if (v > header_.AutoIncCounter()) {
-          header_.SetAutoIncCounter(v);
-          io_.WriteBytesAt(header_.Image().Data() + kThAutoIncCounter, headerPos + kThAutoIncCounter, 4);
-        }
-      }
-      io_.EncodeBufferData(slot.data(), p, FieldEncrypted(i), size);
+      b->Final = TBlobDescriptor{offset, s, area, old.Reserved1, old.Reserved2};
+      b->Final.Store(p);
+      blobs.push_back(std::move(b));
+      continue;
     }
-    io_.WriteBytesAt(record.data(), dataOffset, recordSize_);
+    slot.assign(static_cast<size_t>(size), 0);
+    if (it->Buffer && it->BufferSize > 0)
+      std::memcpy(slot.data(), it->Buffer, static_cast<size_t>(std::min(size, it->BufferSize)));
+    if (type == ftAutoInc) {
+      const int32_t v = TByteBuffer::LoadInt32(slot.data());
+      if (v == 0) continue;  // 0 keeps the stored number
+      if (v > header_.AutoIncCounter()) {
+        header_.SetAutoIncCounter(v);
+        counterChanged = true;
+      }
+    }
+    io_.EncodeBufferData(slot.data(), p, FieldEncrypted(i), size);
+  }
+  int64_t stagingEnd = finalSize;
+  for (auto& b : blobs)
+    if (b->Final.DataOffset < startSize) {
+      b->Staging = static_cast<int32_t>(stagingEnd);
+      stagingEnd += BlobAreaSize(b->Final.StoredSize);
+      CheckGrowth(io_, stagingEnd);
+    }
+  std::vector<uint8_t> staged;
+  if (stagingEnd > finalSize) {
+    staged = record;
+    for (auto& b : blobs)
+      if (b->Staging)
+        TBlobDescriptor{b->Staging, b->Final.StoredSize, BlobAreaSize(b->Final.StoredSize),
+                        b->Final.Reserved1, b->Final.Reserved2}
+            .Store(staged.data() + slotOffsets_[static_cast<size_t>(b->Field)]);
+  }
+
+  try {
+    // New bytes, and the counter that must cover the record's number, before the record.
+    if (counterChanged)
+      io_.WriteBytesAt(header_.Image().Data() + kThAutoIncCounter, headerPos + kThAutoIncCounter, 4);
+    for (auto& b : blobs) {
+      WriteBlob(b->Staging ? b->Staging : b->Final.DataOffset, *b->Plain, b->Stored, b->Field);
+      // The copy that goes into the final area is what the staging area verified as.
+      if (b->Staging && io_.VerifyWrites() && b->Stored.Size() > 0)
+        io_.ReadBytesAt(b->Stored.Memory(), b->Staging, static_cast<int32_t>(b->Stored.Size()));
+    }
+    io_.SyncData();
+    if (staged.empty()) {
+      io_.WriteBytesAt(record.data(), dataOffset, recordSize_);
+    } else {
+      io_.WriteBytesAt(staged.data(), dataOffset, recordSize_);
+      io_.SyncData();
+      for (auto& b : blobs)
+        if (b->Staging) CopyBlobArea(b->Final.DataOffset, b->Stored);
+      io_.SyncData();
+      io_.WriteBytesAt(record.data(), dataOffset, recordSize_);
+      io_.SyncData();
+      // The record no longer points at the staging copies; a cut that fails only leaves them.
+      try {
+        io_.TruncateFile(finalSize);
+      } catch (const EStreamError&) {
+      }
+    }
     DropCachedKeys(recNo);
 
     // Every index: the record's place before anything changes, then each move.
@@ -356,7 +428,7 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
     DropCachedKeys(recNo);
     throw;
   }
-  if (flush) io_.FlushFile();
+  EndWrite(flush);
 }
 
 void TRadeTableIO::DeleteRecord(int32_t position, bool flush) {
@@ -385,7 +457,7 @@ void TRadeTableIO::DeleteRecord(int32_t position, bool flush) {
     }
   list0->erase(list0->begin() + position);
   DropCachedKeys(recNo);
-  if (flush) io_.FlushFile();
+  EndWrite(flush);
 }
 
 void TRadeTableIO::RewriteIndexChain(int32_t indexNumber, bool flush) {
@@ -432,7 +504,7 @@ void TRadeTableIO::RewriteIndexChain(int32_t indexNumber, bool flush) {
   header_.SetIndexHead(k, list.empty() ? 0 : list.front().RecNo);
   WriteHeader();
   rebuilt_[static_cast<size_t>(k)] = false;
-  if (flush) io_.FlushFile();
+  EndWrite(flush);
 }
 
 }  // namespace lanqi

@@ -1,5 +1,6 @@
 #include "engine/storage/RadeZIFileIO.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -119,6 +120,7 @@ void TRadeZIFileIO::OpenFile(const std::string& name, TRadeZIMediumType mediumTy
     CheckMagicAndVersion(probe, n, name);
     readOnly_ = false;
     stream_ = s;
+    syncedStream_ = dynamic_cast<TSyncedStream*>(s);
   }
   try {
     fileName_ = name;
@@ -145,9 +147,22 @@ void TRadeZIFileIO::OpenFile(const std::string& name, TRadeZIMediumType mediumTy
 
 void TRadeZIFileIO::CloseFile() {
   if (locked_) Unlock();
+  // What was written reaches the disk before the file is let go; a failing flush is reported,
+  // the file is closed all the same.
+  try {
+    if (fileStream_ && !fileStream_->Flushed) fileStream_->FlushFile();
+  } catch (...) {
+    fileStream_.reset();
+    lockFile_ = TLockFile{};
+    stream_ = nullptr;
+    syncedStream_ = nullptr;
+    throw;
+  }
   fileStream_.reset();
   lockFile_ = TLockFile{};
   stream_ = nullptr;
+  syncedStream_ = nullptr;
+  unsynced_ = false;
 }
 
 void TRadeZIFileIO::GetTableNames(std::vector<std::string>& list) {
@@ -293,11 +308,19 @@ void TRadeZIFileIO::WriteBytesAt(const void* buffer, int64_t offset, int32_t cou
     stream_->SetPosition(offset);
     n = stream_->Write(buffer, count);
   }
+  unsynced_ = true;
   if (n != count) {
     int e = errno;
     throw EWriteError(e != 0 ? "Stream write error. " + SysErrorMessage(e)
                              : std::string("Stream write error"));
   }
+}
+
+void TRadeZIFileIO::TruncateFile(int64_t size) {
+  if (!stream_) throw EWriteError();
+  unsynced_ = true;
+  stream_->SetSize(size);
+  if (fileStream_) fileStream_->Flushed = false;
 }
 
 int64_t TRadeZIFileIO::FileSize() {
@@ -332,10 +355,27 @@ void TRadeZIFileIO::Unlock() {
 
 void TRadeZIFileIO::FlushFile() {
   if (fileStream_) fileStream_->FlushFile();
+  if (syncedStream_ && unsynced_) syncedStream_->SyncData();
+  unsynced_ = false;
 }
 
 bool TRadeZIFileIO::IsFlushed() const {
   return fileStream_ ? fileStream_->Flushed : true;
+}
+
+void TRadeZIFileIO::SyncData() {
+  if (!unsynced_ || !Durable()) return;
+  if (fileStream_) {
+    // The data and the size that reaches it; the other metadata waits for the next full flush.
+    if (fdatasync(fileStream_->Handle()) != 0) {
+      int e = errno;
+      throw EWriteError("Stream write error. " + SysErrorMessage(e));
+    }
+    fileStream_->Flushed = true;
+  } else if (syncedStream_) {
+    syncedStream_->SyncData();
+  }
+  unsynced_ = false;
 }
 
 }  // namespace lanqi

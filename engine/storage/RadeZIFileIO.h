@@ -36,6 +36,10 @@ class TStorageOwner {
   // The medium and sharing the database asks for when its file object is made.
   virtual TRadeZIMediumType MediumType() const { return mtDisk; }
   virtual bool Exclusive() const { return false; }
+  // Durable mode: the writes of an operation whose order matters are separated by data syncs and
+  // the operation ends synced, so a power loss keeps every finished operation and leaves an
+  // unfinished one undone or whole. Read at every sync point, so it can change while open.
+  virtual bool Durable() const { return false; }
   // The database component: the sender of progress events (may be null).
   virtual TObject* ProgressSender() { return nullptr; }
   TOnProgressEvent OnCompressProgress, OnUncompressProgress, OnEncryptProgress, OnDecryptProgress;
@@ -50,6 +54,14 @@ class TRadeZIFileStream : public TFileStream {
   int32_t WriteAt(int64_t offset, const void* buffer, int32_t count);
   void FlushFile();
   bool Flushed = true;
+};
+
+// A caller's stream of a memory database that takes part in durable mode: it is told at each
+// point where a disk database would sync its data.
+class TSyncedStream {
+ public:
+  virtual ~TSyncedStream() = default;
+  virtual void SyncData() = 0;
 };
 
 // Memory databases: a caller registers a stream holding a database image and opens the name
@@ -110,10 +122,17 @@ class TRadeZIFileIO {
   int64_t FileSize();
   [[noreturn]] void Corrupt(const std::string& what) const { RaiseCorrupt(fileName_, what); }
 
+  // Cuts the file back to size (the end of a staging copy that is no longer referenced).
+  void TruncateFile(int64_t size);
+
   void Lock();
   void Unlock();
   void FlushFile();
   bool IsFlushed() const;
+  bool Durable() const { return owner_ && owner_->Durable(); }
+  // In durable mode, makes every write so far durable before the next one (fdatasync on disk);
+  // nothing otherwise, or when nothing was written since the last sync.
+  void SyncData();
 
   // Blob data (compress, then encrypt on write; the reverse on read) and non-blob slots.
   void EncodeStreamData(TMemoryStream& source, TMemoryStream& destination, bool compress, bool encrypt);
@@ -138,6 +157,8 @@ class TRadeZIFileIO {
   bool exclusive_ = false;
   TStream* stream_ = nullptr;
   std::unique_ptr<TRadeZIFileStream> fileStream_;
+  TSyncedStream* syncedStream_ = nullptr;
+  bool unsynced_ = false;  // written since the last data sync
   bool readOnly_ = false;
   TDataProcessOwner processOwner_;
   std::unique_ptr<TCompressMgr> compressMgr_;
