@@ -1,6 +1,7 @@
 #include "engine/RadeDatabase.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "engine/RadeSession.h"
 #include "engine/RadeTable.h"
@@ -210,15 +211,21 @@ void TRadeDatabase::DisconnectDatabase() {
     // The datasets have given their tables back; the table objects go before the file object.
     tableIOs_.clear();
     tableDefs_.Clear();
+    // A final flush that fails means the last writes may not be on the disk: the database is
+    // closed all the same, and the caller learns of it.
+    std::exception_ptr closeError;
     try {
       fileIO_->CloseFile();
     } catch (...) {
+      closeError = std::current_exception();
     }
     fileIO_.reset();
     refCount_ = 0;
     password_.clear();
     passwordGiven_ = false;
     disconnecting_ = false;
+    canAccess_ = false;
+    if (closeError) std::rethrow_exception(closeError);
   }
   canAccess_ = false;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 
 #include "engine/RadeDatabase.h"
 #include "engine/RadeTable.h"
@@ -321,7 +322,15 @@ void TRadeSession::ReleaseDatabase(TRadeDatabase* database) {
   if (!database->Temporary()) {
     if (!database->Disconnecting()) database->Close();
   } else if (!database->IsDestroying() && !database->Disconnecting()) {
+    // Closed before it goes, so that a failing final flush reaches the caller.
+    std::exception_ptr closeError;
+    try {
+      database->Close();
+    } catch (...) {
+      closeError = std::current_exception();
+    }
     DestroyComponent(database);
+    if (closeError) std::rethrow_exception(closeError);
   }
 }
 

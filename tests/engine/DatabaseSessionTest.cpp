@@ -1,6 +1,8 @@
 // The database component and sessions: flushing on the virtual clock, encrypted files and the
 // login prompt, names, reference counts, kept connections and automatic session names.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/engine/EngineFixture.h"
 
@@ -215,6 +217,48 @@ TEST_F(DatabaseSessionTest, ADestroyedSessionReportsWhatFailsToClose) {
     EXPECT_EQ(db->Session(), &DefaultSession());
     db->AfterDisconnect = nullptr;
   }
+}
+
+TEST_F(DatabaseSessionTest, AFinalFlushThatFailsReachesTheCaller) {
+  // The file's descriptor is pointed at a device that cannot be synced, after writes that the
+  // close must flush.
+  auto breakSync = [](TRadeDatabase* db) {
+    auto* fs = dynamic_cast<TFileStream*>(db->FileIO()->Stream());
+    ASSERT_NE(fs, nullptr);
+    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(null, 0);
+    ASSERT_EQ(dup2(null, fs->Handle()), fs->Handle());
+    close(null);
+  };
+  auto expectWriteError = [](const std::function<void()>& f) {
+    try {
+      f();
+      ADD_FAILURE() << "closed without an error";
+    } catch (const EWriteError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Stream write error. ", 0), 0u) << e.what();
+    }
+  };
+  std::string path = PeopleFile();
+  auto* db = owner_->Create<TRadeDatabase>();
+  db->SetDatabaseName("named");
+  db->SetFileName(path);
+  TRadeTable* t = NewTable("named", "People");
+  t->Open();
+  AppendRows(t, {{Variant(), "a", 1}});
+  ASSERT_FALSE(db->FileIO()->IsFlushed());
+  breakSync(db);
+  expectWriteError([&] { db->Close(); });
+  EXPECT_FALSE(db->Connected());
+  EXPECT_FALSE(t->Active());
+
+  // A temporary database goes with its last dataset; the dataset's close reports the failure.
+  TRadeTable* u = NewTable(path, "People");
+  u->Open();
+  AppendRows(u, {{Variant(), "b", 2}});
+  breakSync(u->Database());
+  expectWriteError([&] { u->Close(); });
+  EXPECT_FALSE(u->Active());
+  EXPECT_EQ(DefaultSession().FindDatabase(path), nullptr);
 }
 
 }  // namespace
