@@ -622,7 +622,8 @@ int TVersionCatalog::ExportGitRepository(int32_t fileNo, const std::string& fold
       offset = 0;
     }
     TGitPtr<git_signature, git_signature_free> sig;
-    GitCheck(git_signature_new(&sig.p, author.c_str(), "", static_cast<git_time_t>(seconds), offset));
+    GitCheck(git_signature_new(&sig.p, author.c_str(), (author + "@localhost").c_str(),
+                               static_cast<git_time_t>(seconds), offset));
     std::string message = v.Note.empty() ? N().versionMessage + v.Version : v.Note;
     try {
       message = AnsiToUtf8(message);

@@ -288,6 +288,28 @@ void Tmainw::BuildMenus() {
                                                                     : U(u8"与当前文件比较"));
   });
 
+  auto onVersion = [this](void (Tmainw::*command)(int32_t, const std::string&)) {
+    return [this, command] {
+      int32_t fileNo = 0;
+      std::string version;
+      if (SelectedVersion(versionMenuFromList_, fileNo, version) && !version.empty())
+        (this->*command)(fileNo, version);
+    };
+  };
+  N7 = action(PopupMenu1, "N7", u8"恢复此版本", onVersion(&Tmainw::RestoreVersionClick));
+  N8 = action(PopupMenu1, "N8", u8"另存为…", onVersion(&Tmainw::SaveVersionAsClick));
+  N9 = action(PopupMenu1, "N9", u8"导出为 Git 仓库…", [this] {
+    int32_t fileNo = 0;
+    std::string version;
+    if (SelectedVersion(versionMenuFromList_, fileNo, version)) ExportGitClick(fileNo);
+  });
+  N10 = action(PopupMenu1, "N10", u8"删除此版本", onVersion(&Tmainw::DeleteVersionClick));
+  // The list's menu carries the same actions; which menu asked decides what they act on.
+  ListMenu->addSeparator();
+  ListMenu->addActions({N7, N8, N9, N10});
+  connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { UpdateVersionActions(false); });
+  connect(ListMenu, &QMenu::aboutToShow, this, [this] { UpdateVersionActions(true); });
+
   pm1 = new QMenu(this);
   pm1->setObjectName(QStringLiteral("pm1"));
   MenuItem1 = action(pm1, "MenuItem1", u8"显示岚栖文件管理", [this] { MenuItem1Click(); });
@@ -679,7 +701,8 @@ void Tmainw::CompareSelected() {
   if (rightIsCurrent) {
     verinfo file;
     if (!FindFileInfo(fileNo, file) || !FileExists(file.FilePath)) {
-      ShowMessage(U(u8"文件不存在：") + ScreenText(file.FilePath.empty() ? NodeText(fileNode) : file.FilePath));
+      ShowMessage(U(u8"文件不存在：") +
+                  ScreenText(file.FilePath.empty() ? NodeText(fileNode) : file.FilePath));
       return;
     }
     right = TCompareSide{file.FilePath, U(u8"当前文件 ") + ScreenText(file.FilePath)};
@@ -691,6 +714,123 @@ void Tmainw::CompareSelected() {
   window->setAttribute(Qt::WA_DeleteOnClose);
   window->ShowMessage = [this](const QString& text) { ShowMessage(text); };
   window->show();
+}
+
+// ---- version commands
+
+bool Tmainw::SelectedVersion(bool fromList, int32_t& fileNo, std::string& version) {
+  QTreeWidgetItem* node = TreeView1->currentItem();
+  int level = NodeLevel(node);
+  if (level < 1) return false;
+  QTreeWidgetItem* file = level == 1 ? node : node->parent();
+  fileNo = NodeFileNo(file);
+  version.clear();
+  if (fromList) {
+    // The row under the mouse: each row carries its version text.
+    QTreeWidgetItem* row = ListView1->currentItem();
+    if (!row) return false;
+    version = row->data(0, kTextRole).toByteArray().toStdString();
+  } else if (level == 2) {
+    version = NodeText(node);
+  }
+  return fileNo != 0;
+}
+
+void Tmainw::UpdateVersionActions(bool fromList) {
+  versionMenuFromList_ = fromList;
+  int32_t fileNo = 0;
+  std::string version;
+  bool onFile = SelectedVersion(fromList, fileNo, version);
+  bool onVersion = onFile && !version.empty();
+  for (QAction* a : {N7, N8, N10}) a->setVisible(onVersion);
+  N9->setVisible(onFile);
+}
+
+namespace {
+
+// Puts the new version nodes at the top of the file's node, newest first.
+void AddVersionNodes(Tmainw& w, int32_t fileNo, const std::vector<std::string>& versions) {
+  for (QTreeWidgetItemIterator it(w.TreeView1); *it; ++it) {
+    if (Tmainw::NodeLevel(*it) != 1 || Tmainw::NodeFileNo(*it) != fileNo) continue;
+    for (const std::string& v : versions) (*it)->insertChild(0, w.NewNode(v, 0));
+    return;
+  }
+}
+
+}  // namespace
+
+void Tmainw::RestoreVersionClick(int32_t fileNo, const std::string& version) {
+  TRestoreResult r = catalog_->RestoreVersion(fileNo, version);
+  std::vector<std::string> added;
+  if (r.SavedCurrent) added.push_back(r.Saved.Version);
+  added.push_back(r.Restored.Version);
+  AddVersionNodes(*this, fileNo, added);
+  FillList(TreeView1->currentItem());
+}
+
+void Tmainw::SaveVersionAsClick(int32_t fileNo, const std::string& version) {
+  verinfo v;
+  if (!catalog_->FindVersionInfo(fileNo, version, v)) return;
+  QFileDialog dialog(this, U(u8"另存为"));
+  dialog.setObjectName(QStringLiteral("dlgSave"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  verinfo file;
+  if (catalog_->FindFileInfo(fileNo, file)) dialog.selectFile(ScreenText(ExtractFileName(file.FilePath)));
+  if (ExecDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  QString target = QDir::toNativeSeparators(dialog.selectedFiles().first());
+  std::string path;
+  try {
+    path = Utf8ToAnsi(target.toStdString());
+  } catch (const EConvertError&) {
+    ShowMessage(U(u8"文件路径含有无法保存的字符：") + target);
+    return;
+  }
+  catalog_->SaveVersionAs(fileNo, version, path);
+}
+
+void Tmainw::ExportGitClick(int32_t fileNo) {
+  verinfo file;
+  if (!catalog_->FindFileInfo(fileNo, file)) return;
+  QFileDialog dialog(this, U(u8"导出为 Git 仓库"));
+  dialog.setObjectName(QStringLiteral("dlgExport"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  // A new folder beside the file, named after it.
+  dialog.selectFile(ScreenText(file.FilePath + "-git"));
+  if (ExecDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  QString target = QDir::toNativeSeparators(dialog.selectedFiles().first());
+  std::string folder;
+  try {
+    folder = Utf8ToAnsi(target.toStdString());
+  } catch (const EConvertError&) {
+    ShowMessage(U(u8"文件路径含有无法保存的字符：") + target);
+    return;
+  }
+  int commits = catalog_->ExportGitRepository(fileNo, folder);
+  ShowMessage(U(u8"已导出 %1 个版本到 %2").arg(commits).arg(target));
+}
+
+void Tmainw::DeleteVersionClick(int32_t fileNo, const std::string& version) {
+  QMessageBox confirm(QMessageBox::Question, windowTitle(),
+                      U(u8"确定删除版本 %1 吗？此版本的备份文件也将删除。").arg(ScreenText(version)),
+                      QMessageBox::Yes | QMessageBox::No, isVisible() ? this : nullptr);
+  confirm.setObjectName(QStringLiteral("dlgConfirmDelete"));
+  if (ExecDialog(confirm) != QMessageBox::Yes) return;
+  if (!catalog_->DeleteVersion(fileNo, version)) return;
+  for (QTreeWidgetItemIterator it(TreeView1); *it; ++it) {
+    QTreeWidgetItem* file = *it;
+    if (NodeLevel(file) != 1 || NodeFileNo(file) != fileNo) continue;
+    for (int i = 0; i < file->childCount(); ++i) {
+      if (NodeText(file->child(i)) != version) continue;
+      std::unique_ptr<QTreeWidgetItem> gone(file->takeChild(i));
+      break;
+    }
+    break;
+  }
+  FillList(TreeView1->currentItem());
 }
 
 }  // namespace lanqi

@@ -80,15 +80,19 @@ class Tmainw : public QWidget {
   QTabWidget* PageControl2;  // "版本列表"
   QTreeWidget* ListView1;
   QMenu* PopupMenu1;
-  QAction* N5;  // "填写版本版本说明"
-  QAction* N6;  // "定位到版本文件"
-  QAction* N3;  // "打开文件"
-  QAction* N1;  // "添加监控版本"
-  QAction* N2;  // "删除监控文件"
-  QAction* N4;  // "增加存储区"
-  QAction* CompareItem;  // "与当前文件比较"
-  QMenu* ListMenu;       // the version list's menu
+  QAction* N5;               // "填写版本版本说明"
+  QAction* N6;               // "定位到版本文件"
+  QAction* N3;               // "打开文件"
+  QAction* N1;               // "添加监控版本"
+  QAction* N2;               // "删除监控文件"
+  QAction* N4;               // "增加存储区"
+  QAction* CompareItem;      // "与当前文件比较"
+  QMenu* ListMenu;           // the version list's menu
   QAction* ListCompareItem;  // "与当前文件比较", "比较所选的两个版本" with two rows selected
+  QAction* N7;               // "恢复此版本"
+  QAction* N8;               // "另存为…"
+  QAction* N9;               // "导出为 Git 仓库…"
+  QAction* N10;              // "删除此版本"
   QMenu* pm1;
   QAction* MenuItem1;  // "显示岚栖文件管理" (default)
   QAction* MenuItem2;  // "后台运行"
@@ -123,6 +127,14 @@ class Tmainw : public QWidget {
   void N1Click() { GlowButton8Click(); }
   void N2Click();
   void N4Click() { GlowButton13Click(); }
+  // The version commands, for the version node selected in the tree or the row selected in the list.
+  void RestoreVersionClick(int32_t fileNo, const std::string& version);
+  void SaveVersionAsClick(int32_t fileNo, const std::string& version);
+  void ExportGitClick(int32_t fileNo);
+  void DeleteVersionClick(int32_t fileNo, const std::string& version);
+  // The file number and version text the version commands act on: the list's selected row when the
+  // list asks, else the tree's version node (version empty for a file node).
+  bool SelectedVersion(bool fromList, int32_t& fileNo, std::string& version);
   void N5Click();
   void N6Click();
   void TreeView1DblClick();
@@ -191,6 +203,8 @@ class Tmainw : public QWidget {
   void BuildLayout();
   void BuildMenus();
   void FillList(QTreeWidgetItem* node);
+  void UpdateVersionActions(bool fromList);
+  bool versionMenuFromList_ = false;
   void AddListRow(const std::string& version, const verinfo& info);
   // The path of a version's copy or a file, for Open and Show; empty when nothing is found.
   std::string SelectedTargetPath();
