@@ -46,6 +46,9 @@ constexpr int32_t kThFieldCount = 45;
 constexpr int32_t kThFieldDefs = 49;
 constexpr int32_t kThIndexCount = 4177;
 constexpr int32_t kThIndexDefs = 4181;
+// In the 16 trailing bytes that readers do not interpret: the table's change count (int64), see
+// TRadeTableIO.
+constexpr int32_t kThChangeCount = 4805;
 
 extern const char kMagic[7];         // "RadeZI" and a zero byte
 extern const char kWriterVersion[];  // "2.0"
@@ -125,6 +128,8 @@ class TTableHeader {
   void SetFieldCount(int32_t v) { image_.PutInt32(kThFieldCount, v); }
   int32_t IndexCount() const { return image_.GetInt32(kThIndexCount); }
   void SetIndexCount(int32_t v) { image_.PutInt32(kThIndexCount, v); }
+  int64_t ChangeCount() const { return image_.GetInt64(kThChangeCount); }
+  void SetChangeCount(int64_t v) { image_.PutInt64(kThChangeCount, v); }
 
   TFieldDefRec Field(int32_t i) const;
   void SetField(int32_t i, const TFieldDefRec& f);

@@ -204,8 +204,8 @@ void TRadeTableIO::BuildIndexList(int32_t k) {
 }
 
 void TRadeTableIO::RefreshIfChanged() {
-  // Another program may have appended or moved records since the lists were built; their numbers
-  // and chains must be known before this one writes.
+  // Another program may have appended, moved, changed or deleted records since the lists were
+  // built; their numbers, keys, chains and flags must be known before this one writes.
   TTableHeader onDisk;
   io_.ReadTableHeader(tableNumber_, onDisk);
   if (!stale_ && std::memcmp(onDisk.Image().Data(), header_.Image().Data(), kTableHeaderSize) == 0) return;
@@ -296,6 +296,12 @@ void TRadeTableIO::EncodeSlot(const TFieldBufferItem& item, int32_t field, uint8
 
 void TRadeTableIO::WriteHeader() {
   io_.WriteTableHeader(tableNumber_, header_);
+}
+
+void TRadeTableIO::CountChange() {
+  header_.SetChangeCount(header_.ChangeCount() + 1);
+  io_.WriteBytesAt(header_.Image().Data() + kThChangeCount,
+                   static_cast<int64_t>(io_.TableHeaderOffset(tableNumber_)) + kThChangeCount, 8);
 }
 
 void TRadeTableIO::WriteIndexEntry(int32_t k, int32_t recNo, int32_t next) {

@@ -2,6 +2,15 @@
 // tab, one in-memory record list per order (stored order and each index), the record layout,
 // and reading, appending, modifying and deleting records with the auto-increment counter, the
 // blob areas and the index chains kept in step.
+//
+// Other programs write the same file between this object's writes. Every write takes the file
+// lock and then compares the table header on disk with the image this object's lists were built
+// from; when they differ it drops its lists and cached keys and reads them again, under the same
+// lock, before it decides anything. An append changes the header through RecordTabCount. Every
+// change that keeps the count (a modify, a delete, a chain rewrite) first adds one to the table's
+// change count, an int64 kept in the trailing bytes of the table header that readers of the
+// format do not interpret, so files stay readable by them; a change that stopped part way has
+// already counted. A program that writes the table without counting is not seen this way.
 #pragma once
 
 #include <cstdint>
@@ -144,6 +153,7 @@ class TRadeTableIO {
   void WriteIndexEntry(int32_t k, int32_t recNo, int32_t next);
   TIndexTabItem ReadIndexEntry(int32_t k, int32_t recNo);
   void WriteHeader();
+  void CountChange();
   void CheckWritable() const;
 
   TRadeZIFileIO& io_;

@@ -356,6 +356,7 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
             .Store(staged.data() + slotOffsets_[static_cast<size_t>(b->Field)]);
   }
 
+  CountChange();
   try {
     // New bytes, and the counter that must cover the record's number, before the record.
     if (counterChanged)
@@ -445,6 +446,7 @@ void TRadeTableIO::DeleteRecord(int32_t position, bool flush) {
   for (size_t i = 0; i < list0->size(); ++i)
     if ((*list0)[i].RecNo == recNo) position = static_cast<int32_t>(i);
   if (position < 0) throw EDatabaseError("Record not found");
+  CountChange();
   io_.MarkRecordDeleted(RecordTabEntryPos(recordTabBlocks_, recNo));
   recordTab_[static_cast<size_t>(recNo)].Deleted = 1;
   const int32_t indexCount = indexDefs_.Count();
@@ -463,7 +465,9 @@ void TRadeTableIO::DeleteRecord(int32_t position, bool flush) {
 void TRadeTableIO::RewriteIndexChain(int32_t indexNumber, bool flush) {
   CheckWritable();
   TFileLockGuard lock(io_);
+  RefreshIfChanged();
   LoadAllLists();
+  CountChange();
   const int32_t k = indexNumber;
   TRecordList& list = List(k + 1);
   // Re-sort: the repair also restores key order.
