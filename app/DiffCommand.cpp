@@ -25,19 +25,19 @@ int DiffCommand(TVersionCatalog& catalog, const std::string& path, const std::ve
   const std::string shownPath = Shown(path);
   try {
     if (versions.size() > 2) {
-      err << "diff: at most two versions\n";
+      err << "lanqi: at most two versions\n";
       return 2;
     }
     int32_t fileNo = catalog.FileNoOf(path);
     if (!fileNo) {
-      err << "diff: not a tracked file: " << shownPath << "\n";
+      err << "lanqi: not a tracked file: " << shownPath << "\n";
       return 1;
     }
     std::vector<std::string> picked = versions;
     if (picked.empty()) {
       std::vector<verinfo> all = catalog.Versions(fileNo);
       if (all.empty()) {
-        err << "diff: no versions of " << shownPath << "\n";
+        err << "lanqi: no versions of " << shownPath << "\n";
         return 1;
       }
       picked.push_back(all.back().Version);
@@ -50,11 +50,11 @@ int DiffCommand(TVersionCatalog& catalog, const std::string& path, const std::ve
     for (const std::string& version : picked) {
       verinfo info;
       if (!catalog.FindVersionInfo(fileNo, version, info)) {
-        err << "diff: no version " << Shown(version) << " of " << shownPath << "\n";
+        err << "lanqi: no version " << Shown(version) << " of " << shownPath << "\n";
         return 1;
       }
       if (!FileExists(info.FilePath)) {
-        err << "diff: the backup copy of version " << Shown(version)
+        err << "lanqi: the backup copy of version " << Shown(version)
             << " is missing: " << Shown(info.FilePath) << "\n";
         return 3;
       }
@@ -62,7 +62,7 @@ int DiffCommand(TVersionCatalog& catalog, const std::string& path, const std::ve
     }
     if (sides.size() == 1) {
       if (!FileExists(path)) {
-        err << "diff: file not found: " << shownPath << "\n";
+        err << "lanqi: file not found: " << shownPath << "\n";
         return 1;
       }
       sides.push_back({path, shownPath});
@@ -71,7 +71,7 @@ int DiffCommand(TVersionCatalog& catalog, const std::string& path, const std::ve
     out << UnifiedDiff(r, sides[0].label, sides[1].label);
     return 0;
   } catch (const std::exception& e) {
-    err << "diff: " << Shown(e.what()) << "\n";
+    err << "lanqi: " << Shown(e.what()) << "\n";
     return 3;
   }
 }

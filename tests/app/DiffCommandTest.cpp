@@ -106,20 +106,20 @@ TEST_F(DiffCommandTest, SaysWhatIsNotThere) {
        dir.File("work/other.txt"),
        {},
        1,
-       "diff: not a tracked file: " + dir.File("work/other.txt")},
+       "lanqi: not a tracked file: " + dir.File("work/other.txt")},
       {"unknown version",
        path,
        {"2001-01-01-00-00-00"},
        1,
-       "diff: no version 2001-01-01-00-00-00 of " + path},
-      {"unknown second version", path, {versions[1], "x"}, 1, "diff: no version x of " + path},
+       "lanqi: no version 2001-01-01-00-00-00 of " + path},
+      {"unknown second version", path, {versions[1], "x"}, 1, "lanqi: no version x of " + path},
       {"backup copy gone",
        path,
        {versions[0]},
        3,
-       "diff: the backup copy of version " + versions[0] +
+       "lanqi: the backup copy of version " + versions[0] +
            " is missing: " + dir.File("area/notes.txt-bak/notes{" + versions[0] + "}.txt")},
-      {"three versions", path, {versions[0], versions[1], versions[1]}, 2, "diff: at most two versions"},
+      {"three versions", path, {versions[0], versions[1], versions[1]}, 2, "lanqi: at most two versions"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -131,7 +131,7 @@ TEST_F(DiffCommandTest, SaysWhatIsNotThere) {
   std::filesystem::remove(path);
   TRun gone = Run(path, {});
   EXPECT_EQ(gone.code, 1);
-  EXPECT_EQ(gone.err, "diff: file not found: " + path + "\n");
+  EXPECT_EQ(gone.err, "lanqi: file not found: " + path + "\n");
 }
 
 }  // namespace
