@@ -789,8 +789,17 @@ void TRadeTable::OnIndexInsert(int32_t indexNumber, int32_t position, const TRec
     recordList_.push_back(entry);
     return;
   }
+  // The storage position holds for the view only where the view has the same neighbours there;
+  // a view that missed other writers' records places the record by bisection instead.
+  const TRecordList& stored = tableIO_->RecordLists(indexNumber_ + 1);  // before the insertion
+  auto same = [&](int32_t p) {
+    const bool inView = p >= 0 && p < RecordCount();
+    const bool inStore = p >= 0 && p < static_cast<int32_t>(stored.size());
+    return inView == inStore &&
+           (!inView || recordList_[static_cast<size_t>(p)] == stored[static_cast<size_t>(p)]);
+  };
   int32_t pos = position;
-  if (Filtered() || ranged_ || pos < 0 || pos > RecordCount())
+  if (Filtered() || ranged_ || pos < 0 || pos > RecordCount() || !same(pos - 1) || !same(pos))
     pos = ViewPositionByBisection(static_cast<TRDERecordBuffer*>(CurrentBuffer()));
   recordList_.insert(recordList_.begin() + pos, entry);
   SetCurrentPosition(pos);

@@ -279,6 +279,23 @@ TEST_F(TableEditTest, TwoDatasetsSeeEachOthersAppendsAfterAReload) {
   EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"a", "b", "c", "ca"}));
 }
 
+// b's view misses a's appends and deletes; b's own appends still go into its view in key order.
+TEST_F(TableEditTest, AnAppendKeepsAViewThatMissedOtherWritesInOrder) {
+  TRadeTable* a = Open("ByName");
+  TRadeTable* b = NewTable(a->DatabaseName(), "People");
+  b->SetIndexName("ByName");
+  b->Open();
+  AppendRows(a, {{Variant(), "c", 4}, {Variant(), "e", 5}});
+  AppendRows(b, {{Variant(), "cc", 6}});
+  EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"b", "cc", "d", "f"}));
+  ASSERT_TRUE(a->Locate("Name", "b", {}));
+  a->Delete();
+  AppendRows(b, {{Variant(), "a", 7}, {Variant(), "g", 8}});
+  EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"a", "b", "cc", "d", "f", "g"}));
+  b->Refresh();
+  EXPECT_EQ(Column(b, "Name"), (std::vector<std::string>{"a", "c", "cc", "d", "e", "f", "g"}));
+}
+
 TEST_F(TableEditTest, EditStartsFromTheStoredRecordUnderTheErrorRule) {
   TRadeTable* a = Open("ByName");
   TRadeTable* b = NewTable(a->DatabaseName(), "People");
