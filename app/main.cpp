@@ -5,7 +5,9 @@
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <csignal>
+#include <iostream>
 
+#include "app/LanqiCli.h"
 #include "app/LoginForm.h"
 #include "app/QtEventLoop.h"
 #include "app/entry.h"
@@ -81,5 +83,12 @@ int Run(int argc, char** argv) {
 }  // namespace lanqi
 
 int main(int argc, char** argv) {
+  // A sub-command works on the catalog and never makes a window, so it needs no display.
+  if (lanqi::IsCliInvocation(argc, argv)) return lanqi::RunCli(argc, argv, std::cout, std::cerr);
+  if (!lanqi::HaveDisplay()) {
+    std::cerr << "lanqi: no display (no X11 or Wayland session); without one, work through the command "
+                 "line: lanqi --help\n";
+    return lanqi::kCliUsage;
+  }
   return lanqi::Run(argc, argv);
 }

@@ -1,0 +1,396 @@
+#include "app/LanqiCli.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/DiffCommand.h"
+#include "app/VersionCatalog.h"
+#include "app/entry.h"
+#include "platform/CodePage.h"
+#include "platform/Files.h"
+#include "rtl/Exceptions.h"
+
+namespace lanqi {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+const char* const kUsage =
+    "usage: lanqi [--catalog FILE] COMMAND ...\n"
+    "  list [--json]                    areas and their tracked files\n"
+    "  history PATH [--json]            the versions of a tracked file, newest first\n"
+    "  show PATH VERSION                the version's bytes on standard output\n"
+    "  diff PATH [VERSION [VERSION2]]   a unified diff (newest version against the file by default)\n"
+    "  restore PATH VERSION             put a version back in place of the file\n"
+    "  add-area NAME FOLDER             make a storage area\n"
+    "  add PATH --area NAME             track a file, recording its first version\n"
+    "  capture [PATH...] [--note TEXT]  record a version of each changed tracked file\n"
+    "  status                           tracked files that changed since their newest version\n"
+    "Without a command the desktop program starts. --catalog uses another catalog than the one\n"
+    "beside the program; VERSION is the version text as shown (2026-12-10-14-45-38).\n"
+    "Exit codes: 0 done, 1 not found, 2 usage, 3 error.\n";
+
+const std::map<std::string, std::string>& CommandUsage() {
+  static const std::map<std::string, std::string> usage = {
+      {"list",
+       "usage: lanqi list [--json]\n"
+       "The storage areas with their folders and tracked files, each with its number of versions.\n"
+       "--json: an array of {\"area\", \"folder\", \"files\": [{\"path\", \"versions\"}]}.\n"},
+      {"history",
+       "usage: lanqi history PATH [--json]\n"
+       "The versions of a tracked file, newest first: version, size in bytes, note.\n"
+       "--json: an array of {\"version\", \"size\", \"note\", \"copy\"} (copy: the backup copy's path).\n"},
+      {"show", "usage: lanqi show PATH VERSION\nWrites the version's bytes to standard output.\n"},
+      {"diff",
+       "usage: lanqi diff PATH [VERSION [VERSION2]]\n"
+       "A unified diff: the newest version against the file, VERSION against the file, or VERSION\n"
+       "against VERSION2.\n"},
+      {"restore",
+       "usage: lanqi restore PATH VERSION\n"
+       "Puts the version back in place of the file. A current state that differs from the newest\n"
+       "version is recorded first (note \"恢复前自动保存\"); the restore is recorded as a version with\n"
+       "the note \"恢复自 VERSION\".\n"},
+      {"add-area", "usage: lanqi add-area NAME FOLDER\nMakes a storage area keeping its copies in FOLDER.\n"},
+      {"add", "usage: lanqi add PATH --area NAME\nTracks a file in the area, recording its first version.\n"},
+      {"capture",
+       "usage: lanqi capture [PATH...] [--note TEXT]\n"
+       "Records a version of each named tracked file (of every tracked file when none is named)\n"
+       "that changed since its last version, without a prompt.\n"},
+      {"status",
+       "usage: lanqi status\n"
+       "The tracked files that changed since their newest version (\"changed\") or are gone\n"
+       "(\"missing\"), one a line.\n"},
+  };
+  return usage;
+}
+
+struct TUsage : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+struct TMissing : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct TArgs {
+  std::string Command;
+  std::vector<std::string> Positional;
+  std::map<std::string, std::string> Options;
+  std::set<std::string> Flags;
+};
+
+// Code-page text for the terminal; bytes the code page cannot read are passed on as they are.
+std::string Shown(const std::string& ansi) {
+  try {
+    return AnsiToUtf8(ansi);
+  } catch (const std::exception&) {
+    return ansi;
+  }
+}
+
+std::string Stored(const std::string& utf8, const std::string& what) {
+  try {
+    return Utf8ToAnsi(utf8);
+  } catch (const std::exception&) {
+    throw TUsage(what + " has characters the catalog cannot hold: " + utf8);
+  }
+}
+
+// A path as the catalog holds it: absolute, without "." and ".." steps, in the code page.
+std::string CatalogPathOf(const std::string& utf8) {
+  std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(utf8)).lexically_normal();
+  std::string s = p.string();
+  if (s.size() > 1 && s.back() == '/') s.pop_back();
+  return Stored(s, "the path");
+}
+
+TArgs Parse(int argc, char** argv, std::string& catalog, bool& help) {
+  static const std::set<std::string> withValue = {"--area", "--note"};
+  static const std::set<std::string> flags = {"--json"};
+  TArgs a;
+  help = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string s = argv[i];
+    if (s == "--help" || s == "-h") {
+      help = true;
+    } else if (s == "--catalog" && a.Command.empty()) {
+      if (i + 1 >= argc) throw TUsage("--catalog needs a value");
+      catalog = argv[++i];
+    } else if (withValue.count(s)) {
+      if (i + 1 >= argc) throw TUsage(s + " needs a value");
+      a.Options[s] = argv[++i];
+    } else if (flags.count(s)) {
+      a.Flags.insert(s);
+    } else if (s.size() > 1 && s[0] == '-' && s != "-") {
+      throw TUsage("unknown option " + s);
+    } else if (a.Command.empty()) {
+      a.Command = s;
+    } else {
+      a.Positional.push_back(s);
+    }
+  }
+  return a;
+}
+
+void Allow(const TArgs& a, std::set<std::string> options, size_t minArgs, size_t maxArgs) {
+  for (auto& [o, v] : a.Options)
+    if (!options.count(o)) throw TUsage(a.Command + " takes no " + o);
+  for (const std::string& f : a.Flags)
+    if (!options.count(f)) throw TUsage(a.Command + " takes no " + f);
+  if (a.Positional.size() < minArgs) throw TUsage(a.Command + ": missing arguments");
+  if (a.Positional.size() > maxArgs) throw TUsage(a.Command + ": too many arguments");
+}
+
+int32_t TrackedFile(TVersionCatalog& c, const std::string& path) {
+  int32_t fileNo = c.FileNoOf(path);
+  if (!fileNo) throw TMissing("not a tracked file: " + Shown(path));
+  return fileNo;
+}
+
+verinfo Version(TVersionCatalog& c, int32_t fileNo, const std::string& path, const std::string& version) {
+  verinfo v;
+  if (!c.FindVersionInfo(fileNo, Stored(version, "the version"), v))
+    throw TMissing("no version " + version + " of " + Shown(path));
+  return v;
+}
+
+json Number(const std::string& text) {
+  try {
+    size_t used = 0;
+    long long n = std::stoll(text, &used);
+    if (used == text.size()) return n;
+  } catch (const std::exception&) {
+  }
+  return nullptr;
+}
+
+std::string Dump(const json& j) {
+  return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+int List(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
+  Allow(a, {"--json"}, 0, 0);
+  std::vector<TCatalogArea> areas = c.ReadTree();
+  if (a.Flags.count("--json")) {
+    json j = json::array();
+    for (const TCatalogArea& area : areas) {
+      json files = json::array();
+      for (const TCatalogFile& f : area.Files)
+        files.push_back({{"path", Shown(f.Path)}, {"versions", f.Versions.size()}});
+      j.push_back({{"area", Shown(area.Name)}, {"folder", Shown(area.Folder)}, {"files", files}});
+    }
+    out << Dump(j);
+    return kCliOk;
+  }
+  for (const TCatalogArea& area : areas) {
+    out << Shown(area.Name) << "\t" << Shown(area.Folder) << "\n";
+    for (const TCatalogFile& f : area.Files)
+      out << "\t" << Shown(f.Path) << "\t" << f.Versions.size()
+          << (f.Versions.size() == 1 ? " version" : " versions") << "\n";
+  }
+  return kCliOk;
+}
+
+int History(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
+  Allow(a, {"--json"}, 1, 1);
+  std::string path = CatalogPathOf(a.Positional[0]);
+  std::vector<verinfo> versions = c.Versions(TrackedFile(c, path));
+  if (a.Flags.count("--json")) {
+    json j = json::array();
+    for (auto v = versions.rbegin(); v != versions.rend(); ++v)
+      j.push_back({{"version", Shown(v->Version)},
+                   {"size", Number(v->Size)},
+                   {"note", Shown(v->Note)},
+                   {"copy", Shown(v->FilePath)}});
+    out << Dump(j);
+    return kCliOk;
+  }
+  for (auto v = versions.rbegin(); v != versions.rend(); ++v)
+    out << Shown(v->Version) << "\t" << Shown(v->Size) << "\t" << Shown(v->Note) << "\n";
+  return kCliOk;
+}
+
+int Show(TVersionCatalog& c, const TArgs& a, std::ostream& out, std::ostream& err) {
+  Allow(a, {}, 2, 2);
+  std::string path = CatalogPathOf(a.Positional[0]);
+  verinfo v = Version(c, TrackedFile(c, path), path, a.Positional[1]);
+  std::ifstream in(ToOsPath(v.FilePath), std::ios::binary);
+  if (!in) {
+    err << "lanqi: the backup copy of version " << a.Positional[1] << " is missing: " << Shown(v.FilePath)
+        << "\n";
+    return kCliError;
+  }
+  out << in.rdbuf();
+  out.flush();
+  return kCliOk;
+}
+
+int Diff(TVersionCatalog& c, const TArgs& a, std::ostream& out, std::ostream& err) {
+  Allow(a, {}, 1, 3);
+  std::vector<std::string> versions;
+  for (size_t i = 1; i < a.Positional.size(); ++i) versions.push_back(Stored(a.Positional[i], "the version"));
+  return DiffCommand(c, CatalogPathOf(a.Positional[0]), versions, out, err);
+}
+
+int Restore(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
+  Allow(a, {}, 2, 2);
+  std::string path = CatalogPathOf(a.Positional[0]);
+  int32_t fileNo = TrackedFile(c, path);
+  verinfo v = Version(c, fileNo, path, a.Positional[1]);
+  TRestoreResult r = c.RestoreVersion(fileNo, v.Version);
+  if (r.SavedCurrent)
+    out << "saved the current state of " << Shown(path) << " as version " << Shown(r.Saved.Version) << " ("
+        << Shown(r.Saved.Note) << ")\n";
+  out << "restored " << Shown(path) << " to version " << Shown(v.Version) << ", recorded as version "
+      << Shown(r.Restored.Version) << " (" << Shown(r.Restored.Note) << ")\n";
+  return kCliOk;
+}
+
+int AddArea(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
+  Allow(a, {}, 2, 2);
+  if (a.Positional[0].empty()) throw TUsage("add-area needs a name");
+  std::string name = Stored(a.Positional[0], "the name");
+  std::string folder = CatalogPathOf(a.Positional[1]);
+  // As the new-area dialog: the folder must be there.
+  if (!DirectoryExists(folder)) throw TMissing("folder not found: " + a.Positional[1]);
+  c.AddArea(name, folder);
+  out << "added area " << a.Positional[0] << "\t" << Shown(folder) << "\n";
+  return kCliOk;
+}
+
+int Add(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
+  Allow(a, {"--area"}, 1, 1);
+  if (!a.Options.count("--area")) throw TUsage("add needs --area NAME");
+  std::string path = CatalogPathOf(a.Positional[0]);
+  if (!FileExists(path) && !DirectoryExists(path)) throw TMissing("file not found: " + Shown(path));
+  std::string area = Stored(a.Options.at("--area"), "the area name");
+  if (!c.AddFileToArea(area, path)) throw TMissing("no storage area " + a.Options.at("--area"));
+  verinfo info;
+  c.CaptureVersion(path, "", info);
+  out << "tracking " << Shown(path) << ", version " << Shown(info.Version) << "\n";
+  return kCliOk;
+}
+
+int Capture(TVersionCatalog& c, const TArgs& a, std::ostream& out, std::ostream& err) {
+  Allow(a, {"--note"}, 0, SIZE_MAX);
+  std::string note = a.Options.count("--note") ? Stored(a.Options.at("--note"), "the note") : "";
+  std::vector<std::string> changed = c.ChangedFiles();
+  std::vector<std::string> paths;
+  int rc = kCliOk;
+  if (a.Positional.empty()) {
+    paths = changed;
+  } else {
+    for (const std::string& given : a.Positional) {
+      std::string path = CatalogPathOf(given);
+      if (!c.FileNoOf(path)) {
+        err << "lanqi: not a tracked file: " << Shown(path) << "\n";
+        rc = kCliNotFound;
+        continue;
+      }
+      if (std::find(changed.begin(), changed.end(), path) != changed.end()) paths.push_back(path);
+    }
+  }
+  for (const std::string& path : paths) {
+    // A file that is gone has nothing to keep, as in a detection pass.
+    if (!FileExists(path)) continue;
+    verinfo info;
+    try {
+      if (c.CaptureVersion(path, note, info)) out << Shown(path) << "\t" << Shown(info.Version) << "\n";
+    } catch (const std::exception& e) {
+      // The others are still captured.
+      err << "lanqi: " << Shown(e.what()) << "\n";
+      rc = kCliError;
+    }
+  }
+  return rc;
+}
+
+int Status(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
+  Allow(a, {}, 0, 0);
+  for (const std::string& path : c.ChangedFiles())
+    out << (FileExists(path) ? "changed" : "missing") << "\t" << Shown(path) << "\n";
+  return kCliOk;
+}
+
+}  // namespace
+
+bool HaveDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) return true;
+  }
+  return false;
+}
+
+bool IsCliInvocation(int argc, char** argv) {
+  // Options a desktop start may carry (Qt's own, such as -platform) are the desktop's.
+  for (int i = 1; i < argc; ++i) {
+    std::string s = argv[i];
+    if (s == "--catalog" || s == "--help" || s == "-h" || CommandUsage().count(s)) return true;
+    if (!s.empty() && s[0] != '-') {
+      // The value of a Qt option (-platform xcb, -style ...) is no command.
+      std::string before = i > 1 ? argv[i - 1] : "";
+      if (before.size() > 1 && before[0] == '-' && before[1] != '-') continue;
+      return true;
+    }
+  }
+  return false;
+}
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  std::string catalogArg;
+  bool help = false;
+  TArgs a;
+  try {
+    a = Parse(argc, argv, catalogArg, help);
+  } catch (const TUsage& e) {
+    err << "lanqi: " << e.what() << "\n" << kUsage;
+    return kCliUsage;
+  }
+  if (help) {
+    auto usage = CommandUsage().find(a.Command);
+    out << (usage != CommandUsage().end() ? usage->second : kUsage);
+    return a.Command.empty() || usage != CommandUsage().end() ? kCliOk : kCliUsage;
+  }
+  if (a.Command.empty()) {
+    err << "lanqi: missing COMMAND\n" << kUsage;
+    return kCliUsage;
+  }
+  if (!CommandUsage().count(a.Command)) {
+    err << "lanqi: unknown command " << a.Command << "\n" << kUsage;
+    return kCliUsage;
+  }
+  try {
+    std::string catalogPath = catalogArg.empty() ? CatalogPath() : CatalogPathOf(catalogArg);
+    if (!FileExists(catalogPath)) throw TMissing("catalog not found: " + Shown(catalogPath));
+    TVersionCatalog catalog;
+    catalog.Open(catalogPath);
+    const std::string& c = a.Command;
+    if (c == "list") return List(catalog, a, out);
+    if (c == "history") return History(catalog, a, out);
+    if (c == "show") return Show(catalog, a, out, err);
+    if (c == "diff") return Diff(catalog, a, out, err);
+    if (c == "restore") return Restore(catalog, a, out);
+    if (c == "add-area") return AddArea(catalog, a, out);
+    if (c == "add") return Add(catalog, a, out);
+    if (c == "capture") return Capture(catalog, a, out, err);
+    return Status(catalog, a, out);
+  } catch (const TUsage& e) {
+    err << "lanqi: " << e.what() << "\n" << CommandUsage().at(a.Command);
+    return kCliUsage;
+  } catch (const TMissing& e) {
+    err << "lanqi: " << e.what() << "\n";
+    return kCliNotFound;
+  } catch (const std::exception& e) {
+    err << "lanqi: " << Shown(e.what()) << "\n";
+    return kCliError;
+  }
+}
+
+}  // namespace lanqi
