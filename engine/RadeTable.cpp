@@ -679,28 +679,22 @@ void TRadeTable::ReadRecord(TRecordBuffer* buffer, int32_t position) {
 class TRadeTable::TPassReader {
  public:
   explicit TPassReader(TRadeTableIO& table) : io_(table.FileIO()) {
-    if (auto* fs = dynamic_cast<TFileStream*>(io_.Stream())) {
-      size_ = io_.FileSize();
-      if (size_ > 0) {
-        void* m = mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_SHARED, fs->Handle(), 0);
-        if (m != MAP_FAILED) {
-          map_ = m;
-          base_ = static_cast<const uint8_t*>(m);
-        }
-      }
-    } else if (auto* ms = dynamic_cast<TMemoryStream*>(io_.Stream())) {
-      base_ = ms->Memory();
-      size_ = ms->Size();
-    }
+    View();
     encrypted_.resize(static_cast<size_t>(table.FieldDefs().Count()));
     for (size_t i = 0; i < encrypted_.size(); ++i)
       encrypted_[i] = table.FieldEncrypted(static_cast<int32_t>(i));
   }
-  ~TPassReader() {
-    if (map_) munmap(map_, static_cast<size_t>(size_));
-  }
+  ~TPassReader() { Unview(); }
   TPassReader(const TPassReader&) = delete;
   TPassReader& operator=(const TPassReader&) = delete;
+
+  // After the pass let the lock go (a handler ran): a write in between may have grown the file past
+  // the mapping or moved a memory image to a new block, so the view is made again from what is
+  // there now.
+  void Refresh() {
+    Unview();
+    View();
+  }
 
   // Decoded bytes of a field slot, valid until the next call.
   const uint8_t* Read(int64_t offset, int32_t count, int32_t field) {
@@ -719,6 +713,28 @@ class TRadeTable::TPassReader {
   }
 
  private:
+  void View() {
+    if (auto* fs = dynamic_cast<TFileStream*>(io_.Stream())) {
+      size_ = io_.FileSize();
+      if (size_ > 0) {
+        void* m = mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_SHARED, fs->Handle(), 0);
+        if (m != MAP_FAILED) {
+          map_ = m;
+          base_ = static_cast<const uint8_t*>(m);
+        }
+      }
+    } else if (auto* ms = dynamic_cast<TMemoryStream*>(io_.Stream())) {
+      base_ = ms->Memory();
+      size_ = ms->Size();
+    }
+  }
+  void Unview() {
+    if (map_) munmap(map_, static_cast<size_t>(size_));
+    map_ = nullptr;
+    base_ = nullptr;
+    size_ = 0;
+  }
+
   TRadeZIFileIO& io_;
   void* map_ = nullptr;
   const uint8_t* base_ = nullptr;
@@ -924,6 +940,7 @@ void TRadeTable::ActivateFilter() {
           io.Unlock();
           OnFilterProgress(this, static_cast<int>(static_cast<double>(i) / count * 100.0));
           io.Lock();
+          reader.Refresh();
         }
       }
     } else {

@@ -492,3 +492,52 @@ TEST_F(FilterLocateTest, FilterSetBeforeOpenAppliesAtOpenOnAMemoryDatabase) {
 
 }  // namespace
 }  // namespace lanqi::test
+
+namespace lanqi::test {
+namespace {
+
+TEST_F(FilterLocateTest, AProgressHandlerThatGrowsAMemoryImageLeavesThePassReadingTheNewImage) {
+  // The handler's appends move the image to a larger block; a pass still reading the old block
+  // would read freed memory.
+  TMemoryStream image;
+  WriteNewDatabase(image, {});
+  uint32_t id = RegisterDatabaseStream(&image);
+  std::string name = MemoryDatabaseName(id);
+  {
+    TStorageOwner owner;
+    TRadeZIFileIO io(&owner);
+    io.OpenFile(name, mtMemory, false);
+    TRadeFieldDefs fields;
+    fields.Add("Name", ftString, 200);
+    fields.Add("N", ftInteger);
+    AddTable(io, "M", fields, TRadeIndexDefs());
+    TRadeFieldDefs log;
+    log.Add("Text", ftString, 200);
+    AddTable(io, "Log", log, TRadeIndexDefs());
+    io.CloseFile();
+  }
+  TRadeTable* t = NewTable(name, "M", "M");
+  t->SetMediumType(mtMemory);
+  t->Open();
+  std::vector<std::vector<Variant>> rows;
+  for (int i = 0; i < 1000; ++i) rows.push_back({Format("r%d", i), i % 3});
+  AppendRows(t, rows);
+  TRadeTable* log = NewTable(name, "Log", "Log");
+  log->SetMediumType(mtMemory);
+  log->Open();
+  const uint8_t* before = image.Memory();
+  t->OnFilterProgress = [&](TObject*, int) { AppendRows(log, {{std::string(150, 'x')}}); };
+  t->SetFilter("N = 1");
+  t->SetFiltered(true);
+  EXPECT_NE(image.Memory(), before);  // the image did move during the pass
+  std::vector<std::string> expected;
+  for (int i = 1; i < 1000; i += 3) expected.push_back(Format("r%d", i));
+  EXPECT_EQ(Column(t, "Name"), expected);
+  t->Close();
+  log->Close();
+  DefaultSession().SetActive(false);
+  UnregisterDatabaseStream(id);
+}
+
+}  // namespace
+}  // namespace lanqi::test
