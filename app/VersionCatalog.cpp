@@ -233,6 +233,8 @@ void TVersionCatalog::Open(const std::string& catalogPath) {
     t->Open();
     t->First();
   }
+  // Every version written must survive a power loss, not only the program ending.
+  if (TRadeDatabase* db = Tbarea->Database()) db->SetDurable(true);
 }
 
 bool TVersionCatalog::Active() const {

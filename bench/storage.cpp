@@ -2,7 +2,8 @@
 // table with an auto-increment field, a unique 32-byte text index and an integer index (SQLite
 // with synchronous=OFF and each row its own transaction, since our appends reach the operating
 // system before they return and are flushed later); opening that table; 100 000 random key
-// searches through the unique index; the file sizes. Prints every figure and the ratio.
+// searches through the unique index; the file sizes. Prints every figure and the ratio. Then the
+// cost of durable mode (below).
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -206,6 +207,116 @@ TTimes RunSqlite(const std::string& path, const std::vector<TRow>& rows, const s
   return t;
 }
 
+// The price of durable mode: the same writes, each its own operation, in normal and in durable
+// mode (appends of a row with a 200-byte blob, the blob rewritten in place, deletes); the peer
+// pays for the same promise with synchronous=FULL against synchronous=OFF.
+int kDurableRows = 500;
+
+struct TWriteTimes {
+  double Append = 0, Modify = 0, Delete = 0;
+};
+
+class TDurableOwner : public TStorageOwner {
+ public:
+  explicit TDurableOwner(bool durable) : durable_(durable) {}
+  bool Durable() const override { return durable_; }
+
+ private:
+  bool durable_;
+};
+
+TWriteTimes RunOursWrites(const std::string& path, const std::vector<TRow>& rows, bool durable) {
+  TWriteTimes t;
+  CreateDatabaseFile(path, {});
+  TDurableOwner owner(durable);
+  TRadeZIFileIO io(&owner);
+  io.OpenFile(path, mtDisk, false);
+  TRadeFieldDefs f;
+  f.Add("id", ftAutoInc);
+  f.Add("name", ftString, 32);
+  f.Add("n", ftInteger);
+  f.Add("data", ftBlob);
+  TRadeIndexDefs x;
+  x.Add("byName", {1}, {tiUnique});
+  AddTable(io, "t", f, x);
+  io.FlushFile();
+  TRadeTableIO table(io, "t");
+  table.Acquire();
+  TFieldBuffers b;
+  for (int i = 0; i < 4; ++i) b.AddOwned(f.Items(i)->FieldType, table.SlotSize(i), &io);
+  const std::string blob(200, 'b'), other(200, 'c');
+  auto noop = [](int32_t, int32_t, const TRecordListEntry&) {};
+  auto a = std::chrono::steady_clock::now();
+  for (int i = 0; i < kDurableRows; ++i) {
+    TByteBuffer::StoreInt32(b.Items(0)->Bytes(), 0);
+    std::memcpy(b.Items(1)->Buffer, rows[static_cast<size_t>(i)].Name.data(), 32);
+    TByteBuffer::StoreInt32(b.Items(2)->Bytes(), rows[static_cast<size_t>(i)].N);
+    b.Items(3)->BlobStream()->Clear();
+    b.Items(3)->BlobStream()->Write(blob.data(), static_cast<int32_t>(blob.size()));
+    table.AppendRecord(b, false, noop);
+  }
+  t.Append = Seconds(a, std::chrono::steady_clock::now());
+  for (int i = 0; i < 3; ++i) b.Items(i)->InUse = false;
+  b.Items(3)->BlobStream()->Clear();
+  b.Items(3)->BlobStream()->Write(other.data(), static_cast<int32_t>(other.size()));
+  a = std::chrono::steady_clock::now();
+  for (int i = 0; i < kDurableRows; ++i) table.ModifyRecord(b, i, nullptr, false);
+  t.Modify = Seconds(a, std::chrono::steady_clock::now());
+  a = std::chrono::steady_clock::now();
+  for (int i = 0; i < kDurableRows; ++i) table.DeleteRecord(0, false);
+  t.Delete = Seconds(a, std::chrono::steady_clock::now());
+  return t;
+}
+
+TWriteTimes RunSqliteWrites(const std::string& path, const std::vector<TRow>& rows, bool full) {
+  TWriteTimes t;
+  sqlite3* db = nullptr;
+  Check(sqlite3_open(path.c_str(), &db), db, "open");
+  Check(sqlite3_exec(db, full ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF", nullptr, nullptr,
+                     nullptr),
+        db, "pragma");
+  Check(sqlite3_exec(db,
+                     "CREATE TABLE t(id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL, n INTEGER, "
+                     "data BLOB); CREATE UNIQUE INDEX byName ON t(name);",
+                     nullptr, nullptr, nullptr),
+        db, "create");
+  const std::string blob(200, 'b'), other(200, 'c');
+  sqlite3_stmt* st = nullptr;
+  Check(sqlite3_prepare_v2(db, "INSERT INTO t(name, n, data) VALUES(?, ?, ?)", -1, &st, nullptr), db,
+        "prepare");
+  auto a = std::chrono::steady_clock::now();
+  for (int i = 0; i < kDurableRows; ++i) {
+    sqlite3_bind_text(st, 1, rows[static_cast<size_t>(i)].Name.data(), 32, SQLITE_STATIC);
+    sqlite3_bind_int(st, 2, rows[static_cast<size_t>(i)].N);
+    sqlite3_bind_blob(st, 3, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+    Check(sqlite3_step(st), db, "insert");
+    sqlite3_reset(st);
+  }
+  t.Append = Seconds(a, std::chrono::steady_clock::now());
+  sqlite3_finalize(st);
+  Check(sqlite3_prepare_v2(db, "UPDATE t SET data = ? WHERE id = ?", -1, &st, nullptr), db, "prepare");
+  a = std::chrono::steady_clock::now();
+  for (int i = 0; i < kDurableRows; ++i) {
+    sqlite3_bind_blob(st, 1, other.data(), static_cast<int>(other.size()), SQLITE_STATIC);
+    sqlite3_bind_int(st, 2, i + 1);
+    Check(sqlite3_step(st), db, "update");
+    sqlite3_reset(st);
+  }
+  t.Modify = Seconds(a, std::chrono::steady_clock::now());
+  sqlite3_finalize(st);
+  Check(sqlite3_prepare_v2(db, "DELETE FROM t WHERE id = ?", -1, &st, nullptr), db, "prepare");
+  a = std::chrono::steady_clock::now();
+  for (int i = 0; i < kDurableRows; ++i) {
+    sqlite3_bind_int(st, 1, i + 1);
+    Check(sqlite3_step(st), db, "delete");
+    sqlite3_reset(st);
+  }
+  t.Delete = Seconds(a, std::chrono::steady_clock::now());
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return t;
+}
+
 }  // namespace
 }  // namespace lanqi
 
@@ -214,6 +325,8 @@ int main() {
   SetCollationLocale("en_US");
   // LANQI_BENCH_ROWS shrinks the run for profiling; the figures are for the default.
   if (const char* n = std::getenv("LANQI_BENCH_ROWS")) kRows = kSearches = std::max(1000, std::atoi(n));
+  if (const char* n = std::getenv("LANQI_BENCH_DURABLE_ROWS")) kDurableRows = std::max(10, std::atoi(n));
+  kDurableRows = std::min(kDurableRows, kRows);
   char dirTemplate[] = "/tmp/lanqi-bench-storage-XXXXXX";
   if (!mkdtemp(dirTemplate)) return 1;
   const std::string dir = dirTemplate;
@@ -241,6 +354,33 @@ int main() {
               static_cast<long long>(peer.Found));
   std::remove((dir + "/ours.dat").c_str());
   std::remove((dir + "/peer.sqlite").c_str());
+
+  // The syncs reach the disk the folder lies on: LANQI_BENCH_DIR puts the files elsewhere.
+  std::string durableDir = dir;
+  if (const char* d = std::getenv("LANQI_BENCH_DIR")) durableDir = d;
+  TWriteTimes normal = RunOursWrites(durableDir + "/normal.dat", rows, false);
+  TWriteTimes durable = RunOursWrites(durableDir + "/durable.dat", rows, true);
+  TWriteTimes off = RunSqliteWrites(durableDir + "/off.sqlite", rows, false);
+  TWriteTimes full = RunSqliteWrites(durableDir + "/full.sqlite", rows, true);
+  std::printf("\ndurable mode, %d rows with a 200-byte blob, each write its own operation, in %s\n",
+              kDurableRows, durableDir.c_str());
+  std::printf("%-24s %11s %11s %8s %11s %11s %8s\n", "work", "normal", "durable", "ratio", "sqlite OFF",
+              "sqlite FULL", "ratio");
+  auto dline = [](const char* what, double a, double b, double c, double d) {
+    std::printf("%-24s %9.3fms %9.3fms %8.2f %9.3fms %9.3fms %8.2f\n", what, a * 1e3, b * 1e3, b / a, c * 1e3,
+                d * 1e3, d / c);
+  };
+  dline("appends", normal.Append, durable.Append, off.Append, full.Append);
+  dline("blob rewrites in place", normal.Modify, durable.Modify, off.Modify, full.Modify);
+  dline("deletes", normal.Delete, durable.Delete, off.Delete, full.Delete);
+  const double oursNormal = normal.Append + normal.Modify + normal.Delete,
+               oursDurable = durable.Append + durable.Modify + durable.Delete,
+               peerOff = off.Append + off.Modify + off.Delete,
+               peerFull = full.Append + full.Modify + full.Delete;
+  dline("all", oursNormal, oursDurable, peerOff, peerFull);
+  std::printf("durable against sqlite FULL: %.2f\n", oursDurable / peerFull);
+  for (const char* f : {"/normal.dat", "/durable.dat", "/off.sqlite", "/full.sqlite"})
+    std::remove((durableDir + f).c_str());
   rmdir(dir.c_str());
   return ours.Found == kSearches && peer.Found == kSearches ? 0 : 1;
 }

@@ -43,6 +43,12 @@ class TRadeDatabase : public TComponent, public TStorageOwner {
   void SetAutoFlush(bool value);
   int32_t AutoFlushInterval() const { return autoFlushInterval_; }
   void SetAutoFlushInterval(int32_t value);
+  // Durable mode (off by default): each write operation syncs its data between the writes whose
+  // order matters and before it returns, so a power loss keeps every operation that returned.
+  // Normal mode protects against the program dying, not the machine; the file is flushed on the
+  // timer and when it closes. Takes effect at the next write, open or not.
+  bool Durable() const override { return durable_; }
+  void SetDurable(bool value) { durable_ = value; }
   TNotifyEvent BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
   TOnProgressEvent OnOperationProgress;
 
@@ -107,6 +113,7 @@ class TRadeDatabase : public TComponent, public TStorageOwner {
   bool keepConnection_ = false;
   std::string sessionName_;
   bool autoFlush_ = false;
+  bool durable_ = false;
   int32_t autoFlushInterval_ = 60000;
   TRadeSession* session_ = nullptr;
   std::unique_ptr<TRadeZIFileIO> fileIO_;

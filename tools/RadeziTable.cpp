@@ -29,6 +29,7 @@ class TOpenTable {
     db_ = owner_.Create<TRadeDatabase>();
     db_->SetDatabaseName(file);
     if (c.HasPassword) db_->SetPassword(ToAnsi(c.Password));
+    db_->SetDurable(c.Durable);
     db_->Open();
     std::vector<std::string> names;
     db_->GetTableNames(names);

@@ -28,7 +28,7 @@ namespace {
 constexpr int kExitOk = 0, kExitNotFound = 1, kExitUsage = 2, kExitDatabase = 3;
 
 const char* const kUsage =
-    "usage: radezi [--password P] COMMAND ...\n"
+    "usage: radezi [--password P] [--durable] COMMAND ...\n"
     "  create FILE --schema SCHEMA.json [--compress] [--encrypt Blowfish|Twofish|Gost --mode N --password "
     "P]\n"
     "  tables FILE\n"
@@ -39,7 +39,8 @@ const char* const kUsage =
     "  update FILE TABLE --filter EXPR --set JSON [--filter-options N]\n"
     "  delete FILE TABLE --filter EXPR [--filter-options N]\n"
     "  check [--repair] FILE\n"
-    "  catalog init FILE\n";
+    "  catalog init FILE\n"
+    "  --durable: insert, update and delete sync each write before reporting it done\n";
 
 struct TNotFound : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -53,10 +54,11 @@ struct TArgs {
 };
 
 TArgs ParseArgs(int argc, char** argv) {
-  static const std::set<std::string> withValue = {
-      "--password", "--schema",         "--encrypt", "--mode",   "--rows", "--index",
-      "--filter",   "--filter-options", "--fields",  "--values", "--set"};
-  static const std::set<std::string> flags = {"--compress", "--repair", "--partial", "--case-insensitive"};
+  static const std::set<std::string> withValue = {"--password", "--schema", "--encrypt", "--mode",
+                                                  "--rows",     "--index",  "--filter",  "--filter-options",
+                                                  "--fields",   "--values", "--set"};
+  static const std::set<std::string> flags = {"--compress", "--repair", "--partial", "--case-insensitive",
+                                              "--durable"};
   TArgs a;
   for (int i = 1; i < argc; ++i) {
     std::string s = argv[i];
@@ -238,6 +240,7 @@ TTableCommand TableCommand(const TArgs& a) {
   opt("--set", c.Set);
   c.Partial = a.Flags.count("--partial") != 0;
   c.CaseInsensitive = a.Flags.count("--case-insensitive") != 0;
+  c.Durable = a.Flags.count("--durable") != 0;
   return c;
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # radezi update of rows with blob fields, under each kind of processing: a field set beside a
-# memo that was never read, the memo replaced, the memo cleared. Each command must end (a hung
+# memo that was never read, the memo replaced (in durable mode), the memo cleared. Each command must end (a hung
 # command keeps the file lock) and leave the other values whole. Usage: radezi_blob.sh BUILD_DIR
 set -u
 R="$1/tools/radezi"
@@ -35,7 +35,7 @@ for s in "${setups[@]}"; do
   grep -q '"Name": "x"' "$W/out" && grep -q '"Note": "the first note"' "$W/out" &&
     grep -q '"Extra": "kept"' "$W/out" || fail "$name: unread memo: $(cat "$W/out")"
 
-  expect_rc 0 "$R" "${pw[@]}" update "$db" T --filter "Id = 1" \
+  expect_rc 0 "$R" "${pw[@]}" --durable update "$db" T --filter "Id = 1" \
     --set '{"Note":"a replacing note that is longer than its area of sixty-four bytes, so it moves"}'
   expect_rc 0 "$R" "${pw[@]}" dump "$db" T --filter "Id = 1"
   grep -q '"Note": "a replacing note that is longer than its area of sixty-four bytes, so it moves"' "$W/out" &&

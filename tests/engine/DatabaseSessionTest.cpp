@@ -44,6 +44,36 @@ TEST_F(DatabaseSessionTest, FlushTimerForcesWritesToDisk) {
   EXPECT_FALSE(db->FileIO()->IsFlushed());
 }
 
+// Durable mode on the real file: every append, change and delete returns with its data synced,
+// without waiting for the timer; turned off, writes wait for the timer again.
+TEST_F(DatabaseSessionTest, DurableModeSyncsEveryWriteBeforeItReturns) {
+  TRadeTable* t = NewTable(PeopleFile({{"ByName", {1}, {tiUnique}}}), "People");
+  t->Open();
+  TRadeDatabase* db = t->Database();
+  EXPECT_FALSE(db->Durable());
+  db->SetDurable(true);
+  const std::function<void()> writes[] = {[&] {
+                                            AppendRows(t, {{Variant(), "a", 1}});
+                                          },
+                                          [&] {
+                                            t->Edit();
+                                            t->FieldByName("Name")->SetAsString("b");
+                                            t->Post();
+                                          },
+                                          [&] {
+                                            AppendRows(t, {{Variant(), "c", 3}});
+                                          },
+                                          [&] { t->Delete(); }};
+  for (const auto& write : writes) {
+    write();
+    EXPECT_TRUE(db->FileIO()->IsFlushed());
+  }
+  db->SetDurable(false);
+  AppendRows(t, {{Variant(), "d", 4}});
+  EXPECT_FALSE(db->FileIO()->IsFlushed());
+  EXPECT_EQ(Column(t, "Name"), (std::vector<std::string>{"b", "d"}));
+}
+
 TEST_F(DatabaseSessionTest, EncryptedFilePromptsOnceUntilDisconnect) {
   std::string path = dir_.File("secret.dat");
   TDatabaseCreateOptions options;

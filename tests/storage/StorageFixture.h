@@ -33,12 +33,14 @@ class TTestOwner : public TStorageOwner {
  public:
   int32_t LockRetryCount() const override { return Retries; }
   int32_t LockWaitTime() const override { return Wait; }
+  bool Durable() const override { return DurableMode; }
   void LockSleep(int32_t ms) override {
     Sleeps.push_back(ms);
     if (OnSleep) OnSleep();
   }
   int32_t Retries = 20;
   int32_t Wait = 100;
+  bool DurableMode = false;
   std::vector<int32_t> Sleeps;
   std::function<void()> OnSleep;
 };
