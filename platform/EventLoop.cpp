@@ -224,6 +224,14 @@ class LoopCore {
     cv_.wait_until(lock, deadline, [&] { return !queue_.empty() || gen_ != gen || stop(); });
   }
 
+  // Waits until a synchronous call is queued or `deadline` (steady clock) passes.
+  bool WaitForSync(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(m_);
+    return cv_.wait_until(lock, deadline, [&] {
+      return std::any_of(queue_.begin(), queue_.end(), [](const Entry& e) { return e.sync != nullptr; });
+    });
+  }
+
   void Wake() {
     {
       std::lock_guard<std::mutex> lock(m_);
@@ -386,6 +394,11 @@ bool ManualEventLoop::RunUntil(const std::function<bool()>& pred, int realMs) {
     // Wake on queued work; poll now and then for conditions that change without any.
     impl_->core.WaitForWork(std::min(deadline, now + std::chrono::milliseconds(5)), [] { return false; });
   }
+}
+
+bool ManualEventLoop::WaitForSynchronize(int realMs) {
+  return impl_->core.WaitForSync(std::chrono::steady_clock::now() +
+                                 std::chrono::milliseconds(std::max(realMs, 0)));
 }
 
 // ---- the main loop

@@ -82,6 +82,9 @@ class ManualEventLoop : public EventLoop {
   void Advance(int64_t ms);
   // Processes messages until pred() holds or realMs of real time passed (for worker hand-overs).
   bool RunUntil(const std::function<bool()>& pred, int realMs = 5000);
+  // Waits, running nothing, until a worker's synchronous call is queued (false after realMs of
+  // real time): that worker is then held in its hand-over until this thread processes messages.
+  bool WaitForSynchronize(int realMs = 5000);
 
  private:
   struct Impl;

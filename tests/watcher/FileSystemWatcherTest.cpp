@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -68,9 +66,14 @@ class WatcherTest : public ::testing::Test {
   bool WaitFor(const Ev& e, int ms = 5000) {
     return loop.RunUntil([&] { return Seen(e); }, ms);
   }
-  // Runs hand-overs for a while, for checks that something did NOT arrive.
+  // Runs hand-overs for a while, for checks that something did NOT arrive where no worker step
+  // marks the moment it would have.
   void Settle(int ms = 300) {
     loop.RunUntil([] { return false; }, ms);
+  }
+  // Runs hand-overs until every worker has ended: after that nothing more can arrive.
+  bool WorkersGone() {
+    return loop.RunUntil([] { return TShellChangeThread::LiveCount() == 0; });
   }
 
   ManualEventLoop loop;
@@ -151,27 +154,29 @@ TEST_F(WatcherTest, ActiveWithoutHandlerStartsNothingUntilTheHandlerIsAssigned) 
   events.clear();
   Touch(dir.File("b"));
   EXPECT_TRUE(loop.RunUntil([&] { return !second.empty(); }));
-  Settle(100);
-  EXPECT_TRUE(events.empty());
+  // Once the replaced worker has ended it can deliver nothing more.
   EXPECT_TRUE(loop.RunUntil([] { return TShellChangeThread::LiveCount() == 1; }));
+  EXPECT_TRUE(events.empty());
 
   w.SetActive(false);
   EXPECT_EQ(w.Worker(), nullptr);
 }
 
 TEST_F(WatcherTest, HandlerStoppingOnTheFirstEventOfABatchHearsNoMoreOfIt) {
-  // The first change is handed over while this thread is not looking, so the worker waits in its
-  // hand-over while the next twenty changes pile up in the kernel: the next read takes them at once.
+  // The first change is read alone and the worker is held in its hand-over while the next twenty
+  // changes pile up in the kernel: the next read takes them at once.
   std::unique_ptr<TFileSystemWatcher> w = Watch(dir.Path(), true, {nfFileNameChange});
   w->SetOnChange([&](TObject*, TFileOperation op, const std::string& a, const std::string& b) {
     events.push_back({op, a, b});
     if (a[0] == 'c') w->SetActive(false);
   });
   Touch(dir.File("first"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(loop.WaitForSynchronize());
   for (int i = 0; i < 20; ++i) Touch(dir.File("c" + std::to_string(i)));
+  ASSERT_TRUE(WaitFor({foAdded, "first", ""}));
+  EXPECT_EQ(events.size(), 1u);  // the first read held "first" alone
   ASSERT_TRUE(WaitFor({foAdded, "c0", ""}));
-  Settle();
+  ASSERT_TRUE(WorkersGone());
   EXPECT_EQ(events, (std::vector<Ev>{{foAdded, "first", ""}, {foAdded, "c0", ""}}));
   EXPECT_FALSE(w->Active());
   EXPECT_EQ(w->Worker(), nullptr);
@@ -234,7 +239,7 @@ TEST_F(WatcherTest, HandlerThatReconfiguresOrDestroysTheWatcherInsideAHandOver) 
   events.clear();
   for (int i = 0; i < 10; ++i) Touch(dir.File("two/d" + std::to_string(i)));
   ASSERT_TRUE(loop.RunUntil([&] { return !events.empty(); }));
-  Settle();
+  ASSERT_TRUE(WorkersGone());
   EXPECT_EQ(events.size(), 1u);
   EXPECT_EQ(w, nullptr);
 }
@@ -245,15 +250,15 @@ TEST_F(WatcherTest, StoppingOrDestroyingWhileAWorkerWaitsInItsHandOver) {
     events.clear();
     auto w = Watch(dir.Path());
     Touch(dir.File(destroy ? "d" : "s"));
-    // Give the worker time to complete its read and wait for this thread in the hand-over.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The worker has completed its read and waits for this thread in the hand-over.
+    ASSERT_TRUE(loop.WaitForSynchronize());
     if (destroy)
       w.reset();
     else
       w->SetActive(false);
-    Settle(100);
+    // The worker ends only after its hand-over ran here, and that delivered nothing.
+    EXPECT_TRUE(WorkersGone());
     EXPECT_TRUE(events.empty());
-    EXPECT_TRUE(loop.RunUntil([] { return TShellChangeThread::LiveCount() == 0; }));
   }
   // Destroyed while waiting for changes, and while idle without a folder: no one waits for it.
   for (std::string path : {dir.Path(), dir.File("missing")}) {
