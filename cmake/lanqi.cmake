@@ -31,5 +31,16 @@ function(lanqi_test name)
   add_executable(${name} ${srcs})
   target_compile_options(${name} PRIVATE ${LANQI_WARNINGS})
   target_link_libraries(${name} PRIVATE ${T_DEPS} lanqi_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" ${T_PROPS} DISCOVERY_TIMEOUT 60)
+  # Test discovery flattens its properties into words, so it can carry only one label; a script
+  # CTest runs once the discovered tests are known gives them the whole list.
+  list(GET T_LABELS 0 first)
+  gtest_discover_tests(${name} PROPERTIES LABELS ${first} ${T_PROPS} DISCOVERY_TIMEOUT 60)
+  list(LENGTH T_LABELS n)
+  if(n GREATER 1)
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${script} "foreach(t IN LISTS ${name}_TESTS)\n"
+                         "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${T_LABELS}\")\n"
+                         "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+  endif()
 endfunction()
