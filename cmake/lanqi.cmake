@@ -20,6 +20,27 @@ function(lanqi_layer name)
   endif()
 endfunction()
 
+# lanqi_label_targets(<target> <labels>...)
+# Records that the tests of <target> carry these labels: tests_<label> then builds every target
+# whose tests a `ctest -L <label>` run needs, and nothing else.
+function(lanqi_label_targets target)
+  foreach(label ${ARGN})
+    set_property(GLOBAL APPEND PROPERTY LANQI_LABEL_TARGETS_${label} ${target})
+    set_property(GLOBAL APPEND PROPERTY LANQI_LABELS ${label})
+  endforeach()
+endfunction()
+
+# Called once at the end of the top-level list: the tests_<label> targets.
+function(lanqi_add_label_targets)
+  get_property(labels GLOBAL PROPERTY LANQI_LABELS)
+  list(REMOVE_DUPLICATES labels)
+  foreach(label ${labels})
+    get_property(targets GLOBAL PROPERTY LANQI_LABEL_TARGETS_${label})
+    add_custom_target(tests_${label})
+    add_dependencies(tests_${label} ${targets})
+  endforeach()
+endfunction()
+
 # lanqi_test(<name> DIR <folder> DEPS <targets> LABELS <labels>)
 # One GoogleTest executable per test folder; every test case is registered with CTest.
 function(lanqi_test name)
@@ -31,6 +52,7 @@ function(lanqi_test name)
   add_executable(${name} ${srcs})
   target_compile_options(${name} PRIVATE ${LANQI_WARNINGS})
   target_link_libraries(${name} PRIVATE ${T_DEPS} lanqi_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
+  lanqi_label_targets(${name} ${T_LABELS})
   # Test discovery flattens its properties into words, so it can carry only one label; a script
   # CTest runs once the discovered tests are known gives them the whole list.
   list(GET T_LABELS 0 first)
