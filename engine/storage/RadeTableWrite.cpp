@@ -367,7 +367,8 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
       if (b->Staging && io_.VerifyWrites() && b->Stored.Size() > 0)
         io_.ReadBytesAt(b->Stored.Memory(), b->Staging, static_cast<int32_t>(b->Stored.Size()));
     }
-    io_.SyncData();
+    // The change count alone need not precede the record: a power loss leaves no lists to refresh.
+    if (counterChanged || !blobs.empty()) io_.SyncData();
     if (staged.empty()) {
       io_.WriteBytesAt(record.data(), dataOffset, recordSize_);
     } else {
