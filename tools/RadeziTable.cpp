@@ -1,8 +1,10 @@
 #include "tools/RadeziTable.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "engine/RadeZI.h"
@@ -21,16 +23,19 @@ json ParseJsonText(const std::string& text, const std::string& what) {
 }
 
 // The file opened through a named database of the default session (the password given, or asked
-// for through the login hook), and one table dataset on it.
+// for through the login hook), and one table dataset on it. A writing command holds the file lock
+// from before the table is read until it ends: its rows are checked against the table as it is,
+// and no other program changes the table between the check and the writes.
 class TOpenTable {
  public:
-  explicit TOpenTable(const TTableCommand& c) {
+  explicit TOpenTable(const TTableCommand& c, bool forWriting = false) {
     std::string file = ToAnsi(c.File);
     db_ = owner_.Create<TRadeDatabase>();
     db_->SetDatabaseName(file);
     if (c.HasPassword) db_->SetPassword(ToAnsi(c.Password));
     db_->SetDurable(c.Durable);
     db_->Open();
+    if (forWriting && db_->FileIO()) lock_ = std::make_unique<TFileLockGuard>(*db_->FileIO());
     std::vector<std::string> names;
     db_->GetTableNames(names);
     std::string table = ToAnsi(c.Table);
@@ -60,6 +65,7 @@ class TOpenTable {
   TOpenTable& operator=(const TOpenTable&) = delete;
 
   TRadeTable& Table() { return *table_; }
+  TRadeTableIO& TableIO() { return *table_->TableIO(); }
   // The current record as a JSON row. A text field that is not code-page text (damage, or
   // another program's bytes) is given as its stored bytes in hex, a blob that does not decode as
   // null, each named in a warning on standard error with the record number check reports, so
@@ -101,6 +107,22 @@ class TOpenTable {
       f->SetData(bytes.data());
     }
   }
+  // A copy of the record being edited as Post would hand it to storage: every field's bytes and
+  // whether it is in use (blob contents aside: a blob is never part of a key).
+  std::unique_ptr<TFieldBuffers> CaptureCurrent() {
+    auto* b = static_cast<TRDERecordBuffer*>(table_->CurrentBuffer());
+    TRadeTableIO& io = TableIO();
+    auto out = std::make_unique<TFieldBuffers>();
+    for (int32_t i = 0; i < io.FieldDefs().Count(); ++i) {
+      const TFieldBufferItem* src = i < b->Items.Count() ? b->Items.Items(i) : nullptr;
+      TFieldBufferItem* dst = out->AddOwned(io.FieldDefs().Items(i)->FieldType, io.SlotSize(i), &io.FileIO());
+      dst->InUse = src && src->InUse;
+      if (src && src->Buffer && !IsBlobType(dst->FieldType))
+        std::memcpy(dst->Bytes(), src->Buffer,
+                    static_cast<size_t>(std::min(dst->BufferSize, std::max(src->BufferSize, 0))));
+    }
+    return out;
+  }
   // The bookmarks of every record of the view.
   std::vector<TBookmark> Bookmarks() {
     std::vector<TBookmark> out;
@@ -116,7 +138,31 @@ class TOpenTable {
   TComponent owner_;
   TRadeDatabase* db_ = nullptr;
   TRadeTable* table_ = nullptr;
+  std::unique_ptr<TFileLockGuard> lock_;  // released before the components close the file
 };
+
+// The auto-increment values stored in the table's live records, but the one numbered skipRecNo.
+std::set<int32_t> StoredAutoIncValues(TRadeTableIO& io, int32_t skipRecNo = -1) {
+  std::set<int32_t> out;
+  TMemoryStream slot;
+  for (const TRecordListEntry& e : io.RecordLists(0)) {
+    if (e.RecNo == skipRecNo) continue;
+    slot.Clear();
+    io.ReadRecordField(slot, e.RecNo, io.AutoIncField());
+    if (slot.Size() >= 4) out.insert(TByteBuffer::LoadInt32(static_cast<const uint8_t*>(slot.Memory())));
+  }
+  return out;
+}
+
+std::string AutoIncName(TRadeTableIO& io) {
+  return io.FieldDefs().Items(io.AutoIncField())->Name;
+}
+
+std::vector<TFieldBuffers*> Pointers(const std::vector<std::unique_ptr<TFieldBuffers>>& rows) {
+  std::vector<TFieldBuffers*> out;
+  for (const auto& r : rows) out.push_back(r.get());
+  return out;
+}
 
 // A key value for a field: dates and times in the text forms the rows use, the rest as JSON gives them.
 Variant KeyValue(TOpenTable& open, TField* f, const json& v) {
@@ -182,20 +228,96 @@ int TableLocate(const TTableCommand& c) {
   return 0;
 }
 
+// Insert and update are all or nothing: every row is checked before the first is written (its
+// values, the unique indexes against the table and among the command's own rows, the
+// auto-increment rule), with the file lock held from the reading of the table to the last write.
+// What can still fail while writing (the disk) is reported with exactly what was written before it.
+//
+// The auto-increment rule: 0 (or no value) takes the next number; a number given must be from 1 to
+// 2147483646 (so the counter keeps room for the next row) and held by no other row of the table or
+// of the command.
+
 int TableInsert(const TTableCommand& c) {
   json rows = ParseJsonText(c.Rows, "the rows");
   if (!rows.is_array()) throw TTableUsageError("the rows must be a JSON array");
-  TOpenTable open(c);
+  const size_t n = rows.size();
+  auto refuse = [&](size_t i, const std::string& why) {
+    throw EDatabaseError(Format("Row %d: %s; no row was inserted", static_cast<int>(i + 1), why.c_str()));
+  };
+  for (size_t i = 0; i < n; ++i)
+    if (!rows[i].is_object()) refuse(i, "Each row must be a JSON object");
+  TOpenTable open(c, true);
   TRadeTable& t = open.Table();
-  for (const json& row : rows) {
-    if (!row.is_object()) throw EDatabaseError("Each row must be a JSON object");
+  TRadeTableIO& io = open.TableIO();
+
+  // Each row as Post would hand it to storage.
+  std::vector<std::unique_ptr<TFieldBuffers>> staged;
+  for (size_t i = 0; i < n; ++i) {
     t.Append();
     try {
-      open.SetFields(row);
-      t.Post();
-    } catch (...) {
+      open.SetFields(rows[i]);
+      staged.push_back(open.CaptureCurrent());
+    } catch (const std::exception& e) {
       t.Cancel();
-      throw;
+      refuse(i, e.what());
+    }
+    t.Cancel();
+  }
+  // The numbers the rows will get, as storage assigns them.
+  if (io.AutoIncField() >= 0) {
+    const int32_t af = io.AutoIncField();
+    int64_t counter = io.TableHeader().AutoIncCounter();
+    std::set<int32_t> given;
+    std::unique_ptr<std::set<int32_t>> stored;  // read when first needed
+    for (size_t i = 0; i < n; ++i) {
+      uint8_t* slot = staged[i]->Items(af)->Bytes();
+      int32_t v = TByteBuffer::LoadInt32(slot);
+      if (v == 0) {
+        if (counter >= INT32_MAX) refuse(i, "Auto-increment counter overflow");
+        v = static_cast<int32_t>(++counter);
+        TByteBuffer::StoreInt32(slot, v);  // the key checks see the number the row will get
+      } else {
+        if (given.count(v))
+          refuse(i, Format("Field '%s': %d is given to an earlier row", AutoIncName(io).c_str(), v));
+        if (v <= counter) {
+          if (!stored) stored = std::make_unique<std::set<int32_t>>(StoredAutoIncValues(io));
+          if (stored->count(v))
+            refuse(i, Format("Field '%s': %d is used by a row of the table", AutoIncName(io).c_str(), v));
+        }
+        counter = std::max<int64_t>(counter, v);
+      }
+      given.insert(v);
+    }
+  }
+  for (size_t i = 0; i < n; ++i) {
+    try {
+      io.CheckUniqueForAppend(*staged[i]);
+    } catch (const EDatabaseError& e) {
+      refuse(i, e.what());
+    }
+  }
+  int32_t first = -1, second = -1;
+  try {
+    io.CheckUniqueAmong(Pointers(staged), first, second);
+  } catch (const EDatabaseError& e) {
+    throw EDatabaseError(Format("Rows %d and %d: %s; no row was inserted", first + 1, second + 1, e.what()));
+  }
+
+  size_t written = 0;
+  for (; written < n; ++written) {
+    t.Append();
+    try {
+      open.SetFields(rows[written]);
+      t.Post();
+    } catch (const std::exception& e) {
+      t.Cancel();
+      std::cout.flush();
+      if (written == 0) refuse(0, e.what());
+      const std::string before =
+          written == 1 ? "row 1 was inserted before it"
+                       : Format("rows 1 to %d were inserted before it", static_cast<int>(written));
+      throw EDatabaseError(
+          Format("Row %d: %s; %s (listed on standard output)", static_cast<int>(written + 1), e.what(), before.c_str()));
     }
     std::cout << open.CurrentRow().dump() << "\n";
   }
@@ -207,21 +329,79 @@ int TableUpdate(const TTableCommand& c) {
   if (c.Set.empty()) throw TTableUsageError("update needs --set");
   json values = ParseJsonText(c.Set, "--set");
   if (!values.is_object()) throw TTableUsageError("--set must be a JSON object");
-  TOpenTable open(c);
+  TOpenTable open(c, true);
   TRadeTable& t = open.Table();
-  int changed = 0;
+  TRadeTableIO& io = open.TableIO();
+  auto refuse = [](const std::string& why) {
+    throw EDatabaseError(Format("%s; no row was changed", why.c_str()));
+  };
+  // An auto-increment value of 0 keeps each row's number: the field is left as it is.
+  for (auto it = values.begin(); it != values.end();) {
+    if (io.AutoIncField() >= 0 && io.FieldDefs().IndexOf(ToAnsi(it.key())) == io.AutoIncField() &&
+        it.value().is_number_integer() && it.value().get<int64_t>() == 0)
+      it = values.erase(it);
+    else
+      ++it;
+  }
   // The rows are picked first: a changed row may move within the view or leave the filter.
-  for (const TBookmark& b : open.Bookmarks()) {
+  const std::vector<TBookmark> marks = open.Bookmarks();
+  const size_t n = marks.size();
+  std::vector<std::unique_ptr<TFieldBuffers>> staged;
+  std::vector<int32_t> positions;  // in list 0
+  for (const TBookmark& b : marks) {
     t.GotoBookmark(b);
     t.Edit();
     try {
       open.SetFields(values);
-      t.Post();
-    } catch (...) {
+      staged.push_back(open.CaptureCurrent());
+      positions.push_back(io.FindPhysicalPos(t.RecordList(), t.CurrentPosition()));
+    } catch (const std::exception& e) {
       t.Cancel();
-      throw;
+      refuse(e.what());
     }
-    ++changed;
+    t.Cancel();
+    if (positions.back() < 0) refuse("Record not found");
+  }
+  if (io.AutoIncField() >= 0 && n > 0) {
+    const int32_t v = TByteBuffer::LoadInt32(staged[0]->Items(io.AutoIncField())->Bytes());
+    bool named = false;
+    for (auto it = values.begin(); it != values.end(); ++it)
+      named = named || io.FieldDefs().IndexOf(ToAnsi(it.key())) == io.AutoIncField();
+    // 0 keeps each row's number; any other number may go to one row only.
+    if (named && v != 0 && n > 1)
+      refuse(Format("Field '%s': %d would be given to %d rows", AutoIncName(io).c_str(), v,
+                    static_cast<int>(n)));
+    if (named && v != 0 &&
+        StoredAutoIncValues(io, io.RecordLists(0)[static_cast<size_t>(positions[0])].RecNo).count(v))
+      refuse(Format("Field '%s': %d is used by another row of the table", AutoIncName(io).c_str(), v));
+  }
+  for (size_t i = 0; i < n; ++i) {
+    try {
+      io.CheckUniqueForModify(*staged[i], positions[i]);
+    } catch (const EDatabaseError& e) {
+      refuse(e.what());
+    }
+  }
+  int32_t first = -1, second = -1;
+  try {
+    io.CheckUniqueAmong(Pointers(staged), first, second);
+  } catch (const EDatabaseError& e) {
+    refuse(Format("%s would be the key of more than one of the %d rows", e.what(), static_cast<int>(n)));
+  }
+
+  size_t changed = 0;
+  for (; changed < n; ++changed) {
+    t.GotoBookmark(marks[changed]);
+    t.Edit();
+    try {
+      open.SetFields(values);
+      t.Post();
+    } catch (const std::exception& e) {
+      t.Cancel();
+      if (changed == 0) refuse(e.what());
+      throw EDatabaseError(Format("%s; %d of the %d rows were changed before it", e.what(),
+                                  static_cast<int>(changed), static_cast<int>(n)));
+    }
   }
   std::cout << changed << "\n";
   return 0;
@@ -229,15 +409,22 @@ int TableUpdate(const TTableCommand& c) {
 
 int TableDelete(const TTableCommand& c) {
   if (!c.HasFilter) throw TTableUsageError("delete needs --filter");
-  TOpenTable open(c);
+  TOpenTable open(c, true);
   TRadeTable& t = open.Table();
-  int changed = 0;
-  for (const TBookmark& b : open.Bookmarks()) {
-    t.GotoBookmark(b);
-    t.Delete();
-    ++changed;
+  const std::vector<TBookmark> marks = open.Bookmarks();
+  size_t deleted = 0;
+  for (const TBookmark& b : marks) {
+    try {
+      t.GotoBookmark(b);
+      t.Delete();
+    } catch (const std::exception& e) {
+      if (deleted == 0) throw EDatabaseError(Format("%s; no row was deleted", e.what()));
+      throw EDatabaseError(Format("%s; %d of the %d rows were deleted before it", e.what(),
+                                  static_cast<int>(deleted), static_cast<int>(marks.size())));
+    }
+    ++deleted;
   }
-  std::cout << changed << "\n";
+  std::cout << deleted << "\n";
   return 0;
 }
 

@@ -231,9 +231,21 @@ void RowToBuffers(const json& row, TRadeTableIO& table, TFieldBuffers& buffers) 
         TByteBuffer::StoreInt16(p, static_cast<int16_t>(IntValue(v, f, 0, UINT16_MAX)));
         break;
       case ftInteger:
-      case ftAutoInc:
         TByteBuffer::StoreInt32(p, static_cast<int32_t>(IntValue(v, f, INT32_MIN, INT32_MAX)));
         break;
+      case ftAutoInc: {
+        // 0 takes the next number. A number given must leave the counter room for the next row, so
+        // 2147483647 is refused, and a negative one is no number the counter would ever hand out.
+        const bool ok = v.is_number_integer() &&
+                        (v.is_number_unsigned() ? v.get<uint64_t>() < INT32_MAX
+                                                : v.get<int64_t>() >= 0 && v.get<int64_t>() < INT32_MAX);
+        if (!ok)
+          Bad(f, Format("%s is not an auto-increment value: 0 takes the next number, and a number given "
+                        "must be from 1 to 2147483646",
+                        Shown(v).c_str()));
+        TByteBuffer::StoreInt32(p, static_cast<int32_t>(v.get<int64_t>()));
+        break;
+      }
       case ftLargeint:
         TByteBuffer::StoreInt64(p, IntValue(v, f, INT64_MIN, INT64_MAX));
         break;

@@ -110,6 +110,11 @@ class TRadeTableIO {
   int32_t ConvertListPos(const TRecordList& list, int32_t indexNumber, int32_t position) const;
   bool CheckUniqueForAppend(TFieldBuffers& buffers);
   bool CheckUniqueForModify(TFieldBuffers& buffers, int32_t position);
+  // Among records about to be written together (whole buffers, one per record): when two of them
+  // have equal keys under a primary or unique index, first and second receive their positions in
+  // rows (the earliest such pair) and "Invalid unique field value '%s'" is raised as the unique
+  // check raises it. Records already in the table are not looked at.
+  void CheckUniqueAmong(const std::vector<TFieldBuffers*>& rows, int32_t& first, int32_t& second);
 
   // Compares the key fields of two stored records under index k's rules (-1, 0, 1).
   int32_t CompareRecords(int32_t indexNumber, int32_t recNoA, int32_t recNoB);
@@ -135,6 +140,8 @@ class TRadeTableIO {
   TSearchKey MakeRecordKey(int32_t k, int32_t recNo);
   const TCachedKey& CachedKey(int32_t k, int32_t recNo);
   int32_t CompareKey(const TSearchKey& key, int32_t k, int32_t recNo);
+  int32_t CompareSearchKeys(const TSearchKey& a, const TSearchKey& b, int32_t k) const;
+  std::string KeyText(int32_t k, const TSearchKey& key) const;
   int32_t Search(const TSearchKey& key, const TRecordList& list, int32_t k, int32_t mode,
                  int32_t& resultCode);
   int32_t FindInsertPosFor(const TSearchKey& key, int32_t k, const TRecordList& list);

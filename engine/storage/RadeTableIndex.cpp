@@ -311,23 +311,85 @@ void TRadeTableIO::CheckUnique(TFieldBuffers& buffers, int32_t modifyPosition) {
       }
     }
     if (!clash) continue;
-    std::string text;
-    for (size_t j = 0; j < d->FieldNumbers.size(); ++j) {
-      int32_t fn = d->FieldNumbers[j];
-      TFieldBufferItem shown;
-      shown.FieldType = fieldDefs_.Items(fn)->FieldType;
-      TMemoryStream blob;
-      if (IsBlobType(shown.FieldType)) {
-        blob.LoadFromString(s.Values[j]);
-        shown.Buffer = &blob;
-      } else {
-        shown.Buffer = s.Values[j].data();
-        shown.BufferSize = static_cast<int32_t>(s.Values[j].size());
-      }
-      if (j) text += ",";
-      text += shown.DisplayText();
+    throw EDatabaseError(Format("Invalid unique field value '%s'", KeyText(k, s).c_str()));
+  }
+}
+
+// The key values as text joined by ",", as the unique check's message shows them.
+std::string TRadeTableIO::KeyText(int32_t k, const TSearchKey& key) const {
+  const TRadeIndexDef* d = indexDefs_.Items(k);
+  std::string text;
+  for (size_t j = 0; j < d->FieldNumbers.size() && j < key.Values.size(); ++j) {
+    int32_t fn = d->FieldNumbers[j];
+    TFieldBufferItem shown;
+    shown.FieldType = fieldDefs_.Items(fn)->FieldType;
+    std::string value = key.Values[j];
+    TMemoryStream blob;
+    if (IsBlobType(shown.FieldType)) {
+      blob.LoadFromString(value);
+      shown.Buffer = &blob;
+    } else {
+      shown.Buffer = value.data();
+      shown.BufferSize = static_cast<int32_t>(value.size());
     }
-    throw EDatabaseError(Format("Invalid unique field value '%s'", text.c_str()));
+    if (j) text += ",";
+    text += shown.DisplayText();
+  }
+  return text;
+}
+
+// Two searched keys under index k's rules, as CompareKey compares a key with a record.
+int32_t TRadeTableIO::CompareSearchKeys(const TSearchKey& a, const TSearchKey& b, int32_t k) const {
+  const TRadeIndexDef* d = indexDefs_.Items(k);
+  const bool ci = d->Options.Contains(tiCaseInsensitive);
+  for (int32_t j = 0; j < a.FieldCount && j < b.FieldCount; ++j) {
+    const size_t u = static_cast<size_t>(j);
+    const uint8_t type = fieldDefs_.Items(d->FieldNumbers[u])->FieldType;
+    int c = 0;
+    if (a.HasSortKey[u] && b.HasSortKey[u]) c = Sign(a.SortKeys[u].compare(b.SortKeys[u]));
+    if (c == 0)
+      c = CompareValues(a.Values[u].data(), static_cast<int32_t>(a.Values[u].size()), b.Values[u].data(),
+                        static_cast<int32_t>(b.Values[u].size()), static_cast<TFieldType>(type), false, ci);
+    if (c != 0) return d->Options.Contains(tiDescending) ? -c : c;
+  }
+  return 0;
+}
+
+void TRadeTableIO::CheckUniqueAmong(const std::vector<TFieldBuffers*>& rows, int32_t& first,
+                                    int32_t& second) {
+  CheckLoaded();
+  first = second = -1;
+  const int32_t n = static_cast<int32_t>(rows.size());
+  int32_t clashIndex = -1;
+  for (TFieldBuffers* r : rows) PrepareStrings(*r);
+  for (int32_t k = 0; k < indexDefs_.Count() && n > 1; ++k) {
+    const TRadeIndexDef* d = indexDefs_.Items(k);
+    if (!d->Options.Contains(tiPrimary) && !d->Options.Contains(tiUnique)) continue;
+    std::vector<TSearchKey> keys;
+    keys.reserve(static_cast<size_t>(n));
+    for (TFieldBuffers* r : rows) keys.push_back(MakeSearchKey(*r, k, 0, false));
+    // Sorted by key, equal keys in row order: the first two of a run of equals are its earliest pair.
+    std::vector<int32_t> order(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) order[static_cast<size_t>(i)] = i;
+    std::stable_sort(order.begin(), order.end(), [&](int32_t x, int32_t y) {
+      return CompareSearchKeys(keys[static_cast<size_t>(x)], keys[static_cast<size_t>(y)], k) < 0;
+    });
+    for (size_t i = 1; i < order.size(); ++i) {
+      const int32_t x = order[i - 1], y = order[i];
+      if (CompareSearchKeys(keys[static_cast<size_t>(x)], keys[static_cast<size_t>(y)], k) != 0) continue;
+      if (i >= 2 &&
+          CompareSearchKeys(keys[static_cast<size_t>(order[i - 2])], keys[static_cast<size_t>(x)], k) == 0)
+        continue;  // not the start of its run
+      if (second < 0 || y < second || (y == second && x < first)) {
+        first = x;
+        second = y;
+        clashIndex = k;
+      }
+    }
+  }
+  if (clashIndex >= 0) {
+    TSearchKey key = MakeSearchKey(*rows[static_cast<size_t>(second)], clashIndex, 0, false);
+    throw EDatabaseError(Format("Invalid unique field value '%s'", KeyText(clashIndex, key).c_str()));
   }
 }
 

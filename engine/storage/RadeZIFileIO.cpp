@@ -146,7 +146,10 @@ void TRadeZIFileIO::OpenFile(const std::string& name, TRadeZIMediumType mediumTy
 }
 
 void TRadeZIFileIO::CloseFile() {
-  if (locked_) Unlock();
+  if (locked_) {
+    lockDepth_ = 1;
+    Unlock();
+  }
   // What was written reaches the disk before the file is let go; a failing flush is reported,
   // the file is closed all the same.
   try {
@@ -329,6 +332,10 @@ int64_t TRadeZIFileIO::FileSize() {
 
 void TRadeZIFileIO::Lock() {
   if (!stream_ || mediumType_ == mtMemory || !fileStream_) return;
+  if (locked_) {
+    ++lockDepth_;
+    return;
+  }
   int32_t retries = owner_ ? owner_->LockRetryCount() : 20;
   int32_t wait = owner_ ? owner_->LockWaitTime() : 100;
   int32_t failures = 0;
@@ -342,10 +349,12 @@ void TRadeZIFileIO::Lock() {
       std::this_thread::sleep_for(std::chrono::milliseconds(wait));
   }
   locked_ = true;
+  lockDepth_ = 1;
 }
 
 void TRadeZIFileIO::Unlock() {
   if (!stream_ || mediumType_ == mtMemory || !fileStream_ || !locked_) return;
+  if (--lockDepth_ > 0) return;
   locked_ = false;
   if (lockFile_.fd >= 0)
     UnlockFileRange(lockFile_, kLockOffset, 1);

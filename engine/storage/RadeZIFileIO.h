@@ -125,6 +125,8 @@ class TRadeZIFileIO {
   // Cuts the file back to size (the end of a staging copy that is no longer referenced).
   void TruncateFile(int64_t size);
 
+  // The file lock nests: an operation that holds it across several writes (a command's whole batch
+  // of rows) keeps it while each write takes and releases it; only the outermost Unlock lets it go.
   void Lock();
   void Unlock();
   void FlushFile();
@@ -169,6 +171,7 @@ class TRadeZIFileIO {
   std::mutex processingLock_;
   std::atomic<std::thread::id> processingThread_{};
   bool locked_ = false;
+  int32_t lockDepth_ = 0;
   TLockFile lockFile_;
 };
 

@@ -103,6 +103,39 @@ TEST_F(FileIOTest, LockRetriesThenTimesOut) {
   io2.Unlock();
 }
 
+// A lock taken around several writes is kept while each write takes and releases it: another
+// open stays out until the outermost holder lets go, and closing lets go at any depth.
+TEST_F(FileIOTest, LockNests) {
+  TRadeZIFileIO io(&owner);
+  std::string path = MakeDb(io, {&tdef});
+  TTestOwner second;
+  second.Retries = 1;
+  TRadeZIFileIO io2(&second);
+  io2.OpenFile(path, mtDisk, false);
+  auto otherGetsIt = [&] {
+    if (!ErrorOf([&] { io2.Lock(); }).empty()) return false;
+    io2.Unlock();
+    return true;
+  };
+  {
+    TFileLockGuard outer(io);
+    {
+      TRadeTableIO t(io, "t");
+      t.Acquire();
+      auto b = Buffers(t);
+      SetStr(*b, 0, "a");
+      t.AppendRecord(*b, true, nullptr);  // takes and releases the lock inside
+      TFileLockGuard inner(io);
+    }
+    EXPECT_FALSE(otherGetsIt()) << "an inner release let the lock go";
+  }
+  EXPECT_TRUE(otherGetsIt());
+  io.Lock();
+  io.Lock();
+  io.CloseFile();
+  EXPECT_TRUE(otherGetsIt()) << "closing keeps the lock";
+}
+
 TEST_F(FileIOTest, FlushStateReadOnlyAndPassword) {
   TRadeZIFileIO io(&owner);
   std::string path = MakeDb(io, {&tdef});

@@ -113,6 +113,96 @@ TEST_F(IndexTest, TwoFieldKeyText) {
   EXPECT_EQ(ErrorOf([&] { Append("beta", 2); }), "Invalid unique field value 'beta,2'");
 }
 
+// Rows to be written together are checked against each other under each unique index's own rules;
+// the pair found is where appending them one by one would first be refused, with the same text.
+TEST_F(IndexTest, UniqueAmongRowsAgreesWithAppendingThemInTurn) {
+  struct TRow {
+    std::string name;
+    int32_t n;
+    double at;
+  };
+  const double t = 738000.0 * MSecsPerDay + 1000;
+  struct {
+    const char* what;
+    TIntegerAry fields;
+    TRDIndexOptions options;
+    std::vector<TRow> rows;
+    int32_t first, second;  // -1: no clash
+    const char* error;
+  } cases[] = {
+      {"case-insensitive",
+       {0},
+       {tiUnique, tiCaseInsensitive},
+       {{"Beta", 1, 0}, {"alpha", 2, 0}, {"BETA", 3, 0}},
+       0,
+       2,
+       "Invalid unique field value 'BETA'"},
+      {"case-sensitive", {0}, {tiUnique}, {{"Beta", 1, 0}, {"BETA", 1, 0}}, -1, -1, ""},
+      {"two fields",
+       {0, 1},
+       {tiPrimary},
+       {{"a", 1, 0}, {"a", 2, 0}, {"b", 1, 0}, {"a", 2, 0}},
+       1,
+       3,
+       "Invalid unique field value 'a,2'"},
+      {"earliest pair, descending",
+       {1},
+       {tiUnique, tiDescending},
+       {{"a", 3, 0}, {"b", 1, 0}, {"c", 2, 0}, {"d", 1, 0}, {"e", 3, 0}},
+       1,
+       3,
+       "Invalid unique field value '1'"},
+      {"a run of three",
+       {1},
+       {tiUnique},
+       {{"a", 5, 0}, {"b", 5, 0}, {"c", 5, 0}},
+       0,
+       1,
+       "Invalid unique field value '5'"},
+      {"not unique", {0}, {}, {{"a", 1, 0}, {"a", 1, 0}}, -1, -1, ""},
+      {"within a second", {2}, {tiUnique}, {{"a", 1, t}, {"b", 2, t + 400}}, 0, 1, nullptr},
+  };
+  int made = 0;
+  for (auto& c : cases) {
+    TTableSpec spec;
+    spec.Name = "t";
+    spec.Fields.Add("name", ftString, 10);
+    spec.Fields.Add("n", ftInteger);
+    spec.Fields.Add("at", ftDateTime);
+    spec.Indexes.Add("k", c.fields, c.options);
+    TRadeZIFileIO cio(&owner);
+    MakeDb(cio, {&spec}, {}, "among" + std::to_string(made++) + ".dat");
+    TRadeTableIO ct(cio, "t");
+    ct.Acquire();
+    std::vector<std::unique_ptr<TFieldBuffers>> owned;
+    std::vector<TFieldBuffers*> rows;
+    for (const TRow& r : c.rows) {
+      owned.push_back(Buffers(ct));
+      SetStr(*owned.back(), 0, r.name);
+      SetInt(*owned.back(), 1, r.n);
+      SetDouble(*owned.back(), 2, r.at);
+      rows.push_back(owned.back().get());
+    }
+    int32_t first = 7, second = 7;
+    std::string error = ErrorOf([&] { ct.CheckUniqueAmong(rows, first, second); });
+    EXPECT_EQ(first, c.first) << c.what;
+    EXPECT_EQ(second, c.second) << c.what;
+    if (c.error) {
+      EXPECT_EQ(error, c.error) << c.what;
+    }
+    EXPECT_EQ(ct.RecordLists(0).size(), 0u) << c.what << ": nothing is written";
+    // The oracle: append in turn.
+    std::string appendError;
+    int32_t refused = -1;
+    for (size_t i = 0; i < rows.size() && refused < 0; ++i) {
+      appendError = ErrorOf([&] { ct.AppendRecord(*rows[i], false, nullptr); });
+      if (!appendError.empty()) refused = static_cast<int32_t>(i);
+    }
+    EXPECT_EQ(refused, c.second) << c.what;
+    EXPECT_EQ(appendError, error) << c.what;
+  }
+}
+
 TEST_F(IndexTest, DateTimesWithinASecondAreEqual) {
   tdef.Indexes.Add("at", {2}, {tiUnique});
   Open();
