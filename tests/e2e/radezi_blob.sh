@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # radezi update of rows with blob fields, under each kind of processing: a field set beside a
-# memo that was never read, the memo replaced (in durable mode), the memo cleared. Each command must end (a hung
-# command keeps the file lock) and leave the other values whole. Usage: radezi_blob.sh BUILD_DIR
+# memo that was never read or that the filter read, the memo replaced (in durable mode), the memo
+# cleared. Each command must end (a hung command keeps the file lock) and leave the other values
+# whole. Usage: radezi_blob.sh BUILD_DIR
 set -u
 R="$1/tools/radezi"
 W=$(mktemp -d)
@@ -34,6 +35,12 @@ for s in "${setups[@]}"; do
   expect_rc 0 "$R" "${pw[@]}" dump "$db" T --filter "Id = 1"
   grep -q '"Name": "x"' "$W/out" && grep -q '"Note": "the first note"' "$W/out" &&
     grep -q '"Extra": "kept"' "$W/out" || fail "$name: unread memo: $(cat "$W/out")"
+
+  # The memo read by the filter, the row then written.
+  expect_rc 0 "$R" "${pw[@]}" update "$db" T --filter "Note = 'the first note'" --set '{"Name":"y"}'
+  [ "$(cat "$W/out")" = 1 ] || fail "$name: update by memo $(cat "$W/out")"
+  expect_rc 0 "$R" "${pw[@]}" dump "$db" T --filter "Id = 1"
+  grep -q '"Name": "y"' "$W/out" && grep -q '"Note": "the first note"' "$W/out" || fail "$name: read memo: $(cat "$W/out")"
 
   expect_rc 0 "$R" "${pw[@]}" --durable update "$db" T --filter "Id = 1" \
     --set '{"Note":"a replacing note that is longer than its area of sixty-four bytes, so it moves"}'
