@@ -40,7 +40,7 @@ program() {
     commands=$((commands + 1))
     if [ $rc -eq 0 ]; then
       :
-    elif [ $rc -eq 3 ] && grep -qE "^(Record not found|Invalid unique field value '[a-z0-9]*')$" "$err"; then
+    elif [ $rc -eq 3 ] && grep -qE "^(Row [0-9]+: )?(Record not found|Invalid unique field value '[a-z0-9]*')(; no row was (inserted|changed|deleted))?$" "$err"; then
       races=$((races + 1))
     else
       faults=$((faults + 1))
