@@ -241,6 +241,15 @@ bool TVersionCatalog::Active() const {
   return Tbarea->Active() && Tbfileid->Active() && Tbfilever->Active();
 }
 
+void TVersionCatalog::Reload() {
+  // An open table keeps the record lists it read; only a new open reads them from the file again.
+  for (TRadeTable* t : {Tbarea, Tbfileid, Tbfilever}) {
+    if (!t->Active()) continue;
+    t->Close();
+    t->Open();
+  }
+}
+
 std::vector<TCatalogArea> TVersionCatalog::ReadTree() {
   // The tree the row-by-row walk builds (each area's files filtered by area number, each file's
   // versions by file number) from one read of each table: the filtered views keep the tables'

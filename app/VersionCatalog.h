@@ -64,6 +64,9 @@ class TVersionCatalog {
   // Binds the tables to catalogPath and opens them; opening the same catalog again keeps them open.
   void Open(const std::string& catalogPath);
   bool Active() const;
+  // Reads the tables again, so that rows another program (the command line, a second window) added
+  // or removed since they were opened are seen.
+  void Reload();
   // Every area with its files and versions, one read of each table.
   std::vector<TCatalogArea> ReadTree();
 

@@ -3,11 +3,15 @@
 #include <git2.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <sstream>
 
+#include "app/LanqiCli.h"
 #include "app/VersionCatalog.h"
 #include "engine/RadeZI.h"
 #include "platform/CodePage.h"
@@ -263,6 +267,30 @@ TEST_F(VersionCatalogTest, GitExportHasOneCommitPerVersionInTimeOrder) {
   } catch (const std::exception& e) {
     EXPECT_EQ(AnsiToUtf8(e.what()), "目录不为空：" + dir.File("repo"));
   }
+}
+
+// The command line in another process restores while this catalog stays open, as the window's does:
+// the restore's stored stamp is seen at once, so the window's next pass captures nothing, and its
+// rows after a reload.
+TEST_F(VersionCatalogTest, AnotherProcesssRestoreIsSeenThroughTheSharedCatalog) {
+  const std::string first = catalog.Versions(fileNo)[0].Version;
+  Write("two", 10);
+  ASSERT_EQ(catalog.ChangedFiles(), std::vector<std::string>{path});
+  std::string catalogFile = dir.File("catalog.dat");
+  pid_t child = fork();
+  if (child == 0) {
+    const char* argv[] = {"lanqi", "--catalog", catalogFile.c_str(), "restore", path.c_str(), first.c_str()};
+    std::ostringstream out, err;
+    _exit(RunCli(6, const_cast<char**>(argv), out, err));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(test::TempDir::Read(path), "one");
+  EXPECT_TRUE(catalog.ChangedFiles().empty());
+  catalog.Reload();
+  EXPECT_EQ(Notes(), (std::vector<std::string>{"", "恢复前自动保存", "恢复自 " + first}));
 }
 
 }  // namespace
