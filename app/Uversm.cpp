@@ -10,7 +10,10 @@
 #include <QTextDocument>
 #include <algorithm>
 
+#include "app/VersionDiff.h"
+#include "app/uver.h"
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "platform/Timer.h"
 
 namespace lanqi {
@@ -56,7 +59,8 @@ TFormVerSm::TFormVerSm(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("版本说明"));
   // No close, minimise or system menu in the caption; above every other window.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint);
-  resize(383, 244);
+  // Tall enough for the file's name, folder and change above the note.
+  resize(383, 288);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect desk = screen->geometry();
     move(desk.x() + (desk.width() - width()) / 2, desk.y() + (desk.height() - height()) / 2);
@@ -67,22 +71,30 @@ TFormVerSm::TFormVerSm(QWidget* parent) : QDialog(parent) {
   Label1->setFont(SongTi13());
   Label1->setGeometry(24, 16, 335, 20);
 
+  LabelFolder = new QLabel(this);
+  LabelFolder->setObjectName(QStringLiteral("LabelFolder"));
+  LabelFolder->setGeometry(24, 40, 335, 20);
+
+  LabelChange = new QLabel(this);
+  LabelChange->setObjectName(QStringLiteral("LabelChange"));
+  LabelChange->setGeometry(24, 64, 335, 20);
+
   Label2 = new QLabel(QStringLiteral("版本说明："), this);
   Label2->setObjectName(QStringLiteral("Label2"));
-  Label2->setGeometry(24, 52, 72, 20);
+  Label2->setGeometry(24, 96, 72, 20);
 
   Edit1 = new QPlainTextEdit(this);
   Edit1->setObjectName(QStringLiteral("Edit1"));
   Edit1->setFont(SongTi13());
-  Edit1->setGeometry(100, 52, 257, 73);
+  Edit1->setGeometry(100, 96, 257, 73);
 
   Button1 = new QPushButton(QStringLiteral("提交"), this);
   Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(100, 160, 75, 25);
+  Button1->setGeometry(100, 204, 75, 25);
 
   Button2 = new QPushButton(QStringLiteral("放弃"), this);
   Button2->setObjectName(QStringLiteral("Button2"));
-  Button2->setGeometry(240, 160, 75, 25);
+  Button2->setGeometry(240, 204, 75, 25);
 
   tmr1 = components_.Create<TTimer>();
   tmr1->SetName("tmr1");
@@ -103,6 +115,63 @@ TFormVerSm::~TFormVerSm() = default;
 
 void TFormVerSm::FormCreate() {
   ResultCode = 1;
+}
+
+TFileChange DescribeChange(const std::string& path, const std::string& newestCopy) {
+  TFileChange change;
+  change.Path = path;
+  change.HasVersion = !newestCopy.empty();
+  auto sizeOf = [](const std::string& p) -> std::optional<int64_t> {
+    try {
+      if (!p.empty() && FileExists(p)) return FileSizeOf(p);
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+  };
+  change.SizeAfter = sizeOf(path);
+  change.SizeBefore = sizeOf(newestCopy);
+  if (!change.SizeBefore || !change.SizeAfter) return change;
+  try {
+    TCompareResult compared = CompareFiles(newestCopy, path);
+    if (compared.IsText && compared.Merge) {
+      change.IsText = true;
+      for (const TDiffBlock& b : compared.Merge->Blocks()) {
+        change.Added += b.NewCount;
+        change.Removed += b.OldCount;
+      }
+    }
+  } catch (const std::exception&) {
+    // A side that cannot be read shows its size alone; the prompt still comes.
+  }
+  return change;
+}
+
+QString ChangeText(const TFileChange& change) {
+  auto size = [](const std::optional<int64_t>& bytes) {
+    return bytes ? QString::fromStdString(ByteSizeText(*bytes)) : QStringLiteral("无法读取");
+  };
+  QString text = change.HasVersion ? size(change.SizeBefore) + QStringLiteral(" → ") + size(change.SizeAfter)
+                                   : size(change.SizeAfter) + QStringLiteral("（首个版本）");
+  if (change.IsText) {
+    if (change.Added == 0 && change.Removed == 0)
+      text += QStringLiteral("，内容未变");
+    else
+      text += QStringLiteral("，增加 %1 行，删除 %2 行").arg(change.Added).arg(change.Removed);
+  }
+  return text;
+}
+
+void TFormVerSm::ShowFile(const TFileChange& change) {
+  const QString name = ScreenText(ExtractFileName(change.Path));
+  const QString folder = ScreenText(ExcludeTrailingPathDelimiter(ExtractFilePath(change.Path)));
+  // A long folder keeps its start and its end; the whole path is in the tip.
+  auto fit = [](QLabel* label, const QString& text) {
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, label->width()));
+    label->setToolTip(text);
+  };
+  fit(Label1, QStringLiteral("文件：") + name);
+  fit(LabelFolder, QStringLiteral("目录：") + folder);
+  fit(LabelChange, QStringLiteral("变化：") + ChangeText(change));
 }
 
 // Once the user types, the dialog waits for a button however long it takes.

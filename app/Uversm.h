@@ -7,11 +7,31 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "rtl/Component.h"
 
 namespace lanqi {
 
 class TTimer;
+
+// What a save changed in a tracked file since its newest version, for the note prompt.
+struct TFileChange {
+  std::string Path;                   // the tracked file (code page)
+  bool HasVersion = false;            // the file has a version to compare with
+  std::optional<int64_t> SizeBefore;  // the newest version's size; none when its copy cannot be read
+  std::optional<int64_t> SizeAfter;   // none when the file cannot be read
+  bool IsText = false;                // both sides read as text: the line counts hold
+  int Added = 0;
+  int Removed = 0;
+};
+// Compares the file with its newest version's copy (empty: there is none yet) by the same line diff
+// as the compare window; nothing it meets is raised, a side it cannot read is left out.
+TFileChange DescribeChange(const std::string& path, const std::string& newestCopy);
+// "1.5 KB → 1.6 KB，增加 3 行，删除 1 行", as the prompt shows it.
+QString ChangeText(const TFileChange& change);
 
 class TFormVerSm : public QDialog {
  public:
@@ -21,7 +41,9 @@ class TFormVerSm : public QDialog {
   // 1: submitted, or closed by the window system; 2: abandoned or closed by the timer.
   int ResultCode = 0;
 
-  QLabel* Label1;         // heading, empty unless the caller sets it
+  QLabel* Label1;         // heading, empty unless the caller sets it: the file's name in a pass
+  QLabel* LabelFolder;    // "目录：" and the file's folder, empty unless ShowFile is called
+  QLabel* LabelChange;    // "变化：" and ChangeText, empty unless ShowFile is called
   QLabel* Label2;         // "版本说明："
   QPlainTextEdit* Edit1;  // the note
   QPushButton* Button1;   // "提交"
@@ -32,6 +54,8 @@ class TFormVerSm : public QDialog {
   int32_t NoteLimit = 0;
 
   void FormCreate();
+  // Names the file being captured and what changed since its newest version.
+  void ShowFile(const TFileChange& change);
   void Edit1Change();
   void tmr1Timer();
   void Button1Click();

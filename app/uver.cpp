@@ -9,6 +9,11 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileSystemWatcher>
+#include <QFont>
+#include <QBrush>
+#include <QColor>
+#include <QLineEdit>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
@@ -22,6 +27,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 
 #include "app/CompareWindow.h"
 #include "app/Ribbon.h"
@@ -42,6 +49,9 @@ namespace {
 
 constexpr int kTextRole = Qt::UserRole;        // the node's code-page bytes
 constexpr int kFileNoRole = Qt::UserRole + 1;  // a file node's file number
+constexpr int kMatchRole = Qt::UserRole + 2;   // the node holds the search text
+
+}  // namespace
 
 QString ScreenText(std::string_view ansi) {
   // Plain ASCII reads the same in every code page; most paths and every stamp are.
@@ -74,6 +84,8 @@ QString ScreenText(std::string_view ansi) {
   return shown;
 }
 
+namespace {
+
 QString U(const char8_t* utf8) {
   return QString::fromUtf8(reinterpret_cast<const char*>(utf8));
 }
@@ -84,12 +96,29 @@ const char kStartPage[] =
 
 }  // namespace
 
-std::string SizeText(const std::string& bytes) {
-  try {
-    return FloatToStr(StrToFloat(bytes) / 1024) + "K";
-  } catch (const EConvertError&) {
-    return bytes;
+std::string ByteSizeText(int64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+  // Tenths of the unit, rounded; a value that rounds up to 1024 reads in the next unit.
+  double value = static_cast<double>(bytes) / 1024;
+  size_t unit = 0;
+  while (unit + 1 < std::size(units) && std::llround(value * 10) >= 10240) {
+    value /= 1024;
+    ++unit;
   }
+  int64_t tenths = std::llround(value * 10);
+  std::string text = std::to_string(tenths / 10);
+  if (tenths % 10 != 0) text += "." + std::to_string(tenths % 10);
+  return text + " " + units[unit];
+}
+
+std::string SizeText(const std::string& bytes) {
+  // The catalog stores the byte count as decimal digits; anything else (another program's text, a
+  // cut slot) is shown unchanged rather than guessed at.
+  if (bytes.empty() || bytes.size() > 18 ||
+      !std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return bytes;
+  return ByteSizeText(std::stoll(bytes));
 }
 
 bool DeliverGuarded(const std::function<bool()>& deliver, const std::function<void(const QString&)>& show) {
@@ -125,6 +154,15 @@ Tmainw::Tmainw(TMainwSetup setup, QWidget* parent)
   tmr1->SetEnabled(false);
   tmr1->SetInterval(5000);
   tmr1->OnTimer = [this](TObject*) { Guard([this] { tmr1Timer(); }); };
+
+  ReloadTimer = components_.Create<TTimer>();
+  ReloadTimer->SetName("ReloadTimer");
+  ReloadTimer->SetEnabled(false);
+  ReloadTimer->SetInterval(500);
+  ReloadTimer->OnTimer = [this](TObject*) { Guard([this] { ReloadCatalog(); }); };
+  CatalogWatcher = new QFileSystemWatcher(this);
+  CatalogWatcher->setObjectName(QStringLiteral("CatalogWatcher"));
+  connect(CatalogWatcher, &QFileSystemWatcher::fileChanged, this, [this] { CatalogFileChanged(); });
 
   FileSystemWatcher1 = components_.Create<TFileSystemWatcher>();
   FileSystemWatcher1->SetName("FileSystemWatcher1");
@@ -192,7 +230,9 @@ void Tmainw::BuildLayout() {
   PageControl1->addTab(sheet, U(u8"文件管理树"));
   column->addWidget(PageControl1, 1);
   auto* sheetColumn = new QVBoxLayout(sheet);
-  sheetColumn->setContentsMargins(0, 0, 0, 0);
+  // The frameless window resizes from a band along its edges: the panes keep clear of it, so the
+  // splitter's handle is never under the resize pointer.
+  sheetColumn->setContentsMargins(TRibbon::kBorder, 0, TRibbon::kBorder, TRibbon::kBorder);
   sheetColumn->setSpacing(0);
 
   WebBrowser1 = new QTextBrowser(sheet);
@@ -203,9 +243,18 @@ void Tmainw::BuildLayout() {
 
   Splitter1 = new QSplitter(Qt::Vertical, sheet);
   Splitter1->setObjectName(QStringLiteral("Splitter1"));
-  Splitter1->setHandleWidth(3);
+  // Wide enough to grab without hunting for it.
+  Splitter1->setHandleWidth(7);
   Splitter1->setChildrenCollapsible(false);
   sheetColumn->addWidget(Splitter1, 1);
+
+  // The search box sits in the tab row above the tree, where it costs the tree no height.
+  SearchEdit = new QLineEdit(PageControl1);
+  SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
+  SearchEdit->setPlaceholderText(U(u8"搜索文件路径、版本或说明"));
+  SearchEdit->setClearButtonEnabled(true);
+  SearchEdit->setFixedWidth(240);
+  PageControl1->setCornerWidget(SearchEdit, Qt::TopRightCorner);
 
   TreeView1 = new QTreeWidget(Splitter1);
   TreeView1->setObjectName(QStringLiteral("TreeView1"));
@@ -233,11 +282,13 @@ void Tmainw::BuildLayout() {
   ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
   ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
   PageControl2->addTab(ListView1, U(u8"版本列表"));
-  // The tree keeps its 177 pixels; the list takes what is left and grows with the window.
-  PageControl2->setMinimumHeight(1);
-  Splitter1->setStretchFactor(0, 0);
-  Splitter1->setStretchFactor(1, 1);
-  Splitter1->setSizes({177, 1});
+  // The tree and the list share the height and both grow with the window; the list's pane carries
+  // its tab and header too, so it takes a little more: at the default size each shows some rows.
+  TreeView1->setMinimumHeight(40);
+  PageControl2->setMinimumHeight(60);
+  Splitter1->setStretchFactor(0, 4);
+  Splitter1->setStretchFactor(1, 5);
+  Splitter1->setSizes({400, 500});
 
   dlgOpen = new QFileDialog(this);
   dlgOpen->setObjectName(QStringLiteral("dlgOpen"));
@@ -251,6 +302,7 @@ void Tmainw::BuildLayout() {
   connect(StartCheck, &QCheckBox::toggled, this, [this] { Guard([this] { StartCheckClick(); }); });
   connect(Ribbon1, &TRibbon::appMenuItemClicked, this,
           [this](int index) { Guard([this, index] { AppMenu1MenuItemClick(index); }); });
+  connect(SearchEdit, &QLineEdit::textChanged, this, [this] { Guard([this] { ApplySearch(); }); });
   connect(TreeView1, &QTreeWidget::itemDoubleClicked, this,
           [this] { Guard([this] { TreeView1DblClick(); }); });
   connect(TreeView1, &QTreeWidget::currentItemChanged, this,
@@ -427,8 +479,9 @@ bool Tmainw::FormCloseQuery() {
 }
 
 void Tmainw::FormClose() {
-  // A pass that was armed does not run after the window has gone.
+  // A pass that was armed does not run after the window has gone, nor a reload.
   tmr1->SetEnabled(false);
+  ReloadTimer->SetEnabled(false);
   FreeDriveWatchers();
   PendingFiles.reset();
   closed_ = true;
@@ -577,6 +630,61 @@ void Tmainw::TreeView1MouseDown(Qt::MouseButton button, const QPoint& pos) {
 
 void Tmainw::TreeView1Change() {
   FillList(TreeView1->currentItem());
+}
+
+void Tmainw::ApplySearch() {
+  const QString needle = SearchEdit->text().trimmed();
+  // One read of the version table serves every key stroke until the catalog changes.
+  if (!needle.isEmpty() && !notesRead_) ReadNotes();
+  auto holds = [&](const QString& text) { return text.contains(needle, Qt::CaseInsensitive); };
+  // Only nodes whose state changes are touched: with a long history most stay as they are.
+  auto show = [&](QTreeWidgetItem* node, bool shown, bool match) {
+    if (node->isHidden() == shown) node->setHidden(!shown);
+    if (node->data(0, kMatchRole).toBool() != match) {
+      node->setData(0, kMatchRole, match ? QVariant(true) : QVariant());
+      QFont font = node->font(0);
+      font.setBold(match);
+      node->setFont(0, font);
+      node->setBackground(0, match ? QBrush(QColor(255, 236, 140)) : QBrush());
+    }
+  };
+  BeginTreeUpdate();
+  struct TEnd {
+    Tmainw* w;
+    ~TEnd() { w->EndTreeUpdate(); }
+  } end{this};
+  const bool all = needle.isEmpty();
+  for (int a = 0; a < TreeView1->topLevelItemCount(); ++a) {
+    QTreeWidgetItem* area = TreeView1->topLevelItem(a);
+    const bool areaMatch = !all && holds(area->text(0));
+    bool areaShown = all || areaMatch;
+    for (int f = 0; f < area->childCount(); ++f) {
+      QTreeWidgetItem* file = area->child(f);
+      const bool fileMatch = !all && holds(file->text(0));
+      bool fileShown = all || areaMatch || fileMatch;
+      auto notes = all ? notes_.end() : notes_.find(NodeFileNo(file));
+      for (int v = 0; v < file->childCount(); ++v) {
+        QTreeWidgetItem* version = file->child(v);
+        bool match = false;
+        if (!all) {
+          match = holds(version->text(0));
+          if (!match && notes != notes_.end()) {
+            auto note = notes->second.find(NodeText(version));
+            match = note != notes->second.end() && holds(note->second);
+          }
+        }
+        show(version, all || areaMatch || fileMatch || match, match);
+        fileShown = fileShown || match;
+      }
+      show(file, fileShown, fileMatch);
+      areaShown = areaShown || fileShown;
+    }
+    show(area, areaShown, areaMatch);
+  }
+  // With the search cleared the selected node is brought back into view, as it was picked.
+  if (all) {
+    if (QTreeWidgetItem* current = TreeView1->currentItem()) TreeView1->scrollToItem(current);
+  }
 }
 
 void Tmainw::AddListRow(const std::string& version, const verinfo& info) {

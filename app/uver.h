@@ -3,11 +3,14 @@
 // (uver_catalog.cpp) and turns saves of tracked files into versions (uver_detect.cpp).
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,8 @@ class QAction;
 class QCheckBox;
 class QDialog;
 class QFileDialog;
+class QFileSystemWatcher;
+class QLineEdit;
 class QMenu;
 class QSplitter;
 class QTabWidget;
@@ -38,9 +43,14 @@ class TRibbon;
 class TTimer;
 class TTrayIcon;
 
-// The size column: bytes / 1024 as a general number and "K" ("2048" gives 2K, "1536" 1.5K); a text
-// that is no number is shown as it stands.
+// The size column: the stored byte count in the largest unit that keeps it at or above 1, with one
+// decimal where it adds something ("512 B", "1.5 KB", "3.2 MB"); a text that is no whole number of
+// bytes is shown as it stands.
 std::string SizeText(const std::string& bytes);
+std::string ByteSizeText(int64_t bytes);
+
+// Code-page text (a path, a note, a stamp) for the screen.
+QString ScreenText(std::string_view ansi);
 
 // The application-wide handler: runs deliver (one event's delivery); what it raises and nobody
 // caught is shown by show with its text (a silent abort shows nothing), and the program goes on.
@@ -75,6 +85,7 @@ class Tmainw : public QWidget {
   QMenu* AppMenu1;            // "后台运行", "退出软软件"
   QTabWidget* PageControl1;   // "文件管理树"
   QTextBrowser* WebBrowser1;
+  QLineEdit* SearchEdit;  // narrows the tree to the paths and notes holding its text
   QTreeWidget* TreeView1;
   QSplitter* Splitter1;
   QTabWidget* PageControl2;  // "版本列表"
@@ -103,6 +114,8 @@ class Tmainw : public QWidget {
   TTrayIcon* TrayIcon1;
   TTimer* tmr1;                            // 5000 ms between the first change report and the pass
   TFileSystemWatcher* FileSystemWatcher1;  // placed once, never activated
+  QFileSystemWatcher* CatalogWatcher;      // the catalog file, written by other programs too
+  TTimer* ReloadTimer;                     // 500 ms after the catalog changed on disk: ReloadCatalog
   TRadeTable* Tbarea = nullptr;            // the catalog's tables, set by the first LoadCatalog
   TRadeTable* Tbfileid = nullptr;
   TRadeTable* Tbfilever = nullptr;
@@ -148,6 +161,9 @@ class Tmainw : public QWidget {
   // The compare window for the selection: two versions selected in the list side by side, else the
   // selected version (a file node: its newest) beside the current file.
   void CompareSelected();
+  // The search box: shows the areas, files and versions whose path, version text or note holds the
+  // text (letter case aside) with the matches marked, and everything again once it is empty.
+  void ApplySearch();
   // The tree's file drops (text/uri-list), seen by the application-wide hook.
   bool HandleAppMessage(QObject* watched, QEvent* event);
   // One path (as the user's text) with the selected node as its area.
@@ -157,6 +173,11 @@ class Tmainw : public QWidget {
   // pass on
   TVersionCatalog& Catalog() { return *catalog_; }
   void LoadCatalog(const std::string& catalogPath);
+  // The catalog file changed on disk: the reload waits until the writes settle.
+  void CatalogFileChanged();
+  // Reads the catalog again; the tree is rebuilt only when it differs from what it shows (so the
+  // window's own writes, already shown, change nothing), keeping the selected node and list rows.
+  void ReloadCatalog();
   void AddArea(const std::string& name, const std::string& folder);
   bool AddFileToArea(const std::string& areaName, const std::string& path, int32_t* fileNo = nullptr);
   bool CaptureVersion(const std::string& path, const std::string& note, verinfo& info);
@@ -210,6 +231,14 @@ class Tmainw : public QWidget {
   std::string SelectedTargetPath();
   void BeginTreeUpdate();
   void EndTreeUpdate();
+  // The catalog's tree as nodes, the order the tree shows it in.
+  void FillTree(const std::vector<TCatalogArea>& tree);
+  bool TreeShows(const std::vector<TCatalogArea>& tree);
+  // The notes of every version, letter case folded, by file number and version text; read at the
+  // first search after the catalog changed.
+  std::unordered_map<int32_t, std::unordered_map<std::string, QString>> notes_;
+  bool notesRead_ = false;
+  void ReadNotes();
 
   TMainwSetup setup_;
   std::unique_ptr<TVersionCatalog> catalog_;

@@ -98,6 +98,15 @@ void Tmainw::tmr1Timer() {
     {
       TFormVerSm dialog(this);
       dialog.NoteLimit = NoteRoom();
+      // The prompt names the file and what changed since its newest version.
+      std::string newestCopy;
+      Guard([&] {
+        if (int32_t fileNo = catalog_->FileNoOf(path)) {
+          std::vector<verinfo> versions = catalog_->Versions(fileNo);
+          if (!versions.empty()) newestCopy = versions.back().FilePath;
+        }
+      });
+      dialog.ShowFile(DescribeChange(path, newestCopy));
       ExecDialog(dialog);
       TrayIcon1->HideToTray();  // where there is no notification area, only minimised
       // A note the catalog cannot hold is reported; the version is still captured, without it.

@@ -43,9 +43,12 @@ TEST_F(Detection, ASaveOnAWatchedFolderBecomesAVersion) {
   w->show();
   ASSERT_EQ(w->DriveWatchers.size(), 1u);
   EXPECT_TRUE(w->DriveWatchers[0]->Active());
-  onDialog = [](QDialog& d) {
+  onDialog = [&](QDialog& d) {
     auto& note = dynamic_cast<TFormVerSm&>(d);
-    EXPECT_TRUE(note.Label1->text().isEmpty());
+    // The first version: the prompt names the file and its size, with nothing to compare.
+    EXPECT_EQ(note.Label1->text(), Q(u8"文件：doc.txt"));
+    EXPECT_EQ(note.LabelFolder->text(), Q(u8"目录：") + QString::fromStdString(dir.File("watched")));
+    EXPECT_EQ(note.LabelChange->text(), Q(u8"变化：11 B（首个版本）"));
     EXPECT_TRUE(note.tmr1->Enabled());
     note.Edit1->setPlainText(Q(u8"改了"));
     note.Button1->click();

@@ -41,7 +41,7 @@ struct NoteDialog : testing::Test {
 TEST_F(NoteDialog, LayoutAndTexts) {
   TFormVerSm& d = Make();
   EXPECT_EQ(d.windowTitle(), QStringLiteral("版本说明"));
-  EXPECT_EQ(d.size(), QSize(383, 244));
+  EXPECT_EQ(d.size(), QSize(383, 288));
   EXPECT_TRUE(d.windowFlags() & Qt::WindowStaysOnTopHint);
   EXPECT_FALSE(d.windowFlags() & Qt::WindowCloseButtonHint);
   EXPECT_FALSE(d.windowFlags() & Qt::WindowSystemMenuHint);
