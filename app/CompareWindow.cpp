@@ -41,24 +41,6 @@ const QColor kTakenLine(228, 238, 255);
 const QColor kFiller(240, 240, 240);
 const QColor kCurrentEdge(255, 200, 80);
 
-QTextEdit::ExtraSelection LineMark(QPlainTextEdit* pane, int row, const QColor& color) {
-  QTextEdit::ExtraSelection s;
-  s.cursor = QTextCursor(pane->document()->findBlockByNumber(row));
-  s.format.setBackground(color);
-  s.format.setProperty(QTextFormat::FullWidthSelection, true);
-  return s;
-}
-
-QTextEdit::ExtraSelection CharMark(QPlainTextEdit* pane, int row, const TCharRange& r, const QColor& color) {
-  QTextEdit::ExtraSelection s;
-  QTextBlock block = pane->document()->findBlockByNumber(row);
-  s.cursor = QTextCursor(block);
-  s.cursor.setPosition(block.position() + r.Start);
-  s.cursor.setPosition(block.position() + r.Start + r.Length, QTextCursor::KeepAnchor);
-  s.format.setBackground(color);
-  return s;
-}
-
 }  // namespace
 
 // ---- line numbers
@@ -77,6 +59,8 @@ class TLineNumberArea : public QWidget {
 
 TDiffPane::TDiffPane(QWidget* parent) : QPlainTextEdit(parent) {
   setReadOnly(true);
+  // The text is only ever replaced whole; no edits to undo.
+  document()->setUndoRedoEnabled(false);
   setLineWrapMode(QPlainTextEdit::NoWrap);
   setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   numberArea_ = new TLineNumberArea(this);
@@ -231,6 +215,7 @@ bool TCompareWindow::Ask(const QString& text) {
 
 void TCompareWindow::Reload() {
   result_ = std::make_unique<TCompareResult>(CompareFiles(left_.Path, right_.Path));
+  chars_.assign(result_->IsText ? result_->Merge->Blocks().size() : 0, {});
   current_ = result_->IsText && !result_->Merge->Blocks().empty() ? 0 : -1;
   if (result_->IsText)
     ShowRows();
@@ -295,11 +280,18 @@ void TCompareWindow::ShowRows() {
         marks.push_back({row, false, kFiller, {}});
       }
       if (!taken && r < d.OldCount && r < d.NewCount) {
-        std::vector<TCharRange> inA, inB;
-        DiffChars(left[static_cast<size_t>(d.OldStart + r)], right[static_cast<size_t>(d.NewStart + r)], inA,
-                  inB);
-        for (const TCharRange& c : inA) marks.push_back({row, true, kRemovedChars, c});
-        for (const TCharRange& c : inB) marks.push_back({row, false, kAddedChars, c});
+        // The pairs never change with taking and undoing: each is worked out once.
+        std::vector<TLineChars>& pairs = chars_[k];
+        if (pairs.empty()) {
+          pairs.resize(static_cast<size_t>(std::min(d.OldCount, d.NewCount)));
+          for (size_t p = 0; p < pairs.size(); ++p)
+            DiffChars(left[static_cast<size_t>(d.OldStart) + p], right[static_cast<size_t>(d.NewStart) + p],
+                      pairs[p].InOld, pairs[p].InNew);
+        }
+        for (const TCharRange& c : pairs[static_cast<size_t>(r)].InOld)
+          marks.push_back({row, true, kRemovedChars, c});
+        for (const TCharRange& c : pairs[static_cast<size_t>(r)].InNew)
+          marks.push_back({row, false, kAddedChars, c});
       }
     }
     i = d.OldStart + d.OldCount;
@@ -309,18 +301,33 @@ void TCompareWindow::ShowRows() {
 
   LeftPane->SetRows(leftRows, std::move(leftNumbers));
   RightPane->SetRows(rightRows, std::move(rightNumbers));
-  QList<QTextEdit::ExtraSelection> leftMarks, rightMarks;
-  // Lines first, characters over them.
-  for (bool chars : {false, true}) {
-    for (const TMark& mk : marks) {
-      if ((mk.chars.Length > 0) != chars) continue;
-      TDiffPane* pane = mk.left ? LeftPane : RightPane;
-      auto mark = chars ? CharMark(pane, mk.row, mk.chars, mk.color) : LineMark(pane, mk.row, mk.color);
-      (mk.left ? leftMarks : rightMarks).append(mark);
+  // The marks are formats of the text itself, set in one edit: a mark per changed line kept beside
+  // the text (a selection each) makes every later change of the text slow down with their number.
+  for (TDiffPane* pane : {LeftPane, RightPane}) {
+    const bool isLeft = pane == LeftPane;
+    QTextCursor cursor(pane->document());
+    cursor.beginEditBlock();
+    // Lines first, characters over them.
+    for (bool chars : {false, true}) {
+      for (const TMark& mk : marks) {
+        if (mk.left != isLeft || (mk.chars.Length > 0) != chars) continue;
+        QTextBlock block = pane->document()->findBlockByNumber(mk.row);
+        if (!chars) {
+          cursor.setPosition(block.position());
+          QTextBlockFormat f;
+          f.setBackground(mk.color);
+          cursor.mergeBlockFormat(f);
+        } else {
+          cursor.setPosition(block.position() + mk.chars.Start);
+          cursor.setPosition(block.position() + mk.chars.Start + mk.chars.Length, QTextCursor::KeepAnchor);
+          QTextCharFormat f;
+          f.setBackground(mk.color);
+          cursor.mergeCharFormat(f);
+        }
+      }
     }
+    cursor.endEditBlock();
   }
-  LeftPane->setExtraSelections(leftMarks);
-  RightPane->setExtraSelections(rightMarks);
   stack_->setCurrentIndex(0);
 
   ShowCurrent();

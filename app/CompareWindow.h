@@ -106,6 +106,11 @@ class TCompareWindow : public QWidget {
   QStackedWidget* stack_;
   std::vector<int> blockRows_;
   int current_ = -1;
+  // The changed characters of each block's line pairs, filled when the block is first shown.
+  struct TLineChars {
+    std::vector<TCharRange> InOld, InNew;
+  };
+  std::vector<std::vector<TLineChars>> chars_;
 };
 
 }  // namespace lanqi

@@ -28,18 +28,18 @@ struct CompareWindowTest : MainWindow {
     auto all = w->findChildren<TCompareWindow*>();
     return all.size() == 1 ? all.front() : nullptr;
   }
-  static std::vector<int> Marked(TDiffPane* pane, bool chars) {
+  // The rows with a line mark, and the marked characters of each row ("|" after each run).
+  static std::vector<int> Marked(TDiffPane* pane) {
     std::vector<int> rows;
-    for (const QTextEdit::ExtraSelection& s : pane->extraSelections()) {
-      if (s.cursor.hasSelection() != chars) continue;
-      rows.push_back(s.cursor.block().blockNumber());
-    }
+    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next())
+      if (b.blockFormat().background().style() != Qt::NoBrush) rows.push_back(b.blockNumber());
     return rows;
   }
   static QString MarkedText(TDiffPane* pane) {
     QString out;
-    for (const QTextEdit::ExtraSelection& s : pane->extraSelections())
-      if (s.cursor.hasSelection()) out += s.cursor.selectedText() + "|";
+    for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next())
+      for (auto it = b.begin(); !it.atEnd(); ++it)
+        if (it.fragment().charFormat().background().style() != Qt::NoBrush) out += it.fragment().text() + "|";
     return out;
   }
   std::string path;
@@ -59,7 +59,9 @@ TEST_F(CompareWindowTest, ShowsTheNewestVersionBesideTheFileWithTheChangeMarked)
   // The version's side is one line short in the block: a row without a number keeps them level.
   EXPECT_EQ(c->LeftPane->Numbers(), (std::vector<int>{1, 2, 3, 0}));
   EXPECT_EQ(c->RightPane->Numbers(), (std::vector<int>{1, 2, 3, 4}));
-  EXPECT_EQ(Marked(c->RightPane, false), (std::vector<int>{2, 3}));
+  EXPECT_EQ(Marked(c->RightPane), (std::vector<int>{2, 3}));
+  // The version's side: its changed line and the filler row.
+  EXPECT_EQ(Marked(c->LeftPane), (std::vector<int>{2, 3}));
   EXPECT_EQ(MarkedText(c->LeftPane), "b|");
   EXPECT_EQ(MarkedText(c->RightPane), "B!|");
   EXPECT_TRUE(c->StatusLabel->text().startsWith(Q(u8"第 1/1 处不同")));
