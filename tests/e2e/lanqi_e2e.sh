@@ -99,19 +99,19 @@ import -window "$MAIN" "$ART/main-window.png" 2>/dev/null || fail "screenshot of
 
 # Let the pass that the program's own start-up writes caused run (it finds nothing changed).
 sleep 7
-[ -z "$(window_of_size 383x244)" ] || fail "a note prompt came up without a save"
+[ -z "$(window_of_size 383x288)" ] || fail "a note prompt came up without a save"
 
 # The save: the prompt within about 6 seconds.
 printf 'second draft, longer\n' >"$REPORT"
 T=$(now)
-NOTE=$(wait_window 383x244 80) || fail "no note prompt within 8 s of the save"
+NOTE=$(wait_window 383x288 80) || fail "no note prompt within 8 s of the save"
 echo "note prompt $(elapsed "$T") ms after the save"
 sleep 0.5
 import -window "$NOTE" "$ART/note-dialog.png" 2>/dev/null || fail "screenshot of the note prompt"
 # Left alone, it closes itself 10 seconds after it opened.
 T=$(now)
-for _ in $(seq 150); do [ -z "$(window_of_size 383x244)" ] && break; sleep 0.1; done
-[ -z "$(window_of_size 383x244)" ] || fail "the note prompt did not close itself"
+for _ in $(seq 150); do [ -z "$(window_of_size 383x288)" ] && break; sleep 0.1; done
+[ -z "$(window_of_size 383x288)" ] || fail "the note prompt did not close itself"
 GONE=$(($(elapsed "$T") + 500))
 echo "note prompt closed itself about $GONE ms after it opened"
 [ $GONE -gt 8000 ] && [ $GONE -lt 13000 ] || fail "the prompt closed after $GONE ms, not 10 s"
