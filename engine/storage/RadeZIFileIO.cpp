@@ -146,7 +146,7 @@ void TRadeZIFileIO::OpenFile(const std::string& name, TRadeZIMediumType mediumTy
 }
 
 void TRadeZIFileIO::CloseFile() {
-  if (locked_) {
+  if (lockHolder_.load() == std::this_thread::get_id()) {
     lockDepth_ = 1;
     Unlock();
   }
@@ -332,7 +332,9 @@ int64_t TRadeZIFileIO::FileSize() {
 
 void TRadeZIFileIO::Lock() {
   if (!stream_ || mediumType_ == mtMemory || !fileStream_) return;
-  if (locked_) {
+  // Only the holding thread nests; another thread of this process waits for the lock like any
+  // other user of the file.
+  if (lockHolder_.load() == std::this_thread::get_id()) {
     ++lockDepth_;
     return;
   }
@@ -348,14 +350,15 @@ void TRadeZIFileIO::Lock() {
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(wait));
   }
-  locked_ = true;
+  lockHolder_.store(std::this_thread::get_id());
   lockDepth_ = 1;
 }
 
 void TRadeZIFileIO::Unlock() {
-  if (!stream_ || mediumType_ == mtMemory || !fileStream_ || !locked_) return;
+  if (!stream_ || mediumType_ == mtMemory || !fileStream_ || lockHolder_.load() != std::this_thread::get_id())
+    return;
   if (--lockDepth_ > 0) return;
-  locked_ = false;
+  lockHolder_.store(std::thread::id());
   if (lockFile_.fd >= 0)
     UnlockFileRange(lockFile_, kLockOffset, 1);
   else

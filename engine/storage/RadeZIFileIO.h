@@ -170,7 +170,7 @@ class TRadeZIFileIO {
   class TProcessingGuard;
   std::mutex processingLock_;
   std::atomic<std::thread::id> processingThread_{};
-  bool locked_ = false;
+  std::atomic<std::thread::id> lockHolder_{};  // the thread holding the file lock, if any
   int32_t lockDepth_ = 0;
   TLockFile lockFile_;
 };

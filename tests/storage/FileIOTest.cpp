@@ -128,6 +128,14 @@ TEST_F(FileIOTest, LockNests) {
       TFileLockGuard inner(io);
     }
     EXPECT_FALSE(otherGetsIt()) << "an inner release let the lock go";
+    // Nesting belongs to the holding thread: another thread of this process using the same file
+    // object waits like anyone else.
+    owner.Retries = 1;
+    std::string err;
+    std::thread th([&] { err = ErrorOf([&] { TFileLockGuard g(io); }); });
+    th.join();
+    owner.Retries = 20;
+    EXPECT_EQ(err, "Wait for unlock time out");
   }
   EXPECT_TRUE(otherGetsIt());
   io.Lock();
