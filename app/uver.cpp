@@ -249,12 +249,18 @@ void Tmainw::BuildLayout() {
   sheetColumn->addWidget(Splitter1, 1);
 
   // The search box sits in the tab row above the tree, where it costs the tree no height.
-  SearchEdit = new QLineEdit(PageControl1);
+  // The tab row places its corner by the corner's size hint: a holder with a layout makes that the
+  // box's width, and keeps the box clear of the window's resize band.
+  auto* searchHolder = new QWidget(PageControl1);
+  auto* searchRow = new QHBoxLayout(searchHolder);
+  searchRow->setContentsMargins(0, 1, TRibbon::kBorder + 2, 1);
+  SearchEdit = new QLineEdit(searchHolder);
   SearchEdit->setObjectName(QStringLiteral("SearchEdit"));
   SearchEdit->setPlaceholderText(U(u8"搜索文件路径、版本或说明"));
   SearchEdit->setClearButtonEnabled(true);
   SearchEdit->setFixedWidth(240);
-  PageControl1->setCornerWidget(SearchEdit, Qt::TopRightCorner);
+  searchRow->addWidget(SearchEdit);
+  PageControl1->setCornerWidget(searchHolder, Qt::TopRightCorner);
 
   TreeView1 = new QTreeWidget(Splitter1);
   TreeView1->setObjectName(QStringLiteral("TreeView1"));

@@ -84,6 +84,11 @@ TEST_F(WindowUse, AtTheDefaultSizeTheTreeAndTheListBothShow) {
   EXPECT_GE(inWindow.left(), TRibbon::kBorder);
   EXPECT_LE(inWindow.right(), m.width() - 1 - TRibbon::kBorder);
   EXPECT_LE(inWindow.bottom(), m.height() - 1 - TRibbon::kBorder);
+  // The search box shows whole, clear of the resize band.
+  QRect search(m.SearchEdit->mapTo(&m, QPoint(0, 0)), m.SearchEdit->size());
+  EXPECT_GE(search.width(), 200);
+  EXPECT_LE(search.right(), m.width() - 1 - TRibbon::kBorder);
+  EXPECT_GE(search.top(), m.Ribbon1->height());
   // Both panes grow with the window.
   const int list = m.PageControl2->height(), tree = m.TreeView1->height();
   m.resize(744, 593);

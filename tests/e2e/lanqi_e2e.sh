@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The desktop program from outside, under Xvfb: a catalog prepared with radezi, a second start that
 # ends at once, a save of a tracked file that brings up the note prompt, the prompt closing itself,
-# the end of the session, and the catalog and the backup copy afterwards.
+# the version list at the default size, the compare window with the change marked, a restore
+# through the version's menu, the end of the session, and the catalog and the copies afterwards.
 # Usage: lanqi_e2e.sh BUILD_DIR. Screenshots are kept in BUILD_DIR/e2e-artifacts/lanqi/.
 set -u
 B=$(cd "$1" && pwd)
@@ -45,6 +46,9 @@ printf 'first draft\n' >"$REPORT"
 printf 'budget\n' >"$HOME/docs/budget.csv"
 touch -d "2020-06-01 10:00:00" "$REPORT" "$HOME/docs/budget.csv"
 mkdir -p "$HOME/area/report.txt-bak" "$HOME/area/budget.csv-bak"
+# The copies of the two report versions: the newest holds what the file holds now.
+printf 'title\nan early outline\n' >"$HOME/area/report.txt-bak/report{2020-05-30-09-12-04}.txt"
+cp "$REPORT" "$HOME/area/report.txt-bak/report{2020-06-01-10-00-00}.txt"
 ins() { "$R" insert "$CAT" "$1" >>"$W/insert.out" 2>>"$W/insert.err" || fail "radezi insert $1: $(cat "$W/insert.err")"; }
 echo "[{\"名称\":\"文档\",\"目录\":\"$HOME/area\"},{\"名称\":\"账目\",\"目录\":\"$HOME/area\"}]" | ins 数据存储区
 echo "[{\"存储区序号\":1,\"源文件名称\":\"$REPORT\",\"备份文件目录\":\"$HOME/area/report.txt-bak\",\"大小\":\"2020-06-01-10-00-00\"},
@@ -52,6 +56,8 @@ echo "[{\"存储区序号\":1,\"源文件名称\":\"$REPORT\",\"备份文件目�
 echo "[{\"文件序号\":1,\"说明\":\"初稿\",\"版本\":\"2020-05-30-09-12-04\",\"大小\":\"2048\",\"文件扩展名\":\".txt\",\"文件名称\":\"$HOME/area/report.txt-bak/report{2020-05-30-09-12-04}.txt\"},
        {\"文件序号\":1,\"说明\":\"\",\"版本\":\"2020-06-01-10-00-00\",\"大小\":\"1536\",\"文件扩展名\":\".txt\",\"文件名称\":\"$HOME/area/report.txt-bak/report{2020-06-01-10-00-00}.txt\"},
        {\"文件序号\":2,\"说明\":\"\",\"版本\":\"2020-06-01-10-00-00\",\"大小\":\"7\",\"文件扩展名\":\".csv\",\"文件名称\":\"$HOME/area/budget.csv-bak/budget{2020-06-01-10-00-00}.csv\"}]" | ins 文件版本表
+
+command -v xdotool >/dev/null || fail "xdotool is missing (./setup installs it)"
 
 # A display of our own.
 exec 3>"$W/display"
@@ -94,9 +100,6 @@ rc=$?
 [ "$(elapsed "$T")" -lt 3000 ] || fail "second start took $(elapsed "$T") ms"
 kill -0 "$APP" 2>/dev/null || fail "the first instance ended"
 
-sleep 1
-import -window "$MAIN" "$ART/main-window.png" 2>/dev/null || fail "screenshot of the main window"
-
 # Let the pass that the program's own start-up writes caused run (it finds nothing changed).
 sleep 7
 [ -z "$(window_of_size 383x288)" ] || fail "a note prompt came up without a save"
@@ -116,6 +119,47 @@ GONE=$(($(elapsed "$T") + 500))
 echo "note prompt closed itself about $GONE ms after it opened"
 [ $GONE -gt 8000 ] && [ $GONE -lt 13000 ] || fail "the prompt closed after $GONE ms, not 10 s"
 
+# What the saved file holds, for the checks at the end (the restore below changes the file).
+cp "$REPORT" "$W/saved.txt"
+SAVED_SECS=$(date -r "$REPORT" +%s)
+
+# A click on the file node fills the version list; that is the default-size picture.
+click() { xdotool mousemove --window "$MAIN" "$1" "$2" click "${3:-1}"; }
+click 200 239
+sleep 1
+import -window "$MAIN" "$ART/main-window.png" 2>/dev/null || fail "screenshot of the main window"
+
+# The version before the save (the second node under the file) beside the current file: its menu,
+# 与当前文件比较 (the seventh command).
+menu_pick() {  # x y downs
+  click "$1" "$2" 3
+  sleep 0.5
+  for ((i = 0; i < $3; i++)); do xdotool key Down; done
+  xdotool key Return
+}
+menu_pick 150 275 7
+CMP=$(wait_window 900x560 50) || fail "the compare window did not open"
+sleep 1
+import -window "$CMP" "$ART/compare-window.png" 2>/dev/null || fail "screenshot of the compare window"
+# The changed lines are marked: the removed and added line colours are both on the screen.
+for colour in '#FFECEC' '#EAFFEA'; do
+  n=$(convert "$ART/compare-window.png" -fill black +opaque "$colour" -fill white -opaque "$colour" \
+        -format '%[fx:round(mean*w*h)]' info:)
+  [ "$n" -gt 500 ] || fail "the compare window marks no change in $colour ($n pixels)"
+done
+# Out of the way of the main window's menus.
+xdotool windowunmap "$CMP" 2>/dev/null
+
+# The same version put back through its menu, 恢复此版本 (the eighth command): the file holds the
+# version's bytes and the catalog records the restore; the watcher's report of the write brings no
+# prompt.
+menu_pick 150 275 8
+OLD="$HOME/area/report.txt-bak/report{2020-06-01-10-00-00}.txt"
+for _ in $(seq 50); do cmp -s "$REPORT" "$OLD" && break; sleep 0.1; done
+cmp -s "$REPORT" "$OLD" || fail "the restore did not put the version back"
+sleep 7
+[ -z "$(window_of_size 383x288)" ] || fail "a note prompt came up after the restore"
+
 # The end of the session.
 sleep 1
 kill -TERM "$APP"
@@ -130,15 +174,16 @@ APP=""
 "$R" dump "$CAT" 文件版本表 >"$W/versions.json" || fail "radezi dump"
 # One row per line.
 tr -d '\n' <"$W/versions.json" | sed 's/},/}\n/g' >"$W/rows"
-[ "$(wc -l <"$W/rows")" -eq 3 ] || fail "not four versions: $(cat "$W/versions.json")"
-SECS=$(date -r "$REPORT" +%s)
+[ "$(wc -l <"$W/rows")" -eq 4 ] || fail "not five versions: $(cat "$W/versions.json")"
+grep -qF '"说明": "恢复自 2020-06-01-10-00-00"' "$W/rows" || fail "no restore row: $(cat "$W/versions.json")"
+SECS=$SAVED_SECS
 STAMP=$(date -d "@$((SECS / 2 * 2))" +%Y-%m-%d-%H-%M-%S)
 ROW=$(grep -F "\"版本\": \"$STAMP\"" "$W/rows") || fail "no version $STAMP: $(cat "$W/versions.json")"
-for want in '"文件序号": 1,' '"说明": "",' "\"大小\": \"$(stat -c %s "$REPORT")\"," '"文件扩展名": ".txt",'; do
+for want in '"文件序号": 1,' '"说明": "",' "\"大小\": \"$(stat -c %s "$W/saved.txt")\"," '"文件扩展名": ".txt",'; do
   echo "$ROW" | grep -qF "$want" || fail "the new version lacks $want: $ROW"
 done
 COPY=$(echo "$ROW" | sed 's/.*"文件名称": "\([^"]*\)".*/\1/')
 [ "$COPY" = "$HOME/area/report.txt-bak/report{$STAMP}.txt" ] || fail "copy named $COPY"
-cmp -s "$COPY" "$REPORT" || fail "the copy does not hold the saved bytes"
+cmp -s "$COPY" "$W/saved.txt" || fail "the copy does not hold the saved bytes"
 "$R" dump "$CAT" 文件索引表 | grep -q '"大小": "2020-06-01-10-00-00"' || fail "the untouched file's stamp changed"
 echo "ok (screenshots in $ART)"
