@@ -420,7 +420,11 @@ void SleepMs(int ms) {
 }
 
 bool ReplaceFileContents(const std::string& osPath, const std::string& bytes, unsigned mode) {
-  std::string tmp = osPath + ".XXXXXX";
+  // A short name of its own in the same folder: the rename stays within one file system, and a
+  // file whose name is already near the length limit can still be replaced.
+  const size_t slash = osPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : osPath.substr(0, slash + 1);
+  std::string tmp = (slash == std::string::npos ? std::string() : folder) + ".lanqi-XXXXXX";
   int fd = ::mkstemp(tmp.data());
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, static_cast<mode_t>(mode)) == 0;
@@ -437,6 +441,12 @@ bool ReplaceFileContents(const std::string& osPath, const std::string& bytes, un
   if (!ok || ::rename(tmp.c_str(), osPath.c_str()) != 0) {
     ::unlink(tmp.c_str());
     return false;
+  }
+  // The new name is an entry of the folder: synced there, the replacement survives a power loss.
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
   }
   return true;
 }

@@ -49,9 +49,9 @@ bool ForceDirectories(const std::string& path, std::string* reason = nullptr);
 bool CopyFileReplace(const std::string& src, const std::string& dst, std::string* reason = nullptr);
 
 // Replaces the file at osPath (the operating system's own path, not code-page text) with bytes:
-// they go to a temporary file beside it, are flushed to the device and renamed over it, so the
-// file is either the old one or the whole new one. mode gives the permission bits. False when
-// anything fails; the temporary file is then removed.
+// they go to a temporary file in the same folder, are flushed to the device and renamed over it
+// (the folder is synced after), so the file is either the old one or the whole new one. mode gives the
+// permission bits. False when anything fails; the temporary file is then removed.
 bool ReplaceFileContents(const std::string& osPath, const std::string& bytes, unsigned mode);
 
 // The byte length of a file, found by opening it for reading with every kind of sharing allowed.

@@ -135,6 +135,24 @@ TEST(Files, CopyReplacesTheTargetAndKeepsTheLastWriteTime) {
   EXPECT_EQ(entries, 1);
 }
 
+TEST(Files, ReplaceFileContentsWorksForANameAtTheLengthLimit) {
+  // The temporary file must not take its name from the file: a name of 250 bytes plus a suffix
+  // would pass the file system's limit and the replacement would fail.
+  test::TempDir dir;
+  ASSERT_TRUE(ForceDirectories(dir.File("f")));
+  for (const std::string& name : {std::string("short.txt"), std::string(250, 'n')}) {
+    const std::string path = dir.Write("f/" + name, "old");
+    ASSERT_TRUE(ReplaceFileContents(path, "new bytes", 0640)) << name.size();
+    EXPECT_EQ(test::TempDir::Read(path), "new bytes");
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+  }
+  // Nothing is left behind.
+  EXPECT_TRUE(std::filesystem::is_empty(dir.File("f")));
+}
+
 TEST(Files, CopyFailuresReturnFalseWithTheReason) {
   test::TempDir dir;
   const std::string src = dir.Write("src.doc", "data");
