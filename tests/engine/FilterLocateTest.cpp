@@ -453,22 +453,33 @@ TEST_F(FilterLocateTest, SearchingTheMasterMovesTheDetailOnlyWithTheMaster) {
 namespace lanqi::test {
 namespace {
 
+// A database image in memory holding table M (Name of nameSize bytes, N) and, when logSize is not
+// 0, table Log (Text of logSize bytes); returns the registered image's name.
+std::string NewMemoryDatabase(TMemoryStream& image, uint32_t& id, int32_t nameSize, int32_t logSize = 0) {
+  WriteNewDatabase(image, {});
+  id = RegisterDatabaseStream(&image);
+  std::string name = MemoryDatabaseName(id);
+  TStorageOwner owner;
+  TRadeZIFileIO io(&owner);
+  io.OpenFile(name, mtMemory, false);
+  TRadeFieldDefs fields;
+  fields.Add("Name", ftString, nameSize);
+  fields.Add("N", ftInteger);
+  AddTable(io, "M", fields, TRadeIndexDefs());
+  if (logSize > 0) {
+    TRadeFieldDefs log;
+    log.Add("Text", ftString, logSize);
+    AddTable(io, "Log", log, TRadeIndexDefs());
+  }
+  io.CloseFile();
+  return name;
+}
+
 TEST_F(FilterLocateTest, FilterSetBeforeOpenAppliesAtOpenOnAMemoryDatabase) {
   // A database image in memory: the filtering pass reads its fields from the image.
   TMemoryStream image;
-  WriteNewDatabase(image, {});
-  uint32_t id = RegisterDatabaseStream(&image);
-  std::string name = MemoryDatabaseName(id);
-  {
-    TStorageOwner owner;
-    TRadeZIFileIO io(&owner);
-    io.OpenFile(name, mtMemory, false);
-    TRadeFieldDefs fields;
-    fields.Add("Name", ftString, 10);
-    fields.Add("N", ftInteger);
-    AddTable(io, "M", fields, TRadeIndexDefs());
-    io.CloseFile();
-  }
+  uint32_t id;
+  std::string name = NewMemoryDatabase(image, id, 10);
   TRadeTable* t = NewTable(name, "M");
   t->SetMediumType(mtMemory);
   t->SetFilter("N > 1 and Name <> 'c'");  // stored unparsed while closed
@@ -490,32 +501,12 @@ TEST_F(FilterLocateTest, FilterSetBeforeOpenAppliesAtOpenOnAMemoryDatabase) {
   UnregisterDatabaseStream(id);
 }
 
-}  // namespace
-}  // namespace lanqi::test
-
-namespace lanqi::test {
-namespace {
-
 TEST_F(FilterLocateTest, AProgressHandlerThatGrowsAMemoryImageLeavesThePassReadingTheNewImage) {
   // The handler's appends move the image to a larger block; a pass still reading the old block
   // would read freed memory.
   TMemoryStream image;
-  WriteNewDatabase(image, {});
-  uint32_t id = RegisterDatabaseStream(&image);
-  std::string name = MemoryDatabaseName(id);
-  {
-    TStorageOwner owner;
-    TRadeZIFileIO io(&owner);
-    io.OpenFile(name, mtMemory, false);
-    TRadeFieldDefs fields;
-    fields.Add("Name", ftString, 200);
-    fields.Add("N", ftInteger);
-    AddTable(io, "M", fields, TRadeIndexDefs());
-    TRadeFieldDefs log;
-    log.Add("Text", ftString, 200);
-    AddTable(io, "Log", log, TRadeIndexDefs());
-    io.CloseFile();
-  }
+  uint32_t id;
+  std::string name = NewMemoryDatabase(image, id, 200, 200);
   TRadeTable* t = NewTable(name, "M", "M");
   t->SetMediumType(mtMemory);
   t->Open();
