@@ -106,6 +106,18 @@ void Unfiltered(TRadeTable* t) {
   t->Open();
 }
 
+// The current version row as catalog look-ups hand it on.
+verinfo VersionRow(TRadeTable* versions) {
+  verinfo v;
+  v.FileNo = Int(versions, N().fileNo);
+  v.Version = Text(versions, N().version);
+  v.FilePath = Text(versions, N().copyName);
+  v.Note = Text(versions, N().note);
+  v.Size = Text(versions, N().size);
+  v.Extension = Text(versions, N().extension);
+  return v;
+}
+
 // A post that fails leaves nothing pending: a row still in insert or edit mode would be posted by
 // whatever the dataset does next.
 void DropPending(TRadeTable* t) {
@@ -375,12 +387,7 @@ bool TVersionCatalog::CaptureVersion(const std::string& path, const std::string&
     DropPending(Tbfilever);
     throw;
   }
-  info.FileNo = Int(Tbfilever, N().fileNo);
-  info.Version = Text(Tbfilever, N().version);
-  info.FilePath = Text(Tbfilever, N().copyName);
-  info.Note = Text(Tbfilever, N().note);
-  info.Size = Text(Tbfilever, N().size);
-  info.Extension = Text(Tbfilever, N().extension);
+  info = VersionRow(Tbfilever);
   // Every row of the path takes the stamp (a catalog may hold the path twice), so none of them
   // is prompted for again.
   TField* source = Tbfileid->FieldByName(N().sourceName);
@@ -409,12 +416,7 @@ bool TVersionCatalog::FindVersionInfo(int32_t fileNo, const std::string& version
   Unfiltered(Tbfilever);
   Tbfilever->First();
   if (!LocateExact(Tbfilever, {N().fileNo, N().version}, {Variant(fileNo), Variant(version)})) return false;
-  info.FileNo = Int(Tbfilever, N().fileNo);
-  info.Version = Text(Tbfilever, N().version);
-  info.FilePath = Text(Tbfilever, N().copyName);
-  info.Note = Text(Tbfilever, N().note);
-  info.Size = Text(Tbfilever, N().size);
-  info.Extension = Text(Tbfilever, N().extension);
+  info = VersionRow(Tbfilever);
   return true;
 }
 
@@ -444,14 +446,7 @@ std::vector<verinfo> TVersionCatalog::Versions(int32_t fileNo) {
   TField* file = Tbfilever->FieldByName(N().fileNo);
   for (Tbfilever->First(); !Tbfilever->Eof(); Tbfilever->Next()) {
     if (file->AsInteger() != fileNo) continue;
-    verinfo v;
-    v.FileNo = fileNo;
-    v.Version = Text(Tbfilever, N().version);
-    v.FilePath = Text(Tbfilever, N().copyName);
-    v.Note = Text(Tbfilever, N().note);
-    v.Size = Text(Tbfilever, N().size);
-    v.Extension = Text(Tbfilever, N().extension);
-    out.push_back(std::move(v));
+    out.push_back(VersionRow(Tbfilever));
   }
   return out;
 }

@@ -164,14 +164,14 @@ TEST_F(IndexTest, UniqueAmongRowsAgreesWithAppendingThemInTurn) {
   };
   int made = 0;
   for (auto& c : cases) {
-    TTableSpec spec;
-    spec.Name = "t";
-    spec.Fields.Add("name", ftString, 10);
-    spec.Fields.Add("n", ftInteger);
-    spec.Fields.Add("at", ftDateTime);
-    spec.Indexes.Add("k", c.fields, c.options);
+    TTableSpec tdef;
+    tdef.Name = "t";
+    tdef.Fields.Add("name", ftString, 10);
+    tdef.Fields.Add("n", ftInteger);
+    tdef.Fields.Add("at", ftDateTime);
+    tdef.Indexes.Add("k", c.fields, c.options);
     TRadeZIFileIO cio(&owner);
-    MakeDb(cio, {&spec}, {}, "among" + std::to_string(made++) + ".dat");
+    MakeDb(cio, {&tdef}, {}, "among" + std::to_string(made++) + ".dat");
     TRadeTableIO ct(cio, "t");
     ct.Acquire();
     std::vector<std::unique_ptr<TFieldBuffers>> owned;
