@@ -231,6 +231,11 @@ TVersionCatalog::TVersionCatalog() {
 TVersionCatalog::~TVersionCatalog() = default;
 
 void TVersionCatalog::Open(const std::string& catalogPath) {
+  // The tables beside the three belong to the catalog they were made for.
+  if (Tbarea->DatabaseName() != catalogPath) {
+    for (auto& [name, t] : extraTables_) DestroyComponent(t);
+    extraTables_.clear();
+  }
   // Setting a database name clears the table name, so the name comes first.
   const std::pair<TRadeTable*, const std::string*> tables[] = {
       {Tbarea, &N().areaTable}, {Tbfileid, &N().fileTable}, {Tbfilever, &N().versionTable}};
@@ -255,11 +260,36 @@ bool TVersionCatalog::Active() const {
 
 void TVersionCatalog::Reload() {
   // An open table keeps the record lists it read; only a new open reads them from the file again.
-  for (TRadeTable* t : {Tbarea, Tbfileid, Tbfilever}) {
+  std::vector<TRadeTable*> tables{Tbarea, Tbfileid, Tbfilever};
+  for (auto& [name, t] : extraTables_) tables.push_back(t);
+  for (TRadeTable* t : tables) {
     if (!t->Active()) continue;
     t->Close();
     t->Open();
   }
+}
+
+TRadeTable* TVersionCatalog::ExtraTable(const std::string& tableName, const TRadeFieldDefs& fields,
+                                        const TRadeIndexDefs& indexes) {
+  auto known = extraTables_.find(tableName);
+  if (known != extraTables_.end()) {
+    if (!known->second->Active()) known->second->Open();
+    return known->second;
+  }
+  TRadeDatabase* db = Tbarea->Active() ? Tbarea->Database() : nullptr;
+  if (!db) throw EDatabaseError("Cannot perform this operation on a closed dataset");
+  db->EnsureTable(tableName, fields, indexes);
+  auto* t = components_.Create<TRadeTable>();
+  try {
+    t->SetDatabaseName(Tbarea->DatabaseName());
+    t->SetTableName(tableName);
+    t->Open();
+  } catch (...) {
+    DestroyComponent(t);
+    throw;
+  }
+  extraTables_[tableName] = t;
+  return t;
 }
 
 std::vector<TCatalogArea> TVersionCatalog::ReadTree() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 
 namespace lanqi {
 
+class TRadeFieldDefs;
+class TRadeIndexDefs;
 class TRadeTable;
 
 // What catalog look-ups and captures fill; every caller starts it zero and empty.
@@ -61,6 +64,14 @@ class TVersionCatalog {
   TRadeTable* Tbfileid;
   TRadeTable* Tbfilever;
 
+  // A table the tracker keeps beside the three (tracked folders, content hashes, marks, rules),
+  // open, in the same catalog file: created empty at the end of the file on first use when the
+  // file does not hold it yet, so a catalog made before it keeps its three tables byte for byte.
+  // Named in code-page text like the three; owned by the catalog and kept open until the catalog
+  // is bound to another file. A table of that name lacking one of fields is refused.
+  TRadeTable* ExtraTable(const std::string& tableName, const TRadeFieldDefs& fields,
+                         const TRadeIndexDefs& indexes);
+
   // Binds the tables to catalogPath and opens them; opening the same catalog again keeps them open.
   void Open(const std::string& catalogPath);
   bool Active() const;
@@ -106,6 +117,7 @@ class TVersionCatalog {
 
  private:
   TComponent components_;  // owns the tables
+  std::map<std::string, TRadeTable*> extraTables_;
 };
 
 }  // namespace lanqi

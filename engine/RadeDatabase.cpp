@@ -5,6 +5,8 @@
 
 #include "engine/RadeSession.h"
 #include "engine/RadeTable.h"
+#include "engine/storage/DatabaseWriter.h"
+#include "engine/storage/FileFormat.h"
 #include "platform/Collation.h"
 #include "platform/EventLoop.h"
 #include "rtl/Exceptions.h"
@@ -270,6 +272,55 @@ TRadeTableIO* TRadeDatabase::FindTableIO(const std::string& name) const {
   for (const auto& t : tableIOs_)
     if (SameTextAnsi(t->TableName(), name)) return t.get();
   return nullptr;
+}
+
+void TRadeDatabase::RefreshTables() {
+  if (!fileIO_) return;
+  TFileLockGuard lock(*fileIO_);
+  TTableDirectory& dir = fileIO_->Directory();
+  fileIO_->ReadBytesAt(dir.Image.Data(), kDirectoryOffset, kDirectorySize);
+  int32_t n = dir.Count();
+  if (n < static_cast<int32_t>(tableIOs_.size()) || n > kMaxTables)
+    fileIO_->Corrupt(Format("table count %d is outside %d to %d", n, static_cast<int32_t>(tableIOs_.size()),
+                            kMaxTables));
+  std::vector<std::string> names;
+  fileIO_->GetTableNames(names);
+  for (size_t i = tableIOs_.size(); i < names.size(); ++i) {
+    TRadeTableDef* d = tableDefs_.Add();
+    d->Name = names[i];
+    d->TableNumber = static_cast<int32_t>(i);
+    tableIOs_.push_back(std::make_unique<TRadeTableIO>(*fileIO_, names[i]));
+  }
+}
+
+void TRadeDatabase::EnsureTable(const std::string& name, const TRadeFieldDefs& fields,
+                                const TRadeIndexDefs& indexes) {
+  if (!fileIO_) DatabaseError("Cannot perform this operation on a closed database", Name());
+  TFileLockGuard lock(*fileIO_);
+  RefreshTables();
+  if (!FindTableIO(name)) {
+    AddTable(*fileIO_, name, fields, indexes);
+    RefreshTables();
+    return;
+  }
+  // The stored definition, read from the table's header.
+  TTableHeader h;
+  for (int32_t t = 0; t < fileIO_->TableCount(); ++t) {
+    fileIO_->ReadTableHeader(t, h);
+    if (!SameTextAnsi(h.Name(), name)) continue;
+    for (int32_t i = 0; i < fields.Count(); ++i) {
+      const TRadeFieldDef* want = fields.Items(i);
+      bool found = false;
+      for (int32_t k = 0; k < h.FieldCount() && !found; ++k) {
+        TFieldDefRec f = h.Field(k);
+        found = SameTextAnsi(f.Name, want->Name) && f.FieldType == want->FieldType;
+      }
+      if (!found)
+        DatabaseError(Format("Table '%s' has no field '%s' of the expected type", name.c_str(), want->Name.c_str()),
+                      Name());
+    }
+    return;
+  }
 }
 
 void TRadeDatabase::GetTableNames(std::vector<std::string>& list) {

@@ -77,6 +77,15 @@ class TRadeDatabase : public TComponent, public TStorageOwner {
   void CloseDataSets();
   void SetPassword(const std::string& password);
   TRadeTableIO* FindTableIO(const std::string& name) const;
+  // Reads the table directory again from the file and adds the tables another program added since
+  // the connect (tables are only ever added at the end); the tables already known keep their
+  // objects, which open datasets use. Nothing happens while disconnected.
+  void RefreshTables();
+  // Makes sure the file holds the table: when it does not, adds it empty at the end. The directory
+  // on disk decides, under the file lock, so two programs adding the same table end with one. A
+  // table of that name that lacks one of the fields (by name and type) is refused, as its rows
+  // would not mean what the caller expects.
+  void EnsureTable(const std::string& name, const TRadeFieldDefs& fields, const TRadeIndexDefs& indexes);
   void GetTableNames(std::vector<std::string>& list);
   std::string DatabaseFileName() const { return fileName_.empty() ? databaseName_ : fileName_; }
   bool Compressed() const;

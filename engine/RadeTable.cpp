@@ -570,6 +570,11 @@ std::string QuotedFieldName(const std::string& name) {
 
 void TRadeTable::OpenTable() {
   tableIO_ = Database()->FindTableIO(tableName_);
+  // Another program may have added the table since the database was connected.
+  if (!tableIO_) {
+    Database()->RefreshTables();
+    tableIO_ = Database()->FindTableIO(tableName_);
+  }
   if (!tableIO_) Error(Format("Table '%s' not found", tableName_.c_str()));
   tableIO_->Acquire();
   acquired_ = true;

@@ -293,5 +293,77 @@ TEST_F(VersionCatalogTest, AnotherProcesssRestoreIsSeenThroughTheSharedCatalog) 
   EXPECT_EQ(Notes(), (std::vector<std::string>{"", "恢复前自动保存", "恢复自 " + first}));
 }
 
+// A table beside the three, asked for first by another program while this catalog is open: both end
+// with one table holding both rows, and the three tables' bytes (everything the file held before,
+// apart from the directory's count and new slot) stay as they were.
+TEST_F(VersionCatalogTest, ExtraTableIsMadeOnceAndLeavesTheThreeTablesAsTheyWere) {
+  const std::string file = dir.File("catalog.dat");
+  catalog.Tbfilever->Database()->FileIO()->FlushFile();
+  const std::string before = test::TempDir::Read(file);
+  auto define = [](TRadeFieldDefs& f, TRadeIndexDefs& x) {
+    f.Add(A(u8"文件序号"), ftInteger);
+    f.Add(A(u8"标记"), ftString, 16);
+    x.Add("MarkFile", {0});
+  };
+  auto addRow = [&](TVersionCatalog& c, int32_t no, const char* mark) {
+    TRadeFieldDefs f;
+    TRadeIndexDefs x;
+    define(f, x);
+    TRadeTable* t = c.ExtraTable(A(u8"版本标记"), f, x);
+    t->Append();
+    t->FieldByName(A(u8"文件序号"))->SetAsInteger(no);
+    t->FieldByName(A(u8"标记"))->SetAsString(mark);
+    t->Post();
+  };
+  pid_t child = fork();
+  if (child == 0) {
+    int code = 0;
+    try {
+      TVersionCatalog other;
+      other.Open(file);
+      addRow(other, 7, "child");
+    } catch (...) {
+      code = 1;
+    }
+    _exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  addRow(catalog, 8, "parent");
+
+  TRadeFieldDefs f;
+  TRadeIndexDefs x;
+  define(f, x);
+  TRadeTable* t = catalog.ExtraTable(A(u8"版本标记"), f, x);
+  t->Close();
+  t->Open();
+  std::vector<std::string> marks;
+  for (t->First(); !t->Eof(); t->Next()) marks.push_back(t->FieldByName(A(u8"标记"))->AsString());
+  EXPECT_EQ(marks, (std::vector<std::string>{"child", "parent"}));
+  std::vector<std::string> names;
+  catalog.Tbarea->Database()->GetTableNames(names);
+  EXPECT_EQ(names.size(), 4u);
+
+  catalog.Tbfilever->Database()->FileIO()->FlushFile();
+  std::string after = test::TempDir::Read(file);
+  ASSERT_GT(after.size(), before.size());
+  after.resize(before.size());
+  // The directory: its count (4 bytes) and the fourth table's offset slot.
+  for (size_t i = 0; i < before.size(); ++i) {
+    bool directory = i < 2789 + 4 || (i >= 2789 + 8 + 4 * 3 && i < 2789 + 8 + 4 * 4);
+    if (directory && i >= 2789) continue;
+    ASSERT_EQ(before[i], after[i]) << "byte " << i;
+  }
+
+  // The same name with a field of another type is refused, not misread.
+  TRadeFieldDefs wrong;
+  TRadeIndexDefs none;
+  wrong.Add(A(u8"标记"), ftInteger);
+  TVersionCatalog third;
+  third.Open(file);
+  EXPECT_THROW(third.ExtraTable(A(u8"版本标记"), wrong, none), EDatabaseError);
+}
+
 }  // namespace
 }  // namespace lanqi
