@@ -14,6 +14,7 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "app/CatalogCleanup.h"
 #include "engine/RadeZI.h"
 #include "platform/CodePage.h"
 #include "platform/Files.h"
@@ -428,6 +429,12 @@ bool TVersionCatalog::CaptureVersion(const std::string& path, const std::string&
     stored->SetAsString(stamp);
     PostOrCancel(Tbfileid);
   }
+  // The area's cleanup rules, over this file's versions. The version is kept either way: a cleanup
+  // that fails is left for the next capture or the next cleanup on demand, which reports it.
+  try {
+    CleanupAfterCapture(*this, fileNo);
+  } catch (const std::exception&) {
+  }
   return true;
 }
 
@@ -571,6 +578,9 @@ bool TVersionCatalog::DeleteVersion(int32_t fileNo, const std::string& version) 
     std::error_code ignored;
     std::filesystem::remove(ToOsPath(copy), ignored);
   }
+  // Its protected mark would otherwise pass to a later version of the same text.
+  if (!LocateExact(Tbfilever, {N().fileNo, N().version}, {Variant(fileNo), Variant(version)}))
+    TCatalogCleanup(*this).SetProtected(fileNo, version, false);
   return true;
 }
 
