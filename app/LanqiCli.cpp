@@ -1,6 +1,5 @@
 #include "app/LanqiCli.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CatalogCleanup.h"
 #include "app/DiffCommand.h"
+#include "app/TrackedFolders.h"
 #include "app/VersionCatalog.h"
 #include "app/entry.h"
 #include "platform/CodePage.h"
@@ -33,9 +32,12 @@ const char* const kUsage =
     "  restore PATH VERSION             put a version back in place of the file\n"
     "  add-area NAME FOLDER             make a storage area\n"
     "  add PATH --area NAME             track a file, recording its first version\n"
-    "  capture [PATH...] [--note TEXT]  record a version of each changed tracked file\n"
+    "  add-folder DIR --area NAME [--recursive] [--include MASKS] [--exclude MASKS]\n"
+    "                                   track the files of a folder, now and later\n"
+    "  remove-folder DIR                stop tracking new files of the folder\n"
+    "  capture [PATH...] [--note TEXT]  record a version of each changed tracked file (and the\n"
+    "                                   first of each new file in a tracked folder)\n"
     "  status                           tracked files that changed since their newest version\n"
-    "  cleanup [--area NAME] [--dry-run] remove the versions the areas' cleanup rules let go\n"
     "Without a command the desktop program starts. --catalog uses another catalog than the one\n"
     "beside the program; VERSION is the version text as shown (2026-12-10-14-45-38).\n"
     "Exit codes: 0 done, 1 not found, 2 usage, 3 error.\n";
@@ -44,8 +46,10 @@ const std::map<std::string, std::string>& CommandUsage() {
   static const std::map<std::string, std::string> usage = {
       {"list",
        "usage: lanqi list [--json]\n"
-       "The storage areas with their folders and tracked files, each with its number of versions.\n"
-       "--json: an array of {\"area\", \"folder\", \"files\": [{\"path\", \"versions\"}]}.\n"},
+       "The storage areas with their folders and tracked files, each with its number of versions,\n"
+       "and their tracked folders (a line \"PATH/  tracked folder\" with its masks).\n"
+       "--json: an array of {\"area\", \"folder\", \"files\": [{\"path\", \"versions\"}]}, with\n"
+       "\"tracked_folders\": [{\"path\", \"recursive\", \"include\", \"exclude\"}] where there are some.\n"},
       {"history",
        "usage: lanqi history PATH [--json]\n"
        "The versions of a tracked file, newest first: version, size in bytes, note.\n"
@@ -62,22 +66,27 @@ const std::map<std::string, std::string>& CommandUsage() {
        "the note \"恢复自 VERSION\".\n"},
       {"add-area", "usage: lanqi add-area NAME FOLDER\nMakes a storage area keeping its copies in FOLDER.\n"},
       {"add", "usage: lanqi add PATH --area NAME\nTracks a file in the area, recording its first version.\n"},
+      {"add-folder",
+       "usage: lanqi add-folder DIR --area NAME [--recursive] [--include MASKS] [--exclude MASKS]\n"
+       "Tracks the folder in the area: every file in it that the masks admit is tracked, its first\n"
+       "version recorded, and so is every such file that appears there later (at the next capture\n"
+       "or detection pass). --recursive: sub-folders too. MASKS: names separated by \";\" with \"*\"\n"
+       "and \"?\" (\"*.docx;*.txt\"), letter case ignored; --include keeps only matching names,\n"
+       "--exclude leaves matching names (and sub-folders) out. Editors' temporary and lock files\n"
+       "(~$*, .~lock.*#, *.swp, *.tmp, .#*, *~) are always left out.\n"},
+      {"remove-folder",
+       "usage: lanqi remove-folder DIR\n"
+       "Stops tracking new files of the folder. The files it tracked stay tracked, with their\n"
+       "versions.\n"},
       {"capture",
        "usage: lanqi capture [PATH...] [--note TEXT]\n"
        "Records a version of each named tracked file (of every tracked file when none is named)\n"
-       "that changed since its last version, without a prompt.\n"},
+       "that changed since its last version, without a prompt. A file of a tracked folder that is\n"
+       "not tracked yet (every such file when none is named) is tracked, its first version recorded.\n"},
       {"status",
        "usage: lanqi status\n"
        "The tracked files that changed since their newest version (\"changed\") or are gone\n"
        "(\"missing\"), one a line.\n"},
-      {"cleanup",
-       "usage: lanqi cleanup [--area NAME] [--dry-run] [--keep N] [--daily-after D] [--weekly-after W]\n"
-       "Removes (with --dry-run: only lists) the versions the cleanup rules of each area (of NAME)\n"
-       "let go, their rows and backup copies, one \"PATH<tab>VERSION\" a line. The rules: keep the\n"
-       "newest N versions of each file; of the versions from D or more days before today, one a day;\n"
-       "of those from W or more weeks before this week (Monday to Sunday), one a week; 0 turns a rule\n"
-       "off. --keep, --daily-after and --weekly-after (with --area) store the area's rules first.\n"
-       "Protected versions (\"保护此版本\") and the newest version of a file always stay.\n"},
   };
   return usage;
 }
@@ -122,9 +131,8 @@ std::string CatalogPathOf(const std::string& utf8) {
 }
 
 TArgs Parse(int argc, char** argv, std::string& catalog, bool& help) {
-  static const std::set<std::string> withValue = {"--area", "--note", "--keep", "--daily-after",
-                                                 "--weekly-after"};
-  static const std::set<std::string> flags = {"--json", "--dry-run"};
+  static const std::set<std::string> withValue = {"--area", "--note", "--include", "--exclude"};
+  static const std::set<std::string> flags = {"--json", "--recursive"};
   TArgs a;
   help = false;
   for (int i = 1; i < argc; ++i) {
@@ -195,13 +203,30 @@ int List(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
       json files = json::array();
       for (const TCatalogFile& f : area.Files)
         files.push_back({{"path", Shown(f.Path)}, {"versions", f.Versions.size()}});
-      j.push_back({{"area", Shown(area.Name)}, {"folder", Shown(area.Folder)}, {"files", files}});
+      json entry = {{"area", Shown(area.Name)}, {"folder", Shown(area.Folder)}, {"files", files}};
+      if (!area.Folders.empty()) {
+        json folders = json::array();
+        for (const TCatalogFolder& f : area.Folders)
+          folders.push_back({{"path", Shown(f.Path)},
+                             {"recursive", f.Recursive},
+                             {"include", Shown(f.Include)},
+                             {"exclude", Shown(f.Exclude)}});
+        entry["tracked_folders"] = folders;
+      }
+      j.push_back(entry);
     }
     out << Dump(j);
     return kCliOk;
   }
   for (const TCatalogArea& area : areas) {
     out << Shown(area.Name) << "\t" << Shown(area.Folder) << "\n";
+    for (const TCatalogFolder& f : area.Folders) {
+      out << "\t" << Shown(IncludeTrailingPathDelimiter(f.Path)) << "\ttracked folder"
+          << (f.Recursive ? ", recursive" : "");
+      if (!f.Include.empty()) out << ", include " << Shown(f.Include);
+      if (!f.Exclude.empty()) out << ", exclude " << Shown(f.Exclude);
+      out << "\n";
+    }
     for (const TCatalogFile& f : area.Files)
       out << "\t" << Shown(f.Path) << "\t" << f.Versions.size()
           << (f.Versions.size() == 1 ? " version" : " versions") << "\n";
@@ -289,17 +314,63 @@ int Add(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
   return kCliOk;
 }
 
+int AddFolder(TVersionCatalog& c, const TArgs& a, std::ostream& out, std::ostream& err) {
+  Allow(a, {"--area", "--recursive", "--include", "--exclude"}, 1, 1);
+  if (!a.Options.count("--area")) throw TUsage("add-folder needs --area NAME");
+  std::string folder = CatalogPathOf(a.Positional[0]);
+  if (!DirectoryExists(folder)) throw TMissing("folder not found: " + Shown(folder));
+  std::string area = Stored(a.Options.at("--area"), "the area name");
+  auto option = [&](const char* name) {
+    return a.Options.count(name) ? Stored(a.Options.at(name), "the masks") : std::string();
+  };
+  TFolderTracking done;
+  if (!AddTrackedFolder(c, area, folder, a.Flags.count("--recursive") > 0, option("--include"),
+                        option("--exclude"), &done))
+    throw TMissing("no storage area " + a.Options.at("--area"));
+  out << "tracking folder " << Shown(folder) << "\n";
+  for (size_t i = 0; i < done.Tracked.size(); ++i)
+    out << "tracking " << Shown(done.Paths[i]) << ", version " << Shown(done.Tracked[i].Version) << "\n";
+  // The folder is tracked; a file that could not be is named, and the next capture tries it again.
+  for (const std::string& failure : done.Failures) err << "lanqi: " << Shown(failure) << "\n";
+  return done.Failures.empty() ? kCliOk : kCliError;
+}
+
+int RemoveFolder(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
+  Allow(a, {}, 1, 1);
+  std::string folder = CatalogPathOf(a.Positional[0]);
+  for (const TCatalogFolder& f : TrackedFolders(c)) {
+    if (f.Path != folder || !RemoveTrackedFolder(c, f.FolderNo)) continue;
+    out << "no longer tracking new files of " << Shown(folder) << "\n";
+    return kCliOk;
+  }
+  throw TMissing("not a tracked folder: " + Shown(folder));
+}
+
 int Capture(TVersionCatalog& c, const TArgs& a, std::ostream& out, std::ostream& err) {
   Allow(a, {"--note"}, 0, SIZE_MAX);
   std::string note = a.Options.count("--note") ? Stored(a.Options.at("--note"), "the note") : "";
+  int rc = kCliOk;
+  // New files of tracked folders first: their first version is the state found now.
+  TFolderTracking added;
+  if (a.Positional.empty()) {
+    added = TrackNewFolderFiles(c);
+  } else {
+    for (const std::string& given : a.Positional) TrackIfAdmitted(c, CatalogPathOf(given), added);
+  }
+  for (size_t i = 0; i < added.Tracked.size(); ++i)
+    out << Shown(added.Paths[i]) << "\t" << Shown(added.Tracked[i].Version) << "\n";
+  for (const std::string& failure : added.Failures) {
+    err << "lanqi: " << Shown(failure) << "\n";
+    rc = kCliError;
+  }
   std::vector<std::string> changed = c.ChangedFiles();
   std::vector<std::string> paths;
-  int rc = kCliOk;
   if (a.Positional.empty()) {
     paths = changed;
   } else {
     for (const std::string& given : a.Positional) {
       std::string path = CatalogPathOf(given);
+      if (std::find(added.Paths.begin(), added.Paths.end(), path) != added.Paths.end()) continue;
       if (!c.FileNoOf(path)) {
         err << "lanqi: not a tracked file: " << Shown(path) << "\n";
         rc = kCliNotFound;
@@ -327,48 +398,6 @@ int Status(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
   Allow(a, {}, 0, 0);
   for (const std::string& path : c.ChangedFiles())
     out << (FileExists(path) ? "changed" : "missing") << "\t" << Shown(path) << "\n";
-  return kCliOk;
-}
-
-int Cleanup(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
-  Allow(a, {"--area", "--dry-run", "--keep", "--daily-after", "--weekly-after"}, 0, 0);
-  int32_t areaNo = 0;
-  std::string areaName;
-  if (a.Options.count("--area")) {
-    areaName = Stored(a.Options.at("--area"), "the area name");
-    for (const TCatalogArea& area : c.ReadTree())
-      if (area.Name == areaName) areaNo = area.AreaNo;
-    if (!areaNo) throw TMissing("no storage area " + a.Options.at("--area"));
-  }
-  TCatalogCleanup cleanup(c);
-  const char* ruleOptions[] = {"--keep", "--daily-after", "--weekly-after"};
-  if (std::any_of(std::begin(ruleOptions), std::end(ruleOptions), [&](const char* o) { return a.Options.count(o); })) {
-    if (!areaNo) throw TUsage("the rules are an area's: --area NAME");
-    TCleanupRules rules = cleanup.Rules(areaNo);
-    int32_t* parts[] = {&rules.KeepNewest, &rules.DailyAfterDays, &rules.WeeklyAfterWeeks};
-    for (size_t i = 0; i < 3; ++i) {
-      auto given = a.Options.find(ruleOptions[i]);
-      if (given == a.Options.end()) continue;
-      json n = Number(given->second);
-      if (!n.is_number_integer() || n.get<long long>() < 0 || n.get<long long>() > 1000000)
-        throw TUsage(std::string(ruleOptions[i]) + " needs a whole number from 0 to 1000000");
-      *parts[i] = static_cast<int32_t>(n.get<long long>());
-    }
-    cleanup.SetRules(areaNo, rules);
-    out << "rules of " << a.Options.at("--area") << ": keep " << rules.KeepNewest << ", daily after "
-        << rules.DailyAfterDays << " days, weekly after " << rules.WeeklyAfterWeeks << " weeks (0: off)\n";
-  }
-  const bool dryRun = a.Flags.count("--dry-run") > 0;
-  const int64_t now = NowLocalSeconds();
-  std::vector<TCleanupItem> items = dryRun ? cleanup.Plan(areaNo, 0, now) : cleanup.Run(areaNo, 0, now);
-  int64_t bytes = 0;
-  for (const TCleanupItem& item : items) {
-    out << Shown(item.Path) << "\t" << Shown(item.Version) << "\n";
-    json n = Number(item.Size);
-    if (n.is_number_integer()) bytes += n.get<long long>();
-  }
-  out << (dryRun ? "would remove " : "removed ") << items.size() << (items.size() == 1 ? " version, " : " versions, ")
-      << bytes << " bytes\n";
   return kCliOk;
 }
 
@@ -433,8 +462,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (c == "restore") return Restore(catalog, a, out);
     if (c == "add-area") return AddArea(catalog, a, out);
     if (c == "add") return Add(catalog, a, out);
+    if (c == "add-folder") return AddFolder(catalog, a, out, err);
+    if (c == "remove-folder") return RemoveFolder(catalog, a, out);
     if (c == "capture") return Capture(catalog, a, out, err);
-    if (c == "cleanup") return Cleanup(catalog, a, out);
     return Status(catalog, a, out);
   } catch (const TUsage& e) {
     err << "lanqi: " << e.what() << "\n" << CommandUsage().at(a.Command);

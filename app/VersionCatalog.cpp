@@ -13,8 +13,9 @@
 #include <fstream>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 
-#include "app/CatalogCleanup.h"
+#include "app/TrackedFolders.h"
 #include "engine/RadeZI.h"
 #include "platform/CodePage.h"
 #include "platform/Files.h"
@@ -329,6 +330,7 @@ std::vector<TCatalogArea> TVersionCatalog::ReadTree() {
     if (f != filesOf.end()) a.Files = f->second;
     areas.push_back(std::move(a));
   }
+  AttachTrackedFolders(*this, areas);
   return areas;
 }
 
@@ -360,6 +362,15 @@ bool TVersionCatalog::AddFileToArea(const std::string& areaName, const std::stri
   // One row per path: a second one would never get its stamp and be prompted for at every pass.
   if (LocateExact(Tbfileid, {N().sourceName}, {Variant(path)}))
     throw Exception(Format(N().alreadyTracked.c_str(), path.c_str()));
+  // Each file keeps its copies in a folder of its own: two files of one name in two folders whose
+  // saves fall in one stamp would otherwise write one copy, the later over the earlier.
+  {
+    std::unordered_set<std::string> taken;
+    TField* used = Tbfileid->FieldByName(N().backupFolder);
+    for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next()) taken.insert(used->AsString());
+    const std::string base = backupFolder;
+    for (int n = 2; taken.count(backupFolder); ++n) backupFolder = base + std::to_string(n);
+  }
   // Every name the file's rows will hold must fit whole.
   std::string name = ExtractFileName(path);
   std::string ext = ExtractFileExt(name);
@@ -428,12 +439,6 @@ bool TVersionCatalog::CaptureVersion(const std::string& path, const std::string&
     Tbfileid->Edit();
     stored->SetAsString(stamp);
     PostOrCancel(Tbfileid);
-  }
-  // The area's cleanup rules, over this file's versions. The version is kept either way: a cleanup
-  // that fails is left for the next capture or the next cleanup on demand, which reports it.
-  try {
-    CleanupAfterCapture(*this, fileNo);
-  } catch (const std::exception&) {
   }
   return true;
 }
@@ -578,9 +583,6 @@ bool TVersionCatalog::DeleteVersion(int32_t fileNo, const std::string& version) 
     std::error_code ignored;
     std::filesystem::remove(ToOsPath(copy), ignored);
   }
-  // Its protected mark would otherwise pass to a later version of the same text.
-  if (!LocateExact(Tbfilever, {N().fileNo, N().version}, {Variant(fileNo), Variant(version)}))
-    TCatalogCleanup(*this).SetProtected(fileNo, version, false);
   return true;
 }
 

@@ -38,11 +38,22 @@ struct TCatalogFile {
   std::string Stamp;  // the stamp stored at the last capture
   std::vector<std::string> Versions;
 };
+// A tracked folder: the files in it that its name patterns admit are tracked in its area, those
+// there when it was added and those that appear later.
+struct TCatalogFolder {
+  int32_t FolderNo = 0;
+  int32_t AreaNo = 0;
+  std::string Path;
+  bool Recursive = false;  // sub-folders too
+  std::string Include;     // "*.docx;*.txt": only names matching one of them (empty: every name)
+  std::string Exclude;     // names never tracked, beside the editors' scratch files
+};
 struct TCatalogArea {
   int32_t AreaNo = 0;
   std::string Name;
   std::string Folder;
   std::vector<TCatalogFile> Files;
+  std::vector<TCatalogFolder> Folders;  // in table order
 };
 
 // What a restore did.

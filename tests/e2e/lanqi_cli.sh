@@ -24,7 +24,7 @@ touch -d '2026-01-02 10:00:00' notes.txt
 # Help, usage errors.
 expect_rc 0 "$L" --help
 grep -q "usage: lanqi" "$W/out" || fail "help"
-for c in list history show diff restore add-area add capture status cleanup; do
+for c in list history show diff restore add-area add add-folder remove-folder capture status; do
   expect_rc 0 "$L" "$c" --help
   grep -q "usage: lanqi $c" "$W/out" || fail "$c --help: $(cat "$W/out")"
 done
@@ -129,6 +129,57 @@ mv "$W/area/notes.txt-bak/notes{2026-01-02-11-00-00}.txt" "$W/lost"
 expect_rc 3 lq restore notes.txt 2026-01-02-11-00-00
 grep -q "版本文件不存在" "$W/err" || fail "missing copy: $(cat "$W/err")"
 expect_rc 3 lq show notes.txt 2026-01-02-11-00-00
+
+# add-folder: the admitted files now, new ones at the next capture; lock files and, without
+# --recursive, sub-folders left out.
+mkdir -p "$W/docs/sub" "$W/tree/sub"
+echo one >"$W/docs/one.txt"
+echo log >"$W/docs/x.log"
+echo lock >"$W/docs/.~lock.one.txt#"
+echo deep >"$W/docs/sub/deep.txt"
+expect_rc 2 lq add-folder "$W/docs"
+expect_rc 2 lq add-folder "$W/docs" --area "文档" --bogus
+expect_rc 1 lq add-folder "$W/no-such-folder" --area "文档"
+expect_rc 1 lq add-folder "$W/docs" --area nobody
+expect_rc 0 lq add-folder ../docs --area "文档" --include "*.txt"
+[ "$(grep -c '^tracking ' "$W/out")" -eq 2 ] && grep -q "^tracking $W/docs/one.txt, version " "$W/out" ||
+  fail "add-folder: $(cat "$W/out")"
+expect_rc 3 lq add-folder "$W/docs/" --area "文档"
+grep -q "目录已在监控中" "$W/err" || fail "folder tracked twice: $(cat "$W/err")"
+echo new >"$W/docs/new.txt"
+echo lock >"$W/docs/~\$new.txt"
+echo new >"$W/docs/sub/new.txt"
+expect_rc 0 lq capture
+[ "$(cut -f1 "$W/out")" = "$W/docs/new.txt" ] || fail "capture of a folder's new file: $(cat "$W/out")"
+expect_rc 0 lq history "$W/docs/new.txt"
+[ "$(wc -l <"$W/out")" -eq 1 ] || fail "first version of a new file: $(cat "$W/out")"
+expect_rc 1 lq history "$W/docs/sub/new.txt"
+echo named >"$W/docs/named.txt"
+expect_rc 1 lq capture "$W/docs/named.log"
+expect_rc 0 lq capture "$W/docs/named.txt"
+[ "$(cut -f1 "$W/out")" = "$W/docs/named.txt" ] || fail "capture of a named new file: $(cat "$W/out")"
+echo deep >"$W/tree/sub/deep.txt"
+expect_rc 0 lq add-folder "$W/tree" --area "文档" --recursive --exclude "*.bak"
+grep -q "^tracking $W/tree/sub/deep.txt, version " "$W/out" || fail "recursive add-folder: $(cat "$W/out")"
+expect_rc 0 lq list --json
+python3 - "$W/out" "$W" <<'PY' || fail "list --json with folders: $(cat "$W/out")"
+import json, sys
+j = json.load(open(sys.argv[1]))
+w = sys.argv[2]
+assert j[0]["tracked_folders"] == [
+    {"path": w + "/docs", "recursive": False, "include": "*.txt", "exclude": ""},
+    {"path": w + "/tree", "recursive": True, "include": "", "exclude": "*.bak"}], j
+PY
+expect_rc 0 lq list
+grep -qx "	$W/tree/	tracked folder, recursive, exclude \*.bak" "$W/out" || fail "list with folders: $(cat "$W/out")"
+# Removing the folder stops tracking new files; the files it tracked keep their versions.
+expect_rc 0 lq remove-folder "$W/docs"
+expect_rc 1 lq remove-folder "$W/docs"
+echo after >"$W/docs/after.txt"
+expect_rc 0 lq capture
+[ ! -s "$W/out" ] || fail "capture after remove-folder: $(cat "$W/out")"
+expect_rc 0 lq history "$W/docs/one.txt"
+[ "$(wc -l <"$W/out")" -eq 1 ] || fail "versions after remove-folder: $(cat "$W/out")"
 
 # The catalog still checks clean after all of it.
 expect_rc 0 "$R" check "$W/cat.dat"
