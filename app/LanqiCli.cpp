@@ -1,5 +1,6 @@
 #include "app/LanqiCli.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CatalogCleanup.h"
 #include "app/DiffCommand.h"
 #include "app/TrackedFolders.h"
 #include "app/VersionCatalog.h"
@@ -38,6 +40,7 @@ const char* const kUsage =
     "  capture [PATH...] [--note TEXT]  record a version of each changed tracked file (and the\n"
     "                                   first of each new file in a tracked folder)\n"
     "  status                           tracked files that changed since their newest version\n"
+    "  cleanup [--area NAME] [--dry-run] remove the versions the areas' cleanup rules let go\n"
     "Without a command the desktop program starts. --catalog uses another catalog than the one\n"
     "beside the program; VERSION is the version text as shown (2026-12-10-14-45-38).\n"
     "Exit codes: 0 done, 1 not found, 2 usage, 3 error.\n";
@@ -87,6 +90,14 @@ const std::map<std::string, std::string>& CommandUsage() {
        "usage: lanqi status\n"
        "The tracked files that changed since their newest version (\"changed\") or are gone\n"
        "(\"missing\"), one a line.\n"},
+      {"cleanup",
+       "usage: lanqi cleanup [--area NAME] [--dry-run] [--keep N] [--daily-after D] [--weekly-after W]\n"
+       "Removes (with --dry-run: only lists) the versions the cleanup rules of each area (of NAME)\n"
+       "let go, their rows and backup copies, one \"PATH<tab>VERSION\" a line. The rules: keep the\n"
+       "newest N versions of each file; of the versions from D or more days before today, one a day;\n"
+       "of those from W or more weeks before this week (Monday to Sunday), one a week; 0 turns a rule\n"
+       "off. --keep, --daily-after and --weekly-after (with --area) store the area's rules first.\n"
+       "Protected versions (\"保护此版本\") and the newest version of a file always stay.\n"},
   };
   return usage;
 }
@@ -131,8 +142,9 @@ std::string CatalogPathOf(const std::string& utf8) {
 }
 
 TArgs Parse(int argc, char** argv, std::string& catalog, bool& help) {
-  static const std::set<std::string> withValue = {"--area", "--note", "--include", "--exclude"};
-  static const std::set<std::string> flags = {"--json", "--recursive"};
+  static const std::set<std::string> withValue = {"--area", "--note", "--keep", "--daily-after",
+                                                 "--weekly-after", "--include", "--exclude"};
+  static const std::set<std::string> flags = {"--json", "--dry-run", "--recursive"};
   TArgs a;
   help = false;
   for (int i = 1; i < argc; ++i) {
@@ -401,6 +413,48 @@ int Status(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
   return kCliOk;
 }
 
+int Cleanup(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
+  Allow(a, {"--area", "--dry-run", "--keep", "--daily-after", "--weekly-after"}, 0, 0);
+  int32_t areaNo = 0;
+  std::string areaName;
+  if (a.Options.count("--area")) {
+    areaName = Stored(a.Options.at("--area"), "the area name");
+    for (const TCatalogArea& area : c.ReadTree())
+      if (area.Name == areaName) areaNo = area.AreaNo;
+    if (!areaNo) throw TMissing("no storage area " + a.Options.at("--area"));
+  }
+  TCatalogCleanup cleanup(c);
+  const char* ruleOptions[] = {"--keep", "--daily-after", "--weekly-after"};
+  if (std::any_of(std::begin(ruleOptions), std::end(ruleOptions), [&](const char* o) { return a.Options.count(o); })) {
+    if (!areaNo) throw TUsage("the rules are an area's: --area NAME");
+    TCleanupRules rules = cleanup.Rules(areaNo);
+    int32_t* parts[] = {&rules.KeepNewest, &rules.DailyAfterDays, &rules.WeeklyAfterWeeks};
+    for (size_t i = 0; i < 3; ++i) {
+      auto given = a.Options.find(ruleOptions[i]);
+      if (given == a.Options.end()) continue;
+      json n = Number(given->second);
+      if (!n.is_number_integer() || n.get<long long>() < 0 || n.get<long long>() > 1000000)
+        throw TUsage(std::string(ruleOptions[i]) + " needs a whole number from 0 to 1000000");
+      *parts[i] = static_cast<int32_t>(n.get<long long>());
+    }
+    cleanup.SetRules(areaNo, rules);
+    out << "rules of " << a.Options.at("--area") << ": keep " << rules.KeepNewest << ", daily after "
+        << rules.DailyAfterDays << " days, weekly after " << rules.WeeklyAfterWeeks << " weeks (0: off)\n";
+  }
+  const bool dryRun = a.Flags.count("--dry-run") > 0;
+  const int64_t now = NowLocalSeconds();
+  std::vector<TCleanupItem> items = dryRun ? cleanup.Plan(areaNo, 0, now) : cleanup.Run(areaNo, 0, now);
+  int64_t bytes = 0;
+  for (const TCleanupItem& item : items) {
+    out << Shown(item.Path) << "\t" << Shown(item.Version) << "\n";
+    json n = Number(item.Size);
+    if (n.is_number_integer()) bytes += n.get<long long>();
+  }
+  out << (dryRun ? "would remove " : "removed ") << items.size() << (items.size() == 1 ? " version, " : " versions, ")
+      << bytes << " bytes\n";
+  return kCliOk;
+}
+
 }  // namespace
 
 bool HaveDisplay() {
@@ -465,6 +519,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (c == "add-folder") return AddFolder(catalog, a, out, err);
     if (c == "remove-folder") return RemoveFolder(catalog, a, out);
     if (c == "capture") return Capture(catalog, a, out, err);
+    if (c == "cleanup") return Cleanup(catalog, a, out);
     return Status(catalog, a, out);
   } catch (const TUsage& e) {
     err << "lanqi: " << e.what() << "\n" << CommandUsage().at(a.Command);

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "app/CatalogCleanup.h"
 #include "app/TrackedFolders.h"
 #include "engine/RadeZI.h"
 #include "platform/CodePage.h"
@@ -440,6 +441,12 @@ bool TVersionCatalog::CaptureVersion(const std::string& path, const std::string&
     stored->SetAsString(stamp);
     PostOrCancel(Tbfileid);
   }
+  // The area's cleanup rules, over this file's versions. The version is kept either way: a cleanup
+  // that fails is left for the next capture or the next cleanup on demand, which reports it.
+  try {
+    CleanupAfterCapture(*this, fileNo);
+  } catch (const std::exception&) {
+  }
   return true;
 }
 
@@ -583,6 +590,9 @@ bool TVersionCatalog::DeleteVersion(int32_t fileNo, const std::string& version) 
     std::error_code ignored;
     std::filesystem::remove(ToOsPath(copy), ignored);
   }
+  // Its protected mark would otherwise pass to a later version of the same text.
+  if (!LocateExact(Tbfilever, {N().fileNo, N().version}, {Variant(fileNo), Variant(version)}))
+    TCatalogCleanup(*this).SetProtected(fileNo, version, false);
   return true;
 }
 

@@ -24,7 +24,7 @@ touch -d '2026-01-02 10:00:00' notes.txt
 # Help, usage errors.
 expect_rc 0 "$L" --help
 grep -q "usage: lanqi" "$W/out" || fail "help"
-for c in list history show diff restore add-area add add-folder remove-folder capture status; do
+for c in list history show diff restore add-area add add-folder remove-folder capture status cleanup; do
   expect_rc 0 "$L" "$c" --help
   grep -q "usage: lanqi $c" "$W/out" || fail "$c --help: $(cat "$W/out")"
 done

@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""Fails when a source includes one of our headers against the arrows of tests/layers.txt.
+
+    check_layers.py [ROOT]     prints each offending include as FILE:LINE: LAYER -> LAYER (HEADER)
+"""
+import os
+import re
+import sys
+
+ROOT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
+FREE = ("tests/", "bench/", "fuzz/")
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+
+
+def read_table():
+    allowed = {}
+    with open(os.path.join(ROOT, "tests", "layers.txt"), encoding="utf-8") as f:
+        for line in f:
+            line = line.split("#", 1)[0].strip()
+            if not line:
+                continue
+            layer, _, targets = line.partition(":")
+            allowed[layer.strip()] = set(targets.split())
+    return allowed
+
+
+def layer_of(path, layers):
+    best = None
+    for layer in layers:
+        if path == layer or path.startswith(layer + "/"):
+            if best is None or len(layer) > len(best):
+                best = layer
+    return best
+
+
+def main():
+    allowed = read_table()
+    faults = []
+    for top in sorted(set(l.split("/")[0] for l in allowed)):
+        for folder, _, files in os.walk(os.path.join(ROOT, top)):
+            for name in sorted(files):
+                if not name.endswith((".h", ".cpp")):
+                    continue
+                path = os.path.relpath(os.path.join(folder, name), ROOT).replace(os.sep, "/")
+                if path.startswith(FREE):
+                    continue
+                own = layer_of(path, allowed)
+                with open(os.path.join(ROOT, path), encoding="utf-8", errors="replace") as f:
+                    for number, line in enumerate(f, 1):
+                        m = INCLUDE.match(line)
+                        if not m:
+                            continue
+                        target = layer_of(m.group(1), allowed)
+                        if target is None or target == own or target in allowed[own]:
+                            continue
+                        faults.append("%s:%d: %s -> %s (%s)" % (path, number, own, target, m.group(1)))
+    for f in faults:
+        print(f)
+    if faults:
+        print("%d include(s) against the layers of tests/layers.txt" % len(faults))
+        return 1
+    print("includes follow tests/layers.txt")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
