@@ -30,11 +30,18 @@ class TOpenTable {
  public:
   explicit TOpenTable(const TTableCommand& c, bool forWriting = false) {
     std::string file = ToAnsi(c.File);
-    db_ = owner_.Create<TRadeDatabase>();
-    db_->SetDatabaseName(file);
-    if (c.HasPassword) db_->SetPassword(ToAnsi(c.Password));
+    // The shell keeps its database connected between commands: its caches and the tables another
+    // program added since are what a long-running program sees.
+    db_ = DefaultSession().FindDatabase(file);
+    if (db_ && db_->Connected()) {
+      db_->RefreshTables();
+    } else {
+      db_ = owner_.Create<TRadeDatabase>();
+      db_->SetDatabaseName(file);
+      if (c.HasPassword) db_->SetPassword(ToAnsi(c.Password));
+      db_->Open();
+    }
     db_->SetDurable(c.Durable);
-    db_->Open();
     if (forWriting && db_->FileIO()) lock_ = std::make_unique<TFileLockGuard>(*db_->FileIO());
     std::vector<std::string> names;
     db_->GetTableNames(names);
@@ -199,8 +206,77 @@ int TableDump(const TTableCommand& c) {
     out.push_back(std::move(row));
     t.Next();
   }
-  std::cout << out.dump(2) << "\n";
+  std::vector<std::string> columns;
+  TRadeFieldDefs& defs = open.TableIO().FieldDefs();
+  for (int32_t i = 0; i < defs.Count(); ++i) columns.push_back(ToUtf8(defs.Items(i)->Name));
+  WriteRows(std::cout, columns, out, c.Mode);
   return rc;
+}
+
+json CsvToRows(const TTableCommand& c, const std::string& csv) {
+  std::vector<std::vector<std::string>> records;
+  try {
+    records = ParseCsv(csv);
+  } catch (const std::runtime_error& e) {
+    throw TTableUsageError(e.what());
+  }
+  if (records.empty()) throw TTableUsageError("the CSV file has no header");
+  TOpenTable open(c);
+  TRadeFieldDefs& defs = open.TableIO().FieldDefs();
+  std::vector<const TRadeFieldDef*> fields;
+  for (const std::string& name : records[0]) {
+    int32_t k = defs.IndexOf(ToAnsi(name));
+    if (k < 0) throw TTableUsageError("the CSV header names no field '" + name + "'");
+    fields.push_back(defs.Items(k));
+  }
+  json rows = json::array();
+  for (size_t r = 1; r < records.size(); ++r) {
+    const std::vector<std::string>& cells = records[r];
+    if (cells.size() != fields.size())
+      throw TTableUsageError(Format("CSV record %d has %d fields, the header %d", static_cast<int>(r + 1),
+                                    static_cast<int>(cells.size()), static_cast<int>(fields.size())));
+    json row = json::object();
+    for (size_t i = 0; i < cells.size(); ++i) {
+      const std::string& cell = cells[i];
+      const TRadeFieldDef& f = *fields[i];
+      const std::string name = ToUtf8(f.Name);
+      if (cell.empty()) continue;
+      switch (f.FieldType) {
+        case ftString:
+        case ftFixedChar:
+        case ftDate:
+        case ftTime:
+        case ftDateTime:
+        case ftMemo:
+        case ftFmtMemo:
+        case ftOraClob:
+          row[name] = cell;
+          break;
+        case ftBoolean:
+          if (cell != "true" && cell != "false")
+            throw TTableUsageError(Format("CSV record %d, field '%s': true or false, not '%s'", static_cast<int>(r + 1),
+                                          name.c_str(), cell.c_str()));
+          row[name] = cell == "true";
+          break;
+        default:
+          if (IsBlobType(f.FieldType)) {
+            row[name] = json{{"hex", cell}};
+            break;
+          }
+          try {
+            row[name] = json::parse(cell);
+          } catch (const json::exception&) {
+            throw TTableUsageError(Format("CSV record %d, field '%s': not a number: '%s'", static_cast<int>(r + 1),
+                                          name.c_str(), cell.c_str()));
+          }
+          if (!row[name].is_number())
+            throw TTableUsageError(Format("CSV record %d, field '%s': not a number: '%s'", static_cast<int>(r + 1),
+                                          name.c_str(), cell.c_str()));
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
 }
 
 int TableLocate(const TTableCommand& c) {
@@ -239,6 +315,8 @@ int TableLocate(const TTableCommand& c) {
 
 int TableInsert(const TTableCommand& c) {
   json rows = ParseJsonText(c.Rows, "the rows");
+  // One row may be given on its own, as a shell line does.
+  if (rows.is_object()) rows = json::array({rows});
   if (!rows.is_array()) throw TTableUsageError("the rows must be a JSON array");
   const size_t n = rows.size();
   auto refuse = [&](size_t i, const std::string& why) {
