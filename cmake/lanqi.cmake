@@ -1,12 +1,19 @@
-# lanqi_layer(<name> DIRS <folders> DEPS <targets>)
+# lanqi_layer(<name> DIRS <folders> [FILES <sources>] [EXCLUDE <sources>] DEPS <targets>)
 # One static library per layer, made of every .cpp in the given folders, so a new source file
-# needs no edit here.
+# needs no edit here; FILES adds single sources and EXCLUDE leaves out sources another library
+# holds (paths from the repository root).
 function(lanqi_layer name)
-  cmake_parse_arguments(L "" "" "DIRS;DEPS" ${ARGN})
+  cmake_parse_arguments(L "" "" "DIRS;FILES;EXCLUDE;DEPS" ${ARGN})
   set(srcs)
   foreach(d ${L_DIRS})
     file(GLOB s CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${d}/*.cpp)
     list(APPEND srcs ${s})
+  endforeach()
+  foreach(f ${L_FILES})
+    list(APPEND srcs ${PROJECT_SOURCE_DIR}/${f})
+  endforeach()
+  foreach(f ${L_EXCLUDE})
+    list(REMOVE_ITEM srcs ${PROJECT_SOURCE_DIR}/${f})
   endforeach()
   if(srcs)
     add_library(${name} STATIC ${srcs})
