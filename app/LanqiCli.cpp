@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/CatalogCleanup.h"
+#include "app/CatalogReport.h"
 #include "app/DiffCommand.h"
 #include "app/TrackedFolders.h"
 #include "app/VersionCatalog.h"
@@ -27,7 +28,7 @@ using json = nlohmann::ordered_json;
 
 const char* const kUsage =
     "usage: lanqi [--catalog FILE] COMMAND ...\n"
-    "  list [--json]                    areas and their tracked files\n"
+    "  list [--json]                    areas and their tracked files, with the space they use\n"
     "  history PATH [--json]            the versions of a tracked file, newest first\n"
     "  show PATH VERSION                the version's bytes on standard output\n"
     "  diff PATH [VERSION [VERSION2]]   a unified diff (newest version against the file by default)\n"
@@ -49,10 +50,13 @@ const std::map<std::string, std::string>& CommandUsage() {
   static const std::map<std::string, std::string> usage = {
       {"list",
        "usage: lanqi list [--json]\n"
-       "The storage areas with their folders and tracked files, each with its number of versions,\n"
-       "and their tracked folders (a line \"PATH/  tracked folder\" with its masks).\n"
-       "--json: an array of {\"area\", \"folder\", \"files\": [{\"path\", \"versions\"}]}, with\n"
-       "\"tracked_folders\": [{\"path\", \"recursive\", \"include\", \"exclude\"}] where there are some.\n"},
+       "The storage areas with their folders and tracked files, each with its number of versions and\n"
+       "the bytes its backup copies use (a copy shared by several versions counts once), the area's\n"
+       "bytes at the end of its line, and their tracked folders (a line \"PATH/  tracked folder\" with\n"
+       "its masks).\n"
+       "--json: an array of {\"area\", \"folder\", \"files\": [{\"path\", \"versions\", \"space\"}]}, with\n"
+       "\"tracked_folders\": [{\"path\", \"recursive\", \"include\", \"exclude\"}] where there are some,\n"
+       "and \"space\" last.\n"},
       {"history",
        "usage: lanqi history PATH [--json]\n"
        "The versions of a tracked file, newest first: version, size in bytes, note.\n"
@@ -209,12 +213,17 @@ std::string Dump(const json& j) {
 int List(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
   Allow(a, {"--json"}, 0, 0);
   std::vector<TCatalogArea> areas = c.ReadTree();
+  // The report reads the same tables in the same order: its areas and files match the tree's.
+  TCatalogReport report = BuildCatalogReport(c, LocalToday());
+  if (report.Areas.size() != areas.size()) throw Exception("the catalog changed while it was read");
   if (a.Flags.count("--json")) {
     json j = json::array();
-    for (const TCatalogArea& area : areas) {
+    for (size_t i = 0; i < areas.size(); ++i) {
+      const TCatalogArea& area = areas[i];
+      const TReportArea& space = report.Areas[i];
       json files = json::array();
-      for (const TCatalogFile& f : area.Files)
-        files.push_back({{"path", Shown(f.Path)}, {"versions", f.Versions.size()}});
+      for (const TReportFile& f : space.Files)
+        files.push_back({{"path", Shown(f.Path)}, {"versions", f.Versions}, {"space", f.Space}});
       json entry = {{"area", Shown(area.Name)}, {"folder", Shown(area.Folder)}, {"files", files}};
       if (!area.Folders.empty()) {
         json folders = json::array();
@@ -225,13 +234,16 @@ int List(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
                              {"exclude", Shown(f.Exclude)}});
         entry["tracked_folders"] = folders;
       }
+      entry["space"] = space.Space;
       j.push_back(entry);
     }
     out << Dump(j);
     return kCliOk;
   }
-  for (const TCatalogArea& area : areas) {
-    out << Shown(area.Name) << "\t" << Shown(area.Folder) << "\n";
+  for (size_t i = 0; i < areas.size(); ++i) {
+    const TCatalogArea& area = areas[i];
+    const TReportArea& space = report.Areas[i];
+    out << Shown(area.Name) << "\t" << Shown(area.Folder) << "\t" << space.Space << " bytes\n";
     for (const TCatalogFolder& f : area.Folders) {
       out << "\t" << Shown(IncludeTrailingPathDelimiter(f.Path)) << "\ttracked folder"
           << (f.Recursive ? ", recursive" : "");
@@ -239,9 +251,9 @@ int List(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
       if (!f.Exclude.empty()) out << ", exclude " << Shown(f.Exclude);
       out << "\n";
     }
-    for (const TCatalogFile& f : area.Files)
-      out << "\t" << Shown(f.Path) << "\t" << f.Versions.size()
-          << (f.Versions.size() == 1 ? " version" : " versions") << "\n";
+    for (const TReportFile& f : space.Files)
+      out << "\t" << Shown(f.Path) << "\t" << f.Versions << (f.Versions == 1 ? " version" : " versions") << "\t"
+          << f.Space << " bytes\n";
   }
   return kCliOk;
 }

@@ -500,6 +500,13 @@ std::vector<verinfo> TVersionCatalog::Versions(int32_t fileNo) {
   return out;
 }
 
+std::vector<verinfo> TVersionCatalog::AllVersions() {
+  Unfiltered(Tbfilever);
+  std::vector<verinfo> out;
+  for (Tbfilever->First(); !Tbfilever->Eof(); Tbfilever->Next()) out.push_back(VersionRow(Tbfilever));
+  return out;
+}
+
 std::vector<std::string> TVersionCatalog::ChangedFiles() {
   Unfiltered(Tbfileid);
   std::vector<std::string> changed;

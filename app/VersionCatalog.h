@@ -106,6 +106,8 @@ class TVersionCatalog {
   int32_t FileNoOf(const std::string& path);
   // A file's versions in table order (oldest first).
   std::vector<verinfo> Versions(int32_t fileNo);
+  // Every version row in table order, one read of the table.
+  std::vector<verinfo> AllVersions();
   // Tracked paths whose current stamp differs from the one stored at their last capture, in table
   // order, each once.
   std::vector<std::string> ChangedFiles();

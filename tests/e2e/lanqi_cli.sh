@@ -51,10 +51,15 @@ python3 - "$W/out" "$W" <<'PY' || fail "list --json: $(cat "$W/out")"
 import json, sys
 j = json.load(open(sys.argv[1]))
 w = sys.argv[2]
-assert j == [{"area": "文档", "folder": w + "/area", "files": [{"path": w + "/work/notes.txt", "versions": 1}]}], j
+import os
+size = os.path.getsize(w + "/work/notes.txt")  # the one copy is the file as it was added
+assert j == [{"area": "文档", "folder": w + "/area",
+              "files": [{"path": w + "/work/notes.txt", "versions": 1, "space": size}], "space": size}], j
 PY
 expect_rc 0 lq list
-grep -q "文档" "$W/out" || fail "list"
+size=$(stat -c %s notes.txt)
+[ "$(cat "$W/out")" = "文档	$W/area	$size bytes
+	$W/work/notes.txt	1 version	$size bytes" ] || fail "list: $(cat "$W/out")"
 
 # status and capture: only a changed stamp counts; named files and unknown ones.
 expect_rc 0 lq status

@@ -1,0 +1,188 @@
+#include "app/CatalogReport.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <utility>
+
+#include "app/VersionCatalog.h"
+#include "platform/CodePage.h"
+#include "platform/Files.h"
+
+namespace lanqi {
+
+namespace {
+
+using TCopyKey = std::pair<uint64_t, uint64_t>;  // device, inode
+
+struct TCopy {
+  bool Present = false;
+  TCopyKey Key;
+  int64_t Size = 0;
+};
+
+// A set of copies whose bytes add up, each copy once.
+struct TSpace {
+  std::set<TCopyKey> Seen;
+  int64_t Bytes = 0;
+  void Add(const TCopy& c) {
+    if (c.Present && Seen.insert(c.Key).second) Bytes += c.Size;
+  }
+};
+
+// The date of a version text "yyyy-mm-dd-hh-mm-ss"; false for any other text.
+bool VersionDay(const std::string& v, std::chrono::sys_days& day) {
+  if (v.size() != 19) return false;
+  for (size_t i = 0; i < v.size(); ++i) {
+    bool dash = i == 4 || i == 7 || i == 10 || i == 13 || i == 16;
+    if (dash ? v[i] != '-' : (v[i] < '0' || v[i] > '9')) return false;
+  }
+  std::chrono::year_month_day ymd{std::chrono::year{std::stoi(v.substr(0, 4))},
+                                  std::chrono::month{static_cast<unsigned>(std::stoi(v.substr(5, 2)))},
+                                  std::chrono::day{static_cast<unsigned>(std::stoi(v.substr(8, 2)))}};
+  if (!ymd.ok()) return false;
+  day = ymd;
+  return true;
+}
+
+// The later of two version texts; stamps sort by their text, and a stamp beats any other text.
+void KeepNewest(std::string& newest, const std::string& v) {
+  std::chrono::sys_days d;
+  bool vStamp = VersionDay(v, d), nStamp = VersionDay(newest, d);
+  if (newest.empty() || (vStamp && !nStamp) || (vStamp == nStamp && v > newest)) newest = v;
+}
+
+std::string Utf8(const std::string& ansi) {
+  try {
+    return AnsiToUtf8(ansi);
+  } catch (const std::exception&) {
+    return ansi;  // bytes the code page cannot read go out as they are
+  }
+}
+
+std::string Field(const std::string& utf8) {
+  std::string out = "\"";
+  for (char c : utf8) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::chrono::sys_days LocalToday() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return std::chrono::year_month_day{std::chrono::year{local.tm_year + 1900},
+                                     std::chrono::month{static_cast<unsigned>(local.tm_mon + 1)},
+                                     std::chrono::day{static_cast<unsigned>(local.tm_mday)}};
+}
+
+std::string VersionTimeText(const std::string& version) {
+  std::chrono::sys_days d;
+  if (!VersionDay(version, d)) return version;
+  return version.substr(0, 10) + " " + version.substr(11, 2) + ":" + version.substr(14, 2) + ":" +
+         version.substr(17, 2);
+}
+
+TCatalogReport BuildCatalogReport(TVersionCatalog& catalog, std::chrono::sys_days today) {
+  TCatalogReport report;
+  std::vector<TCatalogArea> tree = catalog.ReadTree();
+  std::unordered_map<int32_t, std::vector<verinfo>> versionsOf;
+  for (verinfo& v : catalog.AllVersions()) versionsOf[v.FileNo].push_back(std::move(v));
+
+  // Each copy's file is looked at once, however many rows name it.
+  std::unordered_map<std::string, TCopy> copies;
+  auto copyOf = [&](const std::string& path) -> const TCopy& {
+    auto [it, added] = copies.try_emplace(path);
+    if (added && !path.empty()) {
+      struct stat st {};
+      try {
+        if (::stat(ToOsPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+          it->second.Present = true;
+          it->second.Key = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+          it->second.Size = static_cast<int64_t>(st.st_size);
+        }
+      } catch (const std::exception&) {
+        // A name the system cannot be given is a copy that is not there.
+      }
+    }
+    return it->second;
+  };
+
+  const std::chrono::sys_days first = today - std::chrono::days{kReportDays - 1};
+  std::vector<int> perDay(kReportDays, 0);
+  TSpace all;
+  for (const TCatalogArea& a : tree) {
+    TReportArea area;
+    area.AreaNo = a.AreaNo;
+    area.Name = a.Name;
+    area.Folder = a.Folder;
+    TSpace areaSpace;
+    for (const TCatalogFile& f : a.Files) {
+      TReportFile file;
+      file.FileNo = f.FileNo;
+      file.Path = f.Path;
+      TSpace fileSpace;
+      // Older catalogs hold some paths twice: each row reports the versions of its own number, as
+      // the tree shows them.
+      auto rows = versionsOf.find(f.FileNo);
+      if (rows != versionsOf.end()) {
+        for (const verinfo& v : rows->second) {
+          ++file.Versions;
+          KeepNewest(file.LastChange, v.Version);
+          const TCopy& c = copyOf(v.FilePath);
+          fileSpace.Add(c);
+          areaSpace.Add(c);
+          all.Add(c);
+          std::chrono::sys_days d;
+          if (VersionDay(v.Version, d) && d >= first && d <= today) ++perDay[(d - first).count()];
+        }
+      }
+      file.Space = fileSpace.Bytes;
+      area.Versions += file.Versions;
+      if (!file.LastChange.empty()) KeepNewest(area.LastChange, file.LastChange);
+      area.Files.push_back(std::move(file));
+    }
+    area.Space = areaSpace.Bytes;
+    report.Versions += area.Versions;
+    report.Areas.push_back(std::move(area));
+  }
+  report.Space = all.Bytes;
+  for (int i = 0; i < kReportDays; ++i) report.Days.push_back({first + std::chrono::days{i}, perDay[i]});
+
+  for (const TReportArea& a : report.Areas)
+    for (const TReportFile& f : a.Files)
+      if (f.Versions > 0) report.Largest.push_back(f);
+  std::stable_sort(report.Largest.begin(), report.Largest.end(), [](const TReportFile& x, const TReportFile& y) {
+    return x.Space != y.Space ? x.Space > y.Space : x.Versions > y.Versions;
+  });
+  if (report.Largest.size() > kReportLargest) report.Largest.resize(kReportLargest);
+  return report;
+}
+
+std::string ReportCsv(const TCatalogReport& report) {
+  // The byte-order mark makes spreadsheet programs read the Chinese texts as UTF-8 instead of
+  // guessing the locale's code page.
+  std::string csv = "\xEF\xBB\xBF";
+  auto line = [&csv](const std::vector<std::string>& fields) {
+    for (size_t i = 0; i < fields.size(); ++i) csv += (i ? "," : "") + Field(fields[i]);
+    csv += "\r\n";
+  };
+  line({"存储区", "文件", "版本数", "备份空间（字节）", "最后修改"});
+  for (const TReportArea& a : report.Areas) {
+    line({Utf8(a.Name), "", std::to_string(a.Versions), std::to_string(a.Space), VersionTimeText(Utf8(a.LastChange))});
+    for (const TReportFile& f : a.Files)
+      line({Utf8(a.Name), Utf8(f.Path), std::to_string(f.Versions), std::to_string(f.Space),
+            VersionTimeText(Utf8(f.LastChange))});
+  }
+  return csv;
+}
+
+}  // namespace lanqi
