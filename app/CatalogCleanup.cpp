@@ -184,6 +184,15 @@ std::vector<TCleanupItem> TCatalogCleanup::Plan(int32_t areaNo, int32_t fileNo, 
       rulesOf[area->AsInteger()] = r;
     }
   }
+  return PlanFor(rulesOf, fileNo, now);
+}
+
+std::vector<TCleanupItem> TCatalogCleanup::PlanWith(int32_t areaNo, const TCleanupRules& rules, int64_t now) {
+  return PlanFor({{areaNo, rules}}, 0, now);
+}
+
+std::vector<TCleanupItem> TCatalogCleanup::PlanFor(std::unordered_map<int32_t, TCleanupRules> rulesOf,
+                                                   int32_t fileNo, int64_t now) {
   for (auto it = rulesOf.begin(); it != rulesOf.end();) it = it->second.Any() ? std::next(it) : rulesOf.erase(it);
   if (rulesOf.empty()) return {};
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -48,6 +49,8 @@ class TCatalogCleanup {
   // of one file when fileNo is not 0. In catalog order: by file as the files are listed, then the
   // order the versions were recorded in.
   std::vector<TCleanupItem> Plan(int32_t areaNo, int32_t fileNo, int64_t now);
+  // What rules (not yet stored) would remove from the area at now: the preview of rules being set.
+  std::vector<TCleanupItem> PlanWith(int32_t areaNo, const TCleanupRules& rules, int64_t now);
   // Removes the items' rows, then each copy no remaining row names; the others' rows and copies
   // stay. Returns the items removed (a row already gone is skipped).
   std::vector<TCleanupItem> Remove(const std::vector<TCleanupItem>& items);
@@ -57,6 +60,8 @@ class TCatalogCleanup {
   }
 
  private:
+  std::vector<TCleanupItem> PlanFor(std::unordered_map<int32_t, TCleanupRules> rulesOf, int32_t fileNo,
+                                    int64_t now);
   TRadeTable* RulesTable();
   TRadeTable* MarksTable();
   TVersionCatalog& catalog_;

@@ -362,9 +362,17 @@ void Tmainw::BuildMenus() {
     if (SelectedVersion(versionMenuFromList_, fileNo, version)) ExportGitClick(fileNo);
   });
   N10 = action(PopupMenu1, "N10", u8"删除此版本", onVersion(&Tmainw::DeleteVersionClick));
+  ProtectItem = action(PopupMenu1, "ProtectItem", u8"保护此版本", [this] {
+    int32_t fileNo = 0;
+    std::string version;
+    if (SelectedVersion(versionMenuFromList_, fileNo, version) && !version.empty())
+      ProtectVersionClick(fileNo, version, ProtectItem->isChecked());
+  });
+  ProtectItem->setCheckable(true);
+  CleanupItem = action(PopupMenu1, "CleanupItem", u8"清理规则…", [this] { CleanupRulesClick(); });
   // The list's menu carries the same actions; which menu asked decides what they act on.
   ListMenu->addSeparator();
-  ListMenu->addActions({N7, N8, N9, N10});
+  ListMenu->addActions({N7, N8, N9, N10, ProtectItem});
   connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { UpdateVersionActions(false); });
   connect(ListMenu, &QMenu::aboutToShow, this, [this] { UpdateVersionActions(true); });
 
@@ -699,6 +707,7 @@ void Tmainw::AddListRow(const std::string& version, const verinfo& info) {
   row->setData(0, kTextRole, QByteArray::fromStdString(version));
   row->setText(1, info.Size.empty() ? QString() : ScreenText(SizeText(info.Size)));
   row->setText(2, ScreenText(info.Note));
+  if (info.FileNo && IsProtectedVersion(info.FileNo, version)) row->setIcon(0, ProtectedIcon());
 }
 
 void Tmainw::FillList(QTreeWidgetItem* node) {
@@ -856,8 +865,11 @@ void Tmainw::UpdateVersionActions(bool fromList) {
   std::string version;
   bool onFile = SelectedVersion(fromList, fileNo, version);
   bool onVersion = onFile && !version.empty();
-  for (QAction* a : {N7, N8, N10}) a->setVisible(onVersion);
+  for (QAction* a : {N7, N8, N10, ProtectItem}) a->setVisible(onVersion);
   N9->setVisible(onFile);
+  ProtectItem->setChecked(onVersion && IsProtectedVersion(fileNo, version));
+  std::string area;
+  CleanupItem->setVisible(!fromList && NodeLevel(TreeView1->currentItem()) == 0 && SelectedAreaName(area));
 }
 
 namespace {

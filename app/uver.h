@@ -3,12 +3,14 @@
 // (uver_catalog.cpp) and turns saves of tracked files into versions (uver_detect.cpp).
 #pragma once
 
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <string>
@@ -104,6 +106,8 @@ class Tmainw : public QWidget {
   QAction* N8;               // "另存为…"
   QAction* N9;               // "导出为 Git 仓库…"
   QAction* N10;              // "删除此版本"
+  QAction* ProtectItem;      // "保护此版本", checked while the version is protected
+  QAction* CleanupItem;      // "清理规则…", on an area node
   QMenu* pm1;
   QAction* MenuItem1;  // "显示岚栖文件管理" (default)
   QAction* MenuItem2;  // "后台运行"
@@ -168,6 +172,13 @@ class Tmainw : public QWidget {
   bool HandleAppMessage(QObject* watched, QEvent* event);
   // One path (as the user's text) with the selected node as its area.
   void AddPathToSelectedArea(const QString& path);
+
+  // ---- cleanup (uver_cleanup.cpp): protected versions and each area's cleanup rules
+  void ProtectVersionClick(int32_t fileNo, const std::string& version, bool on);
+  // The cleanup dialog of the area selected in the tree (a file's or version's area too).
+  void CleanupRulesClick();
+  bool IsProtectedVersion(int32_t fileNo, const std::string& version);
+  QIcon ProtectedIcon() const;
 
   // ---- catalog (uver_catalog.cpp): the window's tree over a TVersionCatalog, whose operations these
   // pass on
@@ -239,6 +250,12 @@ class Tmainw : public QWidget {
   std::unordered_map<int32_t, std::unordered_map<std::string, QString>> notes_;
   bool notesRead_ = false;
   void ReadNotes();
+
+  // The protected marks as last read, and the catalog file's state then (read again when it changed).
+  std::set<std::pair<int32_t, std::string>> marks_;
+  std::pair<int64_t, int64_t> marksRead_{-1, -1};
+  // The area name of the tree's selected node (or of its file's area); false when none.
+  bool SelectedAreaName(std::string& name);
 
   TMainwSetup setup_;
   std::unique_ptr<TVersionCatalog> catalog_;
