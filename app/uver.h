@@ -206,6 +206,9 @@ class Tmainw : public QWidget {
   void FileSystemWatcher1Change(TObject* Sender, TFileOperation FileOperation, const std::string& FileName1,
                                 const std::string& FileName2);
   void tmr1Timer();
+  // A drive watcher met the kernel's watch limit: said once, and from then on a pass runs every
+  // tmr1 interval, as the unwatched folders cannot start one.
+  void DriveWatchLimitReached();
   void ScanTrackedFiles();
   // The first file node carrying path; with fileNo, the one of that file number if there is one.
   QTreeWidgetItem* FindFileNode(const std::string& path, int32_t fileNo = 0);
@@ -262,6 +265,7 @@ class Tmainw : public QWidget {
   TComponent components_;  // owns the tray icon, timers and watchers
   int treeUpdates_ = 0;
   bool closed_ = false;
+  bool pollTracked_ = false;  // passes by the clock: the watchers do not cover every folder
 };
 
 }  // namespace lanqi

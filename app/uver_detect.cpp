@@ -1,6 +1,7 @@
 // Change detection: one watcher per fixed drive only says that something changed; 5 seconds
 // later a pass compares every tracked file's stamp with the one stored at its last capture and
-// captures the files that differ.
+// captures the files that differ. The watchers are muted, not closed, for the pass: their watches
+// (one per folder of the drive, put on by their workers) are kept from one pass to the next.
 #include <QTreeWidget>
 
 #include "app/Uversm.h"
@@ -20,6 +21,7 @@ void Tmainw::CreateDriveWatchers() {
     w->SetWatchedDir(root);
     w->SetNotifyFilters(TNotifyFilters::All());
     w->SetActive(true);
+    w->SetOnWatchLimit([this](TObject*) { DriveWatchLimitReached(); });
     w->SetOnChange([this](TObject* s, TFileOperation op, const std::string& a, const std::string& b) {
       FileSystemWatcher1Change(s, op, a, b);
     });
@@ -28,7 +30,19 @@ void Tmainw::CreateDriveWatchers() {
 }
 
 void Tmainw::SetWatchersActive(bool active) {
-  for (TFileSystemWatcher* w : DriveWatchers) w->SetActive(active);
+  // Reopening a drive's watch would walk the whole drive again; muting costs nothing.
+  for (TFileSystemWatcher* w : DriveWatchers) w->SetMuted(!active);
+}
+
+void Tmainw::DriveWatchLimitReached() {
+  if (pollTracked_ || closed_) return;
+  pollTracked_ = true;
+  ShowMessage(QString::fromUtf8(reinterpret_cast<const char*>(
+      u8"文件夹太多，系统允许的文件监视数已用完（fs.inotify.max_user_watches），部分文件夹里的改动不能"
+      u8"即时发现。本程序改为每 5 秒检查一次所有被跟踪的文件。调大这一设置（例如 sudo sysctl "
+      u8"fs.inotify.max_user_watches=524288）后重新启动本程序，即可恢复即时监视。")));
+  // The pass that starts the polling; each pass then arms the next one.
+  if (!closed_ && PendingFiles && PendingFiles->Count() == 0) tmr1->SetEnabled(true);
 }
 
 void Tmainw::FreeDriveWatchers() {
@@ -86,6 +100,7 @@ void Tmainw::tmr1Timer() {
       if (bulk) w->EndTreeUpdate();
       if (w->PendingFiles) w->PendingFiles->Clear();
       w->SetWatchersActive(true);
+      if (w->pollTracked_ && !w->closed_) w->tmr1->SetEnabled(true);
     }
   } end{this};
   ScanTrackedFiles();

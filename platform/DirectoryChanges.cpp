@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,6 +16,12 @@
 namespace lanqi {
 
 namespace {
+
+std::atomic<size_t> g_watchLimitForTesting{0};
+
+// Folders visited per hold of the lock by a walk left for later: short enough that Close, Discard
+// and WatchCount never wait long for it.
+constexpr size_t kWalkStepsPerHold = 64;
 
 void PutLE32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -86,7 +93,8 @@ std::string Join(const std::string& dir, const char* name) {
 }  // namespace
 
 std::shared_ptr<DirectoryChangePort> DirectoryChangePort::Open(const std::string& directory,
-                                                               bool watchSubTree, uint32_t notifyFilter) {
+                                                               bool watchSubTree, uint32_t notifyFilter,
+                                                               bool walkLater) {
   if (directory.empty()) return nullptr;
   std::shared_ptr<DirectoryChangePort> port(new DirectoryChangePort());
   port->root_ = directory;
@@ -106,8 +114,18 @@ std::shared_ptr<DirectoryChangePort> DirectoryChangePort::Open(const std::string
   if (port->inotifyFd_ < 0) return nullptr;
   port->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (port->wakeFd_ < 0) return nullptr;
+  struct stat st;
+  if (stat(port->root_.c_str(), &st) != 0) return nullptr;
+  port->rootDevice_ = static_cast<uint64_t>(st.st_dev);
   if (port->AddWatch("", true) != AddResult::Added) return nullptr;
-  if (watchSubTree) port->WatchTree("", false, true);
+  if (watchSubTree) {
+    if (walkLater) {
+      port->walkPending_ = true;
+      port->walk_.push_back("");
+    } else {
+      port->WatchTree("", false, true);
+    }
+  }
   return port;
 }
 
@@ -123,6 +141,10 @@ std::string DirectoryChangePort::FullPath(const std::string& rel) const {
 
 DirectoryChangePort::AddResult DirectoryChangePort::AddWatch(const std::string& rel, bool isRoot) {
   if (limitReached_) return AddResult::Failed;
+  if (const size_t limit = g_watchLimitForTesting.load(); limit != 0 && paths_.size() >= limit) {
+    limitReached_ = true;
+    return AddResult::Failed;
+  }
   uint32_t flags = mask_ | IN_ONLYDIR;
   if (!isRoot) flags |= IN_DONT_FOLLOW;
   const int wd = inotify_add_watch(inotifyFd_, FullPath(rel).c_str(), flags);
@@ -140,19 +162,33 @@ DirectoryChangePort::AddResult DirectoryChangePort::AddWatch(const std::string& 
 
 void DirectoryChangePort::WatchTree(const std::string& rel, bool reportContents, bool drainKernel) {
   std::vector<std::string> pending{rel};
-  size_t read = 0;
-  while (!pending.empty()) {
+  WatchSteps(pending, reportContents, drainKernel, SIZE_MAX);
+}
+
+void DirectoryChangePort::WatchSteps(std::vector<std::string>& pending, bool reportContents, bool drainKernel,
+                                     size_t budget) {
+  for (size_t done = 0; !pending.empty() && done < budget; ++done) {
     // Reading a folder is itself an access that the watches above it see; over a large tree those
     // events alone could overflow the kernel's queue, so take them out of it as the walk goes.
-    if (drainKernel && ++read % 256 == 0) ReadKernel();
+    if (drainKernel && ++walkSteps_ % 256 == 0) ReadKernel();
     std::string dir = std::move(pending.back());
     pending.pop_back();
-    // The watch goes on before the folder is read, so an entry made meanwhile is seen either way.
+    const int fd = open(FullPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (dir.empty() ? 0 : O_NOFOLLOW));
     if (!dir.empty()) {
+      // Another mounted file system (a network share, a removable disk, a large data volume) is
+      // not this folder's to watch: neither watched nor entered.
+      struct stat st;
+      if (fd >= 0 && (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_dev) != rootDevice_)) {
+        close(fd);
+        continue;
+      }
+      // The watch goes on before the folder is read, so an entry made meanwhile is seen either way.
       const AddResult added = AddWatch(dir, false);
-      if (added == AddResult::Duplicate || (added == AddResult::Failed && !reportContents)) continue;
+      if (added == AddResult::Duplicate || (added == AddResult::Failed && !reportContents)) {
+        if (fd >= 0) close(fd);
+        continue;
+      }
     }
-    const int fd = open(FullPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;  // unreadable: skipped
     DIR* d = fdopendir(fd);
     if (!d) {
@@ -171,6 +207,19 @@ void DirectoryChangePort::WatchTree(const std::string& rel, bool reportContents,
       if (isDir && (reportContents || !limitReached_)) pending.push_back(std::move(child));
     }
     closedir(d);
+  }
+}
+
+bool DirectoryChangePort::WalkTree() {
+  for (;;) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return false;
+    if (walk_.empty()) {
+      walkPending_ = false;
+      std::vector<std::string>().swap(walk_);
+      return true;
+    }
+    WatchSteps(walk_, false, true, kWalkStepsPerHold);
   }
 }
 
@@ -212,6 +261,7 @@ bool DirectoryChangePort::WantNames(bool isDir) const {
 }
 
 void DirectoryChangePort::Queue(uint32_t action, const std::string& rel) {
+  if (quiet_) return;
   queue_.push_back(Change{action, Utf8ToUtf16Lenient(rel)});
 }
 
@@ -249,12 +299,15 @@ bool DirectoryChangePort::Drain() {
   }
   std::vector<uint8_t> events;
   events.swap(raw_);
-  Translate(events);
+  const size_t quiet = quietBytes_;
+  quietBytes_ = 0;
+  Translate(events, quiet);
   return true;
 }
 
-void DirectoryChangePort::Translate(const std::vector<uint8_t>& events) {
+void DirectoryChangePort::Translate(const std::vector<uint8_t>& events, size_t quietBytes) {
   struct Event {
+    size_t pos;
     int wd;
     uint32_t mask, cookie;
     std::string name;
@@ -263,6 +316,7 @@ void DirectoryChangePort::Translate(const std::vector<uint8_t>& events) {
   size_t pos = 0;
   while (pos + sizeof(inotify_event) <= events.size()) {
     Event e;
+    e.pos = pos;
     uint32_t len;
     const uint8_t* p = events.data() + pos;
     std::memcpy(&e.wd, p + offsetof(inotify_event, wd), sizeof e.wd);
@@ -272,6 +326,7 @@ void DirectoryChangePort::Translate(const std::vector<uint8_t>& events) {
     if (pos + sizeof(inotify_event) + len > events.size()) {
       // An event cut off at the end: keep it for the next drain.
       raw_.assign(events.begin() + static_cast<ptrdiff_t>(pos), events.end());
+      quietBytes_ = quietBytes > pos ? quietBytes - pos : 0;
       break;
     }
     const char* name = reinterpret_cast<const char*>(p + sizeof(inotify_event));
@@ -282,8 +337,9 @@ void DirectoryChangePort::Translate(const std::vector<uint8_t>& events) {
 
   for (size_t i = 0; i < list.size(); ++i) {
     const Event& e = list[i];
+    quiet_ = e.pos < quietBytes;
     if (e.mask & IN_Q_OVERFLOW) {
-      overflow_ = true;
+      if (!quiet_) overflow_ = true;
       continue;
     }
     auto dirIt = paths_.find(e.wd);
@@ -301,8 +357,14 @@ void DirectoryChangePort::Translate(const std::vector<uint8_t>& events) {
     if ((e.mask & IN_ACCESS) && isDir) continue;
     if (e.mask & IN_CREATE) {
       if (WantNames(isDir)) Queue(kFileActionAdded, rel);
-      // A new folder may already hold entries made before its watch was in place.
-      if (isDir && subTree_) WatchTree(rel, true);
+      // A new folder may already hold entries made before its watch was in place. Whether they
+      // came before a Discard or after it cannot be told, so they are reported either way.
+      if (isDir && subTree_) {
+        const bool quiet = quiet_;
+        quiet_ = false;
+        WatchTree(rel, true);
+        quiet_ = quiet;
+      }
     } else if (e.mask & IN_DELETE) {
       if (WantNames(isDir)) Queue(kFileActionRemoved, rel);
     } else if (e.mask & IN_MOVED_FROM) {
@@ -335,6 +397,7 @@ void DirectoryChangePort::Translate(const std::vector<uint8_t>& events) {
       Queue(kFileActionModified, rel);
     }
   }
+  quiet_ = false;
 }
 
 uint32_t DirectoryChangePort::Complete() {
@@ -400,6 +463,12 @@ bool DirectoryChangePort::ReadPending() const {
 DirectoryChangePort::WaitResult DirectoryChangePort::Wait(uint32_t& bytes, int timeoutMs) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  bool walk;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    walk = walkPending_;
+  }
+  if (walk && !WalkTree()) return WaitResult::Woken;
   for (;;) {
     bool pending;
     {
@@ -459,6 +528,24 @@ void DirectoryChangePort::Close() {
 bool DirectoryChangePort::IsClosed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return closed_;
+}
+
+void DirectoryChangePort::Discard() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return;
+  ReadKernel();
+  queue_.clear();
+  overflow_ = false;
+  quietBytes_ = raw_.size();
+}
+
+bool DirectoryChangePort::TreeWalked() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !walkPending_;
+}
+
+void DirectoryChangePort::SetWatchLimitForTesting(size_t limit) {
+  g_watchLimitForTesting.store(limit);
 }
 
 size_t DirectoryChangePort::WatchCount() const {

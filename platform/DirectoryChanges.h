@@ -10,8 +10,9 @@
 // does not fit the buffer); the buffer is then all zeros.
 //
 // On Linux this is inotify with one watch per folder of the subtree: folders created or moved in
-// are watched as they appear, unreadable ones are skipped, and the kernel's watch limit ends the
-// adding of watches without failing the port. An eventfd carries wake-ups.
+// are watched as they appear, unreadable ones are skipped, folders of other mounted file systems
+// (another device than the watched folder's) are neither watched nor entered, and the kernel's
+// watch limit ends the adding of watches without failing the port. An eventfd carries wake-ups.
 //
 // Kinds: names (created, deleted, renamed within the tree, moved in or out) under the file-name
 // and folder-name bits; writes under size and last-write; attribute, time, owner and permission
@@ -58,9 +59,12 @@ class DirectoryChangePort {
   enum class WaitResult { Completed, Woken, TimedOut };
 
   // Opens a watch on directory (the operating system's UTF-8 path). Returns nullptr when the
-  // folder cannot be watched (missing, not a folder, no access).
+  // folder cannot be watched (missing, not a folder, no access). With walkLater the subtree's
+  // watches are added by the first Wait, on the waiting thread, so Open returns once the folder
+  // itself is watched; a change below a folder is seen from the moment that folder's watch is on
+  // (TreeWalked tells when all are).
   static std::shared_ptr<DirectoryChangePort> Open(const std::string& directory, bool watchSubTree,
-                                                   uint32_t notifyFilter);
+                                                   uint32_t notifyFilter, bool walkLater = false);
   ~DirectoryChangePort();
   DirectoryChangePort(const DirectoryChangePort&) = delete;
   DirectoryChangePort& operator=(const DirectoryChangePort&) = delete;
@@ -82,9 +86,24 @@ class DirectoryChangePort {
   void Close();
   bool IsClosed() const;
 
-  // Folders watched now, and whether the kernel refused a watch for want of room.
+  // Adds the subtree's watches that Open left for later, on the calling thread (the first Wait
+  // does it otherwise); false when Close ended the walk. Returns at once when nothing is left.
+  bool WalkTree();
+
+  // Drops every change made until now, delivered or not: what the kernel holds is taken in (so
+  // folders made meanwhile still get their watches) but not reported. A pending read stays
+  // pending. Costs one read of the kernel's queue, never a walk.
+  void Discard();
+
+  // Folders watched now, whether the subtree's walk has ended, and whether the kernel refused a
+  // watch for want of room.
   size_t WatchCount() const;
+  bool TreeWalked() const;
   bool WatchLimitReached() const;
+
+  // Tests stand in for the kernel's watch limit: from now on a port adds at most `limit` watches
+  // (0: only the kernel's limit), the next one failing as the kernel's refusal does.
+  static void SetWatchLimitForTesting(size_t limit);
 
  private:
   struct Change {
@@ -97,6 +116,8 @@ class DirectoryChangePort {
   // reportContents every entry found below it is queued as added; with drainKernel the kernel's
   // queue is emptied into raw_ now and then on the way.
   void WatchTree(const std::string& rel, bool reportContents, bool drainKernel = false);
+  // The walk's steps: up to `budget` folders taken from `pending`, newer ones pushed onto it.
+  void WatchSteps(std::vector<std::string>& pending, bool reportContents, bool drainKernel, size_t budget);
   enum class AddResult { Added, Failed, Duplicate };
   AddResult AddWatch(const std::string& rel, bool isRoot);
   void ForgetTree(const std::string& rel);
@@ -106,7 +127,8 @@ class DirectoryChangePort {
   bool ReadKernel();
   // Reads and translates what the kernel has queued; false when nothing was there.
   bool Drain();
-  void Translate(const std::vector<uint8_t>& events);
+  // Events before byte `quietBytes` only keep the watches right; they report nothing.
+  void Translate(const std::vector<uint8_t>& events, size_t quietBytes);
   void Queue(uint32_t action, const std::string& rel);
   bool WantNames(bool isDir) const;
   // Writes queued changes into the pending read's buffer and completes it.
@@ -114,6 +136,7 @@ class DirectoryChangePort {
 
   std::string root_;  // UTF-8, no trailing '/' (except for "/")
   bool subTree_ = false;
+  uint64_t rootDevice_ = 0;
   uint32_t filter_ = 0;
   uint32_t mask_ = 0;
   int inotifyFd_ = -1;
@@ -123,6 +146,11 @@ class DirectoryChangePort {
   bool closed_ = false;
   bool limitReached_ = false;
   bool overflow_ = false;
+  bool quiet_ = false;          // translating discarded events
+  size_t quietBytes_ = 0;       // raw_ bytes read before the last Discard
+  bool walkPending_ = false;    // Open left the subtree's walk for the first Wait
+  std::vector<std::string> walk_;  // folders that walk has still to visit
+  size_t walkSteps_ = 0;
   uint8_t* buffer_ = nullptr;
   size_t size_ = 0;
   std::unordered_map<int, std::string> paths_;  // watch -> folder relative to the root ("" the root)

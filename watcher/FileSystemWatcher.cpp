@@ -231,8 +231,8 @@ void TShellChangeThread::OpenWatch() {
   if (!active_ || terminated_.load()) return;
   std::shared_ptr<DirectoryChangePort> port;
   try {
-    port =
-        DirectoryChangePort::Open(ToOsPath(ExcludeTrailingPathDelimiter(directory_)), subTree_, filterBits_);
+    port = DirectoryChangePort::Open(ToOsPath(ExcludeTrailingPathDelimiter(directory_)), subTree_, filterBits_,
+                                     true);
   } catch (const EConvertError&) {
   }
   if (!port) return;  // missing or unreadable: no watch, no error
@@ -251,9 +251,24 @@ void TShellChangeThread::SetIncludePath(bool includePath) {
   includePath_ = includePath;
 }
 
+void TShellChangeThread::SetMuted(bool muted) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (muted == muted_) return;
+  muted_ = muted;
+  if (muted || !port_) return;
+  port_->Discard();
+  // A batch completed but not yet handed over came before: it goes too.
+  if (!port_->ReadPending()) std::memset(buffer_, 0, sizeof buffer_);
+}
+
 size_t TShellChangeThread::WatchCount() const {
   std::lock_guard<std::mutex> lock(lock_);
   return port_ ? port_->WatchCount() : 0;
+}
+
+bool TShellChangeThread::TreeWalked() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return !port_ || port_->TreeWalked();
 }
 
 void TShellChangeThread::Resume() {
@@ -292,18 +307,20 @@ void TShellChangeThread::Execute() {
       if (terminated_.load()) return;
       port = port_;
     }
+    // The subtree's watches go on here, off the user-interface thread; a Close ends the walk.
+    if (!port->WalkTree()) continue;
+    NoticeWatchLimit(port);
     uint32_t bytes = 0;
-    if (port->Wait(bytes) != DirectoryChangePort::WaitResult::Completed) continue;
+    const auto result = port->Wait(bytes);
     if (terminated_.load()) return;
-    try {
-      loop_.Synchronize([this] { DeliverChanges(); });
-    } catch (const EAbort&) {
-      // Silent by definition (also what a loop that went away leaves behind).
-    } catch (...) {
-      // A handler's failure belongs to the user-interface thread, whose loop reports what no one
-      // handles; the rest of that batch is dropped and the worker goes on watching.
-      loop_.Post([error = std::current_exception()] { std::rethrow_exception(error); });
+    NoticeWatchLimit(port);
+    if (result != DirectoryChangePort::WaitResult::Completed) continue;
+    bool muted;
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      muted = muted_;
     }
+    if (!muted) HandOver([this] { DeliverChanges(); });
     std::lock_guard<std::mutex> lock(lock_);
     if (terminated_.load()) return;
     // The handler may have opened a new watch, which then has its read pending already.
@@ -312,6 +329,27 @@ void TShellChangeThread::Execute() {
       port_->Read(buffer_, sizeof buffer_);
     }
   }
+}
+
+void TShellChangeThread::HandOver(const std::function<void()>& call) {
+  try {
+    loop_.Synchronize(call);
+  } catch (const EAbort&) {
+    // Silent by definition (also what a loop that went away leaves behind).
+  } catch (...) {
+    // A handler's failure belongs to the user-interface thread, whose loop reports what no one
+    // handles; the rest of that batch is dropped and the worker goes on watching.
+    loop_.Post([error = std::current_exception()] { std::rethrow_exception(error); });
+  }
+}
+
+void TShellChangeThread::NoticeWatchLimit(const std::shared_ptr<DirectoryChangePort>& port) {
+  if (limitNoticed_ || !port->WatchLimitReached()) return;
+  limitNoticed_ = true;
+  HandOver([this] {
+    if (terminated_.load() || !active_) return;
+    if (const TNotifyEvent& handler = watcher_->OnWatchLimit()) handler(watcher_);
+  });
 }
 
 void TShellChangeThread::DeliverChanges() {
@@ -334,7 +372,7 @@ void TShellChangeThread::DeliverChanges() {
 void TShellChangeThread::Fire(TFileOperation op, std::string name1, std::string name2,
                               const std::string& directory, bool includePath) {
   // Checked per change: a handler that stops, reconfigures or destroys the watcher ends the batch.
-  if (terminated_.load() || !handler_ || !active_) return;
+  if (terminated_.load() || !handler_ || !active_ || muted_) return;
   static const std::vector<std::string> kAllFiles{"*.*"};
   if (!MatchesMasks(name1, deliveryMasks_.empty() ? kAllFiles : deliveryMasks_)) return;
   if (includePath) {
@@ -394,6 +432,11 @@ void TFileSystemWatcher::SetActive(bool active) {
     Stop();
 }
 
+void TFileSystemWatcher::SetMuted(bool muted) {
+  muted_ = muted;
+  if (worker_) worker_->SetMuted(muted);
+}
+
 void TFileSystemWatcher::SetWatchedDir(const std::string& dir) {
   if (SamePathIgnoringCase(dir, watchedDir_)) return;
   watchedDir_ = dir;
@@ -439,6 +482,7 @@ void TFileSystemWatcher::Start() {
   worker_->Reconfigure(watchedDir_, active_, NotifyFilterBits(notifyFilters_), watchSubTree_);
   worker_->SetMasks(fileMasks_);
   worker_->SetIncludePath(includePath_);
+  worker_->SetMuted(muted_);
   worker_->Resume();
 }
 

@@ -2,8 +2,10 @@
 // hands each batch of changes to the user-interface thread, where OnChange fires per change.
 //
 // Threads: every public member runs on the user-interface thread (the main loop's). The worker
-// only waits for changes and hands them over through EventLoop::Synchronize, so the handler
-// always runs on the user-interface thread while the worker waits.
+// walks the subtree to put its watches on (so starting costs the user-interface thread one watch,
+// whatever the tree's size), waits for changes and hands them over through
+// EventLoop::Synchronize, so the handler always runs on the user-interface thread while the
+// worker waits.
 #pragma once
 
 #include <atomic>
@@ -90,12 +92,17 @@ class TShellChangeThread : public TObject, public std::enable_shared_from_this<T
   void Reconfigure(const std::string& directory, bool active, uint32_t filterBits, bool subTree);
   void SetMasks(const std::vector<std::string>& masks);
   void SetIncludePath(bool includePath);
+  // Muted, the watch stays open and keeps following new folders, but nothing is handed over;
+  // unmuting drops what came meanwhile.
+  void SetMuted(bool muted);
   void Resume();
   // Marks the worker terminated and wakes it; it never calls the handler again and ends by itself.
   void Terminate();
   bool Terminated() const { return terminated_.load(); }
-  // Folders watched now (0 without an open watch).
+  // Folders watched now (0 without an open watch), and whether the walk that puts the subtree's
+  // watches on has ended (true without an open watch).
   size_t WatchCount() const;
+  bool TreeWalked() const;
 
   // Workers whose thread has not ended yet, in the whole process.
   static int LiveCount();
@@ -111,6 +118,11 @@ class TShellChangeThread : public TObject, public std::enable_shared_from_this<T
   void OpenWatch();
   // The hand-over, on the user-interface thread.
   void DeliverChanges();
+  // Runs call on the user-interface thread and waits for it; its failure goes to the loop.
+  void HandOver(const std::function<void()>& call);
+  // Once per worker, when its watch could not cover the whole tree: OnWatchLimit, on the
+  // user-interface thread.
+  void NoticeWatchLimit(const std::shared_ptr<DirectoryChangePort>& port);
 
  private:
   void Fire(TFileOperation op, std::string name1, std::string name2, const std::string& directory,
@@ -127,6 +139,8 @@ class TShellChangeThread : public TObject, public std::enable_shared_from_this<T
   uint32_t filterBits_ = 0;
   bool active_ = false;
   bool includePath_ = false;
+  bool muted_ = false;
+  bool limitNoticed_ = false;  // the worker's own
   std::vector<std::string> masks_;
   std::vector<std::string> deliveryMasks_;
   std::shared_ptr<DirectoryChangePort> port_;
@@ -156,6 +170,14 @@ class TFileSystemWatcher : public TComponent {
   void SetIncludePath(bool includePath);
   const TFileDealMethod& OnChange() const { return onChange_; }
   void SetOnChange(TFileDealMethod handler);
+  // Muted: the watch stays as it is (no walk when it speaks again) but reports nothing; changes
+  // made while muted are never reported. Cheap both ways, unlike Active.
+  bool Muted() const { return muted_; }
+  void SetMuted(bool muted);
+  // Called (on this thread) when the kernel's watch limit left folders of the tree unwatched:
+  // their changes are not reported.
+  const TNotifyEvent& OnWatchLimit() const { return onWatchLimit_; }
+  void SetOnWatchLimit(TNotifyEvent handler) { onWatchLimit_ = std::move(handler); }
 
   void Start();
   void Stop();
@@ -174,7 +196,9 @@ class TFileSystemWatcher : public TComponent {
   TNotifyFilters notifyFilters_{nfFileNameChange, nfDirNameChange};
   std::vector<std::string> fileMasks_{"*.*"};
   bool includePath_ = false;
+  bool muted_ = false;
   TFileDealMethod onChange_;
+  TNotifyEvent onWatchLimit_;
   std::shared_ptr<TShellChangeThread> worker_;
 };
 

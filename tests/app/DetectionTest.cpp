@@ -59,13 +59,14 @@ TEST_F(Detection, ASaveOnAWatchedFolderBecomesAVersion) {
   SetStamp(doc, 3600);
   // The change report arms the timer and silences the watchers.
   ASSERT_TRUE(loop.RunUntil([&] { return w->tmr1->Enabled(); }));
-  EXPECT_FALSE(w->DriveWatchers[0]->Active());
+  EXPECT_TRUE(w->DriveWatchers[0]->Muted());
   loop.Advance(4999);
   EXPECT_EQ(dialogs, 0);
   loop.Advance(1);
   EXPECT_EQ(dialogs, 1);
   EXPECT_FALSE(w->tmr1->Enabled());
   EXPECT_TRUE(w->DriveWatchers[0]->Active());
+  EXPECT_FALSE(w->DriveWatchers[0]->Muted());
   EXPECT_EQ(w->PendingFiles->Count(), 0);
   EXPECT_FALSE(w->isVisible());
   EXPECT_TRUE(messages.empty());
@@ -87,6 +88,68 @@ TEST_F(Detection, ASaveOnAWatchedFolderBecomesAVersion) {
   loop.Advance(5000);
   EXPECT_EQ(dialogs, 1);
   EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);
+}
+
+TEST_F(Detection, APassKeepsTheDrivesWatchAndAFolderMadeDuringItIsFollowed) {
+  roots = {dir.File("watched")};
+  fs::create_directories(dir.File("watched/deep/er"));
+  int32_t a = Area("A", dir.File("area"));
+  std::string doc = dir.Write("watched/doc.txt", "first");
+  Track(a, doc, false);
+  fs::create_directories(doc + "-bak");
+  Make();
+  TFileSystemWatcher* watcher = w->DriveWatchers[0];
+  ASSERT_TRUE(loop.RunUntil([&] { return watcher->Worker()->TreeWalked(); }));
+  // Held, so that a worker put in its place could not take its address.
+  std::shared_ptr<TShellChangeThread> worker = watcher->Worker()->shared_from_this();
+  onDialog = [&](QDialog&) {
+    fs::create_directories(dir.File("watched/deep/er/made"));
+    return 0;
+  };
+  dir.Write("watched/deep/er/x.txt", "x");
+  ASSERT_TRUE(loop.RunUntil([&] { return w->tmr1->Enabled(); }));
+  EXPECT_TRUE(watcher->Muted());
+  loop.Advance(5000);
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_FALSE(watcher->Muted());
+  EXPECT_FALSE(w->tmr1->Enabled());
+  // The same worker on the same watch: nothing was closed, so nothing is walked again.
+  EXPECT_EQ(watcher->Worker(), worker.get());
+  EXPECT_FALSE(worker->Terminated());
+  EXPECT_TRUE(worker->TreeWalked());
+  dir.Write("watched/deep/er/made/y.txt", "y");
+  EXPECT_TRUE(loop.RunUntil([&] { return w->tmr1->Enabled(); }));
+}
+
+TEST_F(Detection, TheWatchLimitIsToldOnceAndThenTrackedFilesArePolled) {
+  struct Limit {
+    Limit() { DirectoryChangePort::SetWatchLimitForTesting(1); }  // the drive's folder, none below it
+    ~Limit() { DirectoryChangePort::SetWatchLimitForTesting(0); }
+  } limit;
+  roots = {dir.File("watched")};
+  fs::create_directories(dir.File("watched/sub"));
+  int32_t a = Area("A", dir.File("area"));
+  std::string doc = dir.Write("watched/sub/doc.txt", "first");
+  SetStamp(doc, 0);
+  Track(a, doc, true);
+  fs::create_directories(doc + "-bak");
+  Make();
+  ASSERT_TRUE(loop.RunUntil([&] { return !messages.empty(); }));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("fs.inotify.max_user_watches"))) << messages[0].toStdString();
+  EXPECT_TRUE(w->tmr1->Enabled());
+  // Saved where no watch reaches: found by the clock's passes, each arming the next.
+  for (int save = 1; save <= 2; ++save) {
+    dir.Write("watched/sub/doc.txt", "save " + std::to_string(save));
+    SetStamp(doc, 3600 * save);
+    loop.Advance(5000);
+    EXPECT_EQ(dialogs, save);
+    EXPECT_EQ(Rows(u8"文件版本表").size(), static_cast<size_t>(save));
+    EXPECT_TRUE(w->tmr1->Enabled());
+  }
+  loop.Advance(5000);
+  EXPECT_EQ(dialogs, 2);
+  EXPECT_EQ(messages.size(), 1u);
 }
 
 TEST_F(Detection, TheNoteByWayOfClosingThePrompt) {

@@ -3,7 +3,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -114,6 +118,37 @@ class PortReader {
 
 constexpr uint32_t kNames = kFileNotifyChangeFileName | kFileNotifyChangeDirName;
 constexpr uint32_t kAll = 0x17F;
+
+// Child exit codes of InNamespaces beside the body's own.
+constexpr int kNoNamespaces = 100;  // the kernel refused new namespaces
+constexpr int kNotAllowed = 101;    // inside them, the body could not set up what it needs
+
+bool WriteText(const char* path, const std::string& text) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return ok;
+}
+
+// Runs body in a child process inside a new user namespace (this user mapped to its root) plus
+// the namespaces of `flags`, where a test may mount or lower a limit without touching the
+// machine. The child's exit code: 0 when every check of body held, else the failed check's number.
+int InNamespaces(int flags, const std::function<int()>& body) {
+  const uid_t uid = getuid();
+  const gid_t gid = getgid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (unshare(CLONE_NEWUSER | flags) != 0 || !WriteText("/proc/self/setgroups", "deny") ||
+        !WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+      _exit(kNoNamespaces);
+    _exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
 
 TEST(DirectoryChangePort, ReportsAddWriteRemoveAndRenameRelativeToTheRoot) {
   test::TempDir dir;
@@ -268,6 +303,103 @@ TEST(DirectoryChangePort, OneReadAtATimeAndCloseReleasesTheBuffer) {
   EXPECT_FALSE(port->Read(a, sizeof a));
   for (uint8_t x : a) ASSERT_EQ(x, 0xAB);
   for (uint8_t x : b) ASSERT_EQ(x, 0xCD);
+}
+
+TEST(DirectoryChangePort, AWalkLeftForLaterIsDoneByTheWaiterAndEndsWithClose) {
+  test::TempDir dir;
+  fs::create_directories(dir.File("a/b/c"));
+  auto port = DirectoryChangePort::Open(dir.Path(), true, kNames, true);
+  ASSERT_TRUE(port);
+  EXPECT_EQ(port->WatchCount(), 1u);
+  EXPECT_FALSE(port->TreeWalked());
+  PortReader r(port);
+  EXPECT_FALSE(r.ReadOnce(0));  // nothing changed, but the wait walked the tree first
+  EXPECT_TRUE(port->TreeWalked());
+  EXPECT_EQ(port->WatchCount(), 4u);
+  Touch(dir.File("a/b/c/deep.txt"));
+  EXPECT_TRUE(r.Until({kFileActionAdded, "a/b/c/deep.txt"}));
+
+  auto closed = DirectoryChangePort::Open(dir.Path(), true, kNames, true);
+  ASSERT_TRUE(closed);
+  closed->Close();
+  EXPECT_FALSE(closed->WalkTree());
+  EXPECT_EQ(closed->WatchCount(), 1u);
+}
+
+TEST(DirectoryChangePort, DiscardDropsWhatCameBeforeAndKeepsFollowingNewFolders) {
+  test::TempDir dir;
+  fs::create_directory(dir.File("old"));
+  auto port = DirectoryChangePort::Open(dir.Path(), true, kNames);
+  ASSERT_TRUE(port);
+  PortReader r(port);
+  Touch(dir.File("queued.txt"));
+  ASSERT_TRUE(r.Until({kFileActionAdded, "queued.txt"}));
+  Touch(dir.File("old/before.txt"));
+  fs::create_directories(dir.File("made/inner"));
+  port->Discard();
+  const size_t kept = r.all.size();
+  Touch(dir.File("made/inner/after.txt"));
+  Touch(dir.File("old/after.txt"));
+  EXPECT_TRUE(r.Until({kFileActionAdded, "old/after.txt"}));
+  // Made in a folder whose watch came after the discard: found by the walk that put it on.
+  EXPECT_TRUE(r.Has({kFileActionAdded, "made/inner/after.txt"}) ||
+              r.Until({kFileActionAdded, "made/inner/after.txt"}));
+  EXPECT_EQ(port->WatchCount(), 4u);
+  for (size_t i = kept; i < r.all.size(); ++i) {
+    EXPECT_NE(r.all[i].name, "old/before.txt");
+    EXPECT_NE(r.all[i].name, "made");
+  }
+}
+
+TEST(DirectoryChangePort, OtherMountedFileSystemsAreNeitherWatchedNorEntered) {
+  test::TempDir dir;
+  fs::create_directories(dir.File("a/b"));
+  fs::create_directories(dir.File("mnt"));
+  const int code = InNamespaces(CLONE_NEWNS, [&]() -> int {
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("none", dir.File("mnt").c_str(), "tmpfs", 0, nullptr) != 0)
+      return kNotAllowed;
+    fs::create_directories(dir.File("mnt/x/y"));
+    for (bool later : {false, true}) {
+      auto port = DirectoryChangePort::Open(dir.Path(), true, kNames, later);
+      if (!port) return 1;
+      if (later && !port->WalkTree()) return 2;
+      if (port->WatchCount() != 3) return 3;  // the root, a, a/b
+    }
+    auto port = DirectoryChangePort::Open(dir.Path(), true, kNames);
+    PortReader r(port);
+    Touch(dir.File("mnt/x/inside.txt"));
+    Touch(dir.File("a/b/outside.txt"));
+    if (!r.Until({kFileActionAdded, "a/b/outside.txt"})) return 4;
+    for (const Rec& rec : r.all)
+      if (rec.name.find("inside") != std::string::npos) return 5;
+    return 0;
+  });
+  if (code == kNoNamespaces || code == kNotAllowed)
+    GTEST_SKIP() << "this kernel lets no test mount a file system in a namespace of its own";
+  EXPECT_EQ(code, 0);
+}
+
+TEST(DirectoryChangePort, TheKernelsWatchLimitLeavesAWorkingPortThatSaysSo) {
+  test::TempDir dir;
+  for (const char* d : {"a", "b", "c", "d"}) fs::create_directories(dir.File(d));
+  const int code = InNamespaces(0, [&]() -> int {
+    // The limit of this namespace only: the machine's stays as it is.
+    if (!WriteText("/proc/sys/user/max_inotify_watches", "3")) return kNotAllowed;
+    auto port = DirectoryChangePort::Open(dir.Path(), true, kNames);
+    if (!port) return 1;
+    if (!port->WatchLimitReached()) return 2;
+    if (port->WatchCount() != 3) return 3;
+    PortReader r(port);
+    Touch(dir.File("top.txt"));
+    if (!r.Until({kFileActionAdded, "top.txt"})) return 4;
+    auto second = DirectoryChangePort::Open(dir.Path(), false, kNames);  // no room even for its folder
+    if (second) return 5;
+    return 0;
+  });
+  if (code == kNoNamespaces || code == kNotAllowed)
+    GTEST_SKIP() << "this kernel lets no test lower the watch limit in a namespace of its own";
+  EXPECT_EQ(code, 0);
 }
 
 TEST(DirectoryChangePort, FoldersThatCannotBeWatchedGiveNoPort) {

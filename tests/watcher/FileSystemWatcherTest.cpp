@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -54,7 +55,12 @@ class WatcherTest : public ::testing::Test {
     w->SetNotifyFilters(filters);
     w->SetActive(true);
     w->SetOnChange(Recorder());
+    // The subtree's watches go on from the worker: changes below a folder count once it is watched.
+    EXPECT_TRUE(Walked(*w));
     return w;
+  }
+  bool Walked(const TFileSystemWatcher& w) {
+    return loop.RunUntil([&] { return !w.Worker() || w.Worker()->TreeWalked(); });
   }
   TFileDealMethod Recorder() {
     return [this](TObject* sender, TFileOperation op, const std::string& a, const std::string& b) {
@@ -278,6 +284,62 @@ TEST_F(WatcherTest, AHandlersFailureReachesTheLoopAndWatchingGoesOn) {
   EXPECT_THROW(loop.RunUntil([] { return false; }, 2000), EDatabaseError);
   Touch(dir.File("good"));
   EXPECT_TRUE(WaitFor({foAdded, "good", ""}));
+}
+
+TEST_F(WatcherTest, MutedTheWatchStaysFollowsNewFoldersAndReportsOnlyLaterChanges) {
+  fs::create_directory(dir.File("old"));
+  auto w = Watch(dir.Path());
+  TShellChangeThread* worker = w->Worker();
+  const size_t watches = worker->WatchCount();
+  w->SetMuted(true);
+  Touch(dir.File("old/while-muted.txt"));
+  fs::create_directories(dir.File("made/inner"));
+  // Muted, the worker goes on reading: the new folders get their watches.
+  ASSERT_TRUE(loop.RunUntil([&] { return worker->WatchCount() == watches + 2; }));
+  EXPECT_TRUE(events.empty());
+  // Made while muted but not read by the worker yet when the watcher speaks again (the worker is
+  // held in the hand-over of an earlier change): dropped too.
+  w->SetMuted(false);
+  Touch(dir.File("first"));
+  ASSERT_TRUE(loop.WaitForSynchronize());
+  w->SetMuted(true);
+  Touch(dir.File("old/just-before.txt"));
+  w->SetMuted(false);
+  EXPECT_EQ(w->Worker(), worker);
+  EXPECT_TRUE(worker->TreeWalked());
+  Touch(dir.File("made/inner/after.txt"));
+  ASSERT_TRUE(WaitFor({foAdded, "made/inner/after.txt", ""}));
+  Touch(dir.File("marker"));
+  ASSERT_TRUE(WaitFor({foAdded, "marker", ""}));
+  for (const char* name : {"old/while-muted.txt", "old/just-before.txt", "made", "made/inner"})
+    EXPECT_FALSE(Seen({foAdded, name, ""})) << name;
+}
+
+TEST_F(WatcherTest, TheWatchLimitIsNoticedOnceOnThisThreadAndWatchingGoesOn) {
+  struct Limit {
+    Limit() { DirectoryChangePort::SetWatchLimitForTesting(2); }
+    ~Limit() { DirectoryChangePort::SetWatchLimitForTesting(0); }
+  } limit;
+  fs::create_directories(dir.File("a/b"));
+  fs::create_directories(dir.File("c"));
+  const std::thread::id self = std::this_thread::get_id();
+  int notices = 0;
+  auto w = std::make_unique<TFileSystemWatcher>();
+  w->SetOnWatchLimit([&](TObject* sender) {
+    ++notices;
+    EXPECT_EQ(sender, w.get());
+    EXPECT_EQ(std::this_thread::get_id(), self);
+  });
+  w->SetWatchedDir(dir.Path());
+  w->SetActive(true);
+  w->SetOnChange(Recorder());
+  ASSERT_TRUE(loop.RunUntil([&] { return notices == 1; }));
+  EXPECT_EQ(w->Worker()->WatchCount(), 2u);
+  fs::create_directory(dir.File("later"));  // refused as well
+  Touch(dir.File("top.txt"));
+  ASSERT_TRUE(WaitFor({foAdded, "top.txt", ""}));
+  EXPECT_TRUE(Seen({foAdded, "later", ""}));
+  EXPECT_EQ(notices, 1);
 }
 
 TEST_F(WatcherTest, DefaultsAndSetterRules) {
