@@ -84,7 +84,7 @@ void PassEndAndLargeStart(lanqi::ManualEventLoop& loop, const std::string& root)
       if (port) port->Close();
     }
     const double kept = Median(keptMs), reopen = Median(reopenMs);
-    std::printf("pass end at %zu watched folders: kept watch %.3f ms (max %.3f)   peer reopen: %.1f ms   ratio %.4f   "
+    std::printf("pass end at %zu watched folders: kept watch %.4f ms (max %.4f)   peer reopen: %.1f ms   ratio %.6f   "
                 "target 5 ms: %s\n",
                 watches, kept, *std::max_element(keptMs.begin(), keptMs.end()), reopen, kept / reopen,
                 kept <= 5 ? "met" : "MISSED");
@@ -92,7 +92,10 @@ void PassEndAndLargeStart(lanqi::ManualEventLoop& loop, const std::string& root)
   loop.RunUntil([] { return TShellChangeThread::LiveCount() == 0; }, 60000);
   fs::remove_all(tree30);
 
-  const std::string tree200 = root + "/t200";
+  // The large tree in memory where the machine offers it: two hundred thousand folders on a disk
+  // take minutes to make and remove, which tells nothing about the watcher.
+  const std::string tree200 = fs::is_directory("/dev/shm") ? "/dev/shm/lanqi-bench-watcher-t200" : root + "/t200";
+  fs::remove_all(tree200);
   fs::create_directory(tree200);
   MakeTree(tree200, 400, 499);  // 200 000 folders below the root
   std::vector<double> startMs, walkMs;
@@ -139,7 +142,7 @@ int main() {
   constexpr int kRounds = 5;
 
   // Start: from assigning the handler to an active watcher until the watch is in place.
-  std::vector<double> startMs, walkMs;
+  std::vector<double> startMs, walkMs, readyMs;
   size_t watches = 0;
   Clock::time_point delivered{};
   int calls = 0;
@@ -159,6 +162,9 @@ int main() {
       if (!calls++) delivered = Clock::now();
     });
     startMs.push_back(Ms(Clock::now() - t0));
+    // The walk that puts the subtree's watches on goes on in the worker.
+    loop.RunUntil([&] { return w.Worker()->TreeWalked(); }, 60000);
+    readyMs.push_back(Ms(Clock::now() - t0));
     watches = w.Worker()->WatchCount();
     (void)n;
   }
@@ -175,6 +181,7 @@ int main() {
     w.SetOnChange([&](TObject*, TFileOperation, const std::string&, const std::string&) {
       if (!calls++) delivered = Clock::now();
     });
+    loop.RunUntil([&] { return w.Worker()->TreeWalked(); }, 60000);
     for (int i = 0; i < kWrites; ++i) {
       const std::string file = leaves[static_cast<size_t>(i * 197) % leaves.size()] + "/f.txt";
       calls = 0;
@@ -206,8 +213,9 @@ int main() {
 
   const double start = Median(startMs), walk = Median(walkMs);
   std::printf("tree: %zu folders below the root; watches: %zu\n", leaves.size() + 100, watches);
-  std::printf("start (median of %d): %.1f ms   peer walk: %.1f ms   ratio %.2f   target 1000 ms: %s\n",
+  std::printf("start (median of %d): %.2f ms   peer walk: %.1f ms   ratio %.4f   target 1000 ms: %s\n",
               kRounds, start, walk, start / walk, start <= 1000 ? "met" : "MISSED");
+  std::printf("  every folder watched, in the worker (median): %.1f ms\n", Median(readyMs));
   if (!deliverMs.empty() && !peerMs.empty()) {
     const double d = Median(deliverMs), p = Median(peerMs);
     std::printf(
