@@ -2,6 +2,7 @@
 #pragma once
 
 #include "engine/FieldTypes.h"
+#include "engine/RadeAppendBatch.h"
 #include "engine/RadeBlobStream.h"
 #include "engine/RadeDatabase.h"
 #include "engine/RadeSession.h"

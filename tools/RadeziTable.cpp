@@ -328,19 +328,18 @@ int TableInsert(const TTableCommand& c) {
   TRadeTable& t = open.Table();
   TRadeTableIO& io = open.TableIO();
 
-  // Each row as Post would hand it to storage.
+  // Each row as storage takes it.
   std::vector<std::unique_ptr<TFieldBuffers>> staged;
+  staged.reserve(n);
   for (size_t i = 0; i < n; ++i) {
-    t.Append();
+    staged.push_back(std::make_unique<TFieldBuffers>());
     try {
-      open.SetFields(rows[i]);
-      staged.push_back(open.CaptureCurrent());
+      RowToBuffers(rows[i], io, *staged.back());
     } catch (const std::exception& e) {
-      t.Cancel();
       refuse(i, e.what());
     }
-    t.Cancel();
   }
+  rows = json();  // the buffers hold the values now
   // The numbers the rows will get, as storage assigns them.
   if (io.AutoIncField() >= 0) {
     const int32_t af = io.AutoIncField();
@@ -381,24 +380,38 @@ int TableInsert(const TTableCommand& c) {
     throw EDatabaseError(Format("Rows %d and %d: %s; no row was inserted", first + 1, second + 1, e.what()));
   }
 
-  size_t written = 0;
-  for (; written < n; ++written) {
-    t.Append();
-    try {
-      open.SetFields(rows[written]);
-      t.Post();
-    } catch (const std::exception& e) {
-      t.Cancel();
-      std::cout.flush();
-      if (written == 0) refuse(0, e.what());
-      const std::string before =
-          written == 1 ? "row 1 was inserted before it"
-                       : Format("rows 1 to %d were inserted before it", static_cast<int>(written));
-      throw EDatabaseError(
-          Format("Row %d: %s; %s (listed on standard output)", static_cast<int>(written + 1), e.what(), before.c_str()));
+  // One batch written as one group: the rows appear together, or none of them does when the
+  // writing stops before their record count.
+  const int32_t before = io.TableHeader().RecordTabCount();
+  auto listRows = [&] {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+      out += BuffersToRow(io, *staged[i]).dump();
+      out += '\n';
     }
-    std::cout << open.CurrentRow().dump() << "\n";
+    std::cout << out;
+    std::cout.flush();
+  };
+  size_t i = 0;
+  try {
+    TRadeAppendBatch batch(t, 0);
+    for (; i < n; ++i) batch.Append(*staged[i]);
+    batch.Commit();
+  } catch (const std::exception& e) {
+    if (i < n) refuse(i, e.what());  // refused before anything was written
+    bool inserted = false;
+    try {
+      TTableHeader h;
+      io.FileIO().ReadTableHeader(io.TableNumber(), h);
+      inserted = h.RecordTabCount() >= before + static_cast<int32_t>(n);
+    } catch (const std::exception&) {
+    }
+    if (!inserted) throw EDatabaseError(Format("%s; no row was inserted", e.what()));
+    listRows();
+    throw EDatabaseError(
+        Format("%s; the rows were inserted before it (listed on standard output)", e.what()));
   }
+  listRows();
   return 0;
 }
 

@@ -14,6 +14,7 @@ TRadeTableIO::TRadeTableIO(TRadeZIFileIO& fileIO, const std::string& tableName)
     : io_(fileIO), tableName_(tableName) {}
 
 TRadeTableIO::~TRadeTableIO() {
+  DropBatch();
   ClearLoaded();
 }
 
@@ -24,7 +25,9 @@ void TRadeTableIO::Acquire() {
 
 void TRadeTableIO::Release() {
   if (useCount_ <= 0) return;
-  if (--useCount_ == 0) ClearLoaded();
+  if (--useCount_ > 0) return;
+  DropBatch();
+  ClearLoaded();
 }
 
 void TRadeTableIO::ClearLoaded() {

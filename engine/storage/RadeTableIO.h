@@ -11,6 +11,19 @@
 // change count, an int64 kept in the trailing bytes of the table header that readers of the
 // format do not interpret, so files stay readable by them; a change that stopped part way has
 // already counted. A program that writes the table without counting is not seen this way.
+//
+// A batch of appends (BeginBatch, BatchAppend, EndBatch) takes the file lock once for all its
+// rows and writes them in groups. A row is checked (unique keys against the table and against the
+// batch's earlier rows) and numbered when it is handed over, and is then held in memory; a group
+// is written when the held rows reach the group size, when the batch ends, or before any other
+// write of this table. A group is written as one append of many rows, in the order of a single
+// append: the new bytes past the end of the file (the records, their blob areas and the new tab
+// blocks) in one write, the entries in the tabs' last blocks and the links to new blocks, a data
+// sync in durable mode, the record count and counter, then the chain links of the records that
+// now precede new ones, and a data sync in durable mode. Rows held in memory are in no list and
+// no other program sees them; a group's rows appear together when its record count is written.
+// An interrupted group leaves the file as it was before the group (or with the group's rows whole,
+// their chains to repair as after an interrupted append); earlier groups stay.
 #pragma once
 
 #include <cstdint>
@@ -116,6 +129,28 @@ class TRadeTableIO {
   // check raises it. Records already in the table are not looked at.
   void CheckUniqueAmong(const std::vector<TFieldBuffers*>& rows, int32_t& first, int32_t& second);
 
+  // Batches of appends (see the top of this file). The file lock is held from BeginBatch to
+  // EndBatch or AbandonBatch, so a batch should not wait on anything slow between its rows.
+  // groupBytes: a group is written once the held records and blobs take this many bytes; 0 writes
+  // the whole batch as one group (all or nothing up to the record count).
+  static constexpr int64_t kDefaultBatchGroupBytes = 16 << 20;
+  void BeginBatch(int64_t groupBytes = kDefaultBatchGroupBytes);
+  // Checks and holds one row: "Invalid unique field value '%s'" for a key that a record of the
+  // table or an earlier row of the batch holds, in which case nothing of the row is kept. An
+  // auto-increment item of 0 receives the number assigned, as with AppendRecord.
+  void BatchAppend(TFieldBuffers& buffers);
+  // Writes the rows held so far as one group.
+  void CommitBatchGroup();
+  // Writes what is held and ends the batch. A failed write ends it too: the rows of groups written
+  // before stay, the others are dropped.
+  void EndBatch();
+  // Drops the rows not yet written and ends the batch.
+  void AbandonBatch();
+  bool InBatch() const { return batch_ != nullptr; }
+  // Rows of the current batch written, and held in memory.
+  int32_t BatchWritten() const;
+  int32_t BatchHeld() const;
+
   // Compares the key fields of two stored records under index k's rules (-1, 0, 1).
   int32_t CompareRecords(int32_t indexNumber, int32_t recNoA, int32_t recNoB);
   // Rewrites index k's stored chain and IndexHead from its in-memory list (the repair of a chain
@@ -126,6 +161,7 @@ class TRadeTableIO {
   struct TCachedKey;
   struct TSearchKey;
   class TKeyCache;
+  struct TBatch;
 
  private:
   void ClearLoaded();
@@ -138,6 +174,11 @@ class TRadeTableIO {
   void BuildIndexList(int32_t k);
   TSearchKey MakeSearchKey(TFieldBuffers& key, int32_t k, int32_t fieldCount, bool partial);
   TSearchKey MakeRecordKey(int32_t k, int32_t recNo);
+  // The key of index k of a plain record about to be written; blobs holds each blob field's plain
+  // content (null for the others).
+  TSearchKey MakeRowKey(int32_t k, const std::vector<uint8_t>& plain,
+                        const std::vector<TMemoryStream*>& blobs);
+  void DropBatch();
   const TCachedKey& CachedKey(int32_t k, int32_t recNo);
   int32_t CompareKey(const TSearchKey& key, int32_t k, int32_t recNo);
   int32_t CompareSearchKeys(const TSearchKey& a, const TSearchKey& b, int32_t k) const;
@@ -182,6 +223,7 @@ class TRadeTableIO {
   std::vector<bool> rebuilt_;
   std::vector<std::unique_ptr<TKeyCache>> keyCaches_;
   bool stale_ = false;  // a write failed part way: reload before the next write
+  std::unique_ptr<TBatch> batch_;
 };
 
 }  // namespace lanqi

@@ -134,6 +134,32 @@ TRadeTableIO::TSearchKey TRadeTableIO::MakeRecordKey(int32_t k, int32_t recNo) {
   return s;
 }
 
+TRadeTableIO::TSearchKey TRadeTableIO::MakeRowKey(int32_t k, const std::vector<uint8_t>& plain,
+                                                  const std::vector<TMemoryStream*>& blobs) {
+  const TRadeIndexDef* d = indexDefs_.Items(k);
+  const bool ci = d->Options.Contains(tiCaseInsensitive);
+  TSearchKey s;
+  s.FieldCount = static_cast<int32_t>(d->FieldNumbers.size());
+  for (int32_t fn : d->FieldNumbers) {
+    const size_t f = static_cast<size_t>(fn);
+    if (blobs[f])
+      s.Values.emplace_back(reinterpret_cast<const char*>(blobs[f]->Memory()),
+                            static_cast<size_t>(blobs[f]->Size()));
+    else
+      s.Values.emplace_back(reinterpret_cast<const char*>(plain.data()) + slotOffsets_[f],
+                            static_cast<size_t>(slotSizes_[f]));
+    const bool useSk = SortKeyType(fieldDefs_.Items(fn)->FieldType);
+    s.HasSortKey.push_back(useSk);
+    s.SortKeys.push_back(
+        useSk
+            ? CollationSortKey(TByteBuffer::LoadText(reinterpret_cast<const uint8_t*>(s.Values.back().data()),
+                                                     s.Values.back().size()),
+                               ci)
+            : std::string());
+  }
+  return s;
+}
+
 int32_t TRadeTableIO::CompareKey(const TSearchKey& key, int32_t k, int32_t recNo) {
   const TRadeIndexDef* d = indexDefs_.Items(k);
   const bool ci = d->Options.Contains(tiCaseInsensitive);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,37 @@ struct TRadeTableIO::TSearchKey {
   std::vector<std::string> Values;
   std::vector<std::string> SortKeys;
   std::vector<bool> HasSortKey;
+};
+
+// The rows of a batch held in memory until their group is written.
+struct TRadeTableIO::TBatch {
+  // Orders held rows by their key of one index; equal keys keep the order they came in.
+  struct TRowLess {
+    const TRadeTableIO* Io;
+    const TBatch* Batch;
+    int32_t K;
+    bool operator()(int32_t a, int32_t b) const {
+      const auto& keys = Batch->Keys[static_cast<size_t>(K)];
+      return Io->CompareSearchKeys(keys[static_cast<size_t>(a)], keys[static_cast<size_t>(b)], K) < 0;
+    }
+  };
+  struct TBlob {
+    int32_t Row;  // held row
+    int32_t Field;
+    int32_t Offset;  // of the stored bytes in Data
+    int32_t Size;    // stored bytes
+    uint32_t Crc;    // of the plain content, for the read-back check
+  };
+  int64_t GroupBytes = 0;
+  int32_t Counter = 0;  // the auto-increment counter with the held rows
+  int32_t Written = 0;  // rows of the batch written
+  // The held rows' stored records, each followed by its blob areas; blob descriptors hold
+  // offsets into Data until the group is placed in the file.
+  std::vector<uint8_t> Data;
+  std::vector<int32_t> Rows;  // where each held record starts in Data
+  std::vector<TBlob> Blobs;
+  std::vector<std::vector<TSearchKey>> Keys;            // per index, per held row
+  std::vector<std::multiset<int32_t, TRowLess>> Order;  // per index, held rows in key order
 };
 
 }  // namespace lanqi

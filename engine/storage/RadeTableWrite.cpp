@@ -32,6 +32,7 @@ void TRadeTableIO::EndWrite(bool flush) {
 
 void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnIndexInsert& onIndexInsert) {
   CheckWritable();
+  CommitBatchGroup();  // a batch's held rows go first
   TFileLockGuard lock(io_);
   RefreshIfChanged();
   LoadAllLists();
@@ -250,6 +251,7 @@ void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnInd
 void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const TOnIndexMove& onIndexMove,
                                 bool flush) {
   CheckWritable();
+  CommitBatchGroup();  // a batch's held rows go first
   TRecordList* list0 = &List(0);
   if (position < 0 || position >= static_cast<int32_t>(list0->size()))
     throw EDatabaseError(Format("Record position %d is outside the table", position));
@@ -435,6 +437,7 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
 
 void TRadeTableIO::DeleteRecord(int32_t position, bool flush) {
   CheckWritable();
+  CommitBatchGroup();  // a batch's held rows go first
   TRecordList* list0 = &List(0);
   if (position < 0 || position >= static_cast<int32_t>(list0->size()))
     throw EDatabaseError(Format("Record position %d is outside the table", position));
@@ -465,6 +468,7 @@ void TRadeTableIO::DeleteRecord(int32_t position, bool flush) {
 
 void TRadeTableIO::RewriteIndexChain(int32_t indexNumber, bool flush) {
   CheckWritable();
+  CommitBatchGroup();  // a batch's held rows go first
   TFileLockGuard lock(io_);
   RefreshIfChanged();
   LoadAllLists();

@@ -571,3 +571,382 @@ TEST_F(RobustnessTest, PowerLossKeepsEveryOperationReportedDone) {
 }
 
 }  // namespace lanqi::test
+
+// ---- batches of appends
+
+namespace lanqi::test {
+namespace {
+struct TBatchRow {
+  std::string Name;
+  int32_t N;
+  int32_t Id;  // 0: the next number
+};
+
+void FillRow(TFieldBuffers& b, const TBatchRow& r) {
+  SetInt(b, 0, r.Id);
+  SetStr(b, 1, r.Name);
+  SetInt(b, 2, r.N);
+  SetBlob(b, 3, "blob of " + r.Name);
+}
+
+// Rows with distinct names in no order, few distinct n (equal keys in the second index), and two
+// numbers given.
+std::vector<TBatchRow> BatchRows(int count, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<TBatchRow> rows;
+  // Some sort before every base record (r10000 ...), most between two of them, some after all.
+  for (int i = 0; i < count; ++i)
+    rows.push_back(
+        {(i % 5 == 0 ? "a" : "r") + std::to_string(10000 + i) + "x", static_cast<int32_t>(rng() % 50), 0});
+  std::shuffle(rows.begin(), rows.end(), rng);
+  if (count > 30) {
+    rows[10].Id = 5000;
+    rows[20].Id = 4000;  // below the counter by then: it does not lower it
+  }
+  return rows;
+}
+
+// A memory database image holding table t with base records, every third of them deleted.
+std::string BaseImage(int base, const TDatabaseCreateOptions& options, TStorageOwner& owner) {
+  TTableSpec tdef;
+  DefineTable(tdef);
+  TMemoryStream image;
+  WriteNewDatabase(image, options);
+  uint32_t id = RegisterDatabaseStream(&image);
+  {
+    TRadeZIFileIO io(&owner);
+    io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
+    if (!options.Password.empty()) {
+      EXPECT_TRUE(io.CheckPassword(options.Password));
+    }
+    AddTables(io, {&tdef});
+    TRadeTableIO t(io, "t");
+    t.Acquire();
+    for (int i = 0; i < base; ++i) AppendRow(t, "r" + std::to_string(10000 + i), (i * 7) % 50);
+    for (int i = base - 1; i >= 0; i -= 3) t.DeleteRecord(i, false);
+  }
+  UnregisterDatabaseStream(id);
+  return image.ToString();
+}
+
+// Runs f on table t of a memory database holding bytes; returns the bytes after.
+std::string WithTable(const std::string& bytes, const TDatabaseCreateOptions& options, TStorageOwner& owner,
+                      const std::function<void(TRadeTableIO&)>& f) {
+  TMemoryStream image;
+  image.LoadFromString(bytes);
+  uint32_t id = RegisterDatabaseStream(&image);
+  {
+    TRadeZIFileIO io(&owner);
+    io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
+    if (!options.Password.empty()) {
+      EXPECT_TRUE(io.CheckPassword(options.Password));
+    }
+    TRadeTableIO t(io, "t");
+    t.Acquire();
+    f(t);
+  }
+  UnregisterDatabaseStream(id);
+  return image.ToString();
+}
+}  // namespace
+
+// A batch leaves the table a run of single appends leaves: the same records with the same numbers,
+// both index orders, chains that need no rebuilding, a clean check; written as one group and in
+// groups of a few rows, onto an empty table, one with room in its last blocks and one whose
+// blocks are about full, under each kind of processing.
+TEST_F(RobustnessTest, BatchWritesWhatSingleAppendsWrite) {
+  struct TSetup {
+    const char* what;
+    TDatabaseCreateOptions options;
+  } setups[] = {{"plain", Modules(false, "", 0)}, {"Twofish with ZLIB", Modules(true, "Twofish", 2)}};
+  setups[1].options.VerifyWrites = true;
+  const std::vector<TBatchRow> rows = BatchRows(1500, 3);
+  for (const TSetup& m : setups)
+    for (int base : {0, 5, 1020})
+      for (int64_t groupBytes : {int64_t{0}, int64_t{4000}}) {
+        SCOPED_TRACE(std::string(m.what) + ", base " + std::to_string(base) + ", group bytes " +
+                     std::to_string(groupBytes));
+        const std::string start = BaseImage(base, m.options, owner);
+        const std::string single = WithTable(start, m.options, owner, [&](TRadeTableIO& t) {
+          auto b = Buffers(t);
+          for (const TBatchRow& r : rows) {
+            FillRow(*b, r);
+            t.AppendRecord(*b, false, nullptr);
+          }
+        });
+        int groups = 0;
+        std::vector<int32_t> handed;  // the numbers the rows' auto-increment items receive
+        const std::string batched = WithTable(start, m.options, owner, [&](TRadeTableIO& t) {
+          t.BeginBatch(groupBytes);
+          auto b = Buffers(t);
+          for (const TBatchRow& r : rows) {
+            const int32_t written = t.BatchWritten();
+            FillRow(*b, r);
+            t.BatchAppend(*b);
+            groups += t.BatchWritten() != written;
+            handed.push_back(GetInt(*b, 0));
+          }
+          t.EndBatch();
+          EXPECT_FALSE(t.InBatch());
+        });
+        if (groupBytes > 0) {
+          EXPECT_GT(groups, 5);
+        }
+        std::vector<std::vector<TRow>> want, got;
+        int32_t wantCounter = 0, gotCounter = 0;
+        for (const std::string* bytes : {&single, &batched}) {
+          auto& out = bytes == &single ? want : got;
+          WithTable(*bytes, m.options, owner, [&](TRadeTableIO& t) {
+            EXPECT_FALSE(t.IndexListRebuilt(0));
+            EXPECT_FALSE(t.IndexListRebuilt(1));
+            out = {Rows(t, 0), Rows(t, 1), Rows(t, 2)};
+            ExpectIndexesComplete(t);
+            (bytes == &single ? wantCounter : gotCounter) = t.TableHeader().AutoIncCounter();
+            TCheckResult r = CheckDatabase(t.FileIO(), false);
+            EXPECT_TRUE(r.Violations.empty()) << (r.Violations.empty() ? "" : r.Violations[0]);
+          });
+        }
+        ASSERT_EQ(got[0].size(), static_cast<size_t>(base - (base + 2) / 3) + rows.size());
+        EXPECT_EQ(got[0], want[0]);
+        for (size_t i = 0; i < rows.size(); ++i)
+          EXPECT_EQ(handed[i], want[0][want[0].size() - rows.size() + i].Id);
+        EXPECT_EQ(got[1], want[1]);
+        // Records of equal n may stand in either order.
+        std::vector<int32_t> wantN, gotN;
+        for (const TRow& r : want[2]) wantN.push_back(r.N);
+        for (const TRow& r : got[2]) gotN.push_back(r.N);
+        EXPECT_EQ(gotN, wantN);
+        EXPECT_EQ(gotCounter, wantCounter);
+      }
+}
+
+// A batch of three groups interrupted after each of its writes in turn: the file checks clean
+// (chains repaired as after an interrupted append) and holds every record before the batch and
+// the batch's rows of every group written whole, none of a group cut short.
+TEST_F(RobustnessTest, InterruptedBatchKeepsEveryEarlierGroup) {
+  const std::vector<TBatchRow> rows = BatchRows(45, 5);
+  for (int base : {0, 5, 1020}) {
+    SCOPED_TRACE("base " + std::to_string(base));
+    const TDatabaseCreateOptions options;
+    const std::string start = BaseImage(base, options, owner);
+    const size_t live = static_cast<size_t>(base - (base + 2) / 3);
+    std::set<size_t> groupEnds = {0};  // rows of the batch written when a group ends
+    auto batch = [&](TRadeTableIO& t) {
+      t.BeginBatch(2000);
+      auto b = Buffers(t);
+      for (const TBatchRow& r : rows) {
+        FillRow(*b, r);
+        t.BatchAppend(*b);
+        groupEnds.insert(static_cast<size_t>(t.BatchWritten()));
+      }
+      t.EndBatch();
+    };
+    WithTable(start, options, owner, batch);
+    groupEnds.insert(rows.size());
+    ASSERT_EQ(groupEnds.size(), 4u) << "three groups";
+    bool completed = false;
+    int points = 0, repaired = 0;
+    for (int k = 0; !completed && k < 200; ++k, ++points) {
+      SCOPED_TRACE("writes allowed: " + std::to_string(k));
+      TFailingStream image;
+      image.LoadFromString(start);
+      image.WritesLeft = k;
+      uint32_t id = RegisterDatabaseStream(&image);
+      try {
+        TRadeZIFileIO io(&owner);
+        io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
+        TRadeTableIO t(io, "t");
+        t.Acquire();
+        batch(t);
+        completed = !image.Refused;
+      } catch (const EStreamError&) {
+      }
+      UnregisterDatabaseStream(id);
+
+      TMemoryStream after;
+      after.LoadFromString(image.ToString());
+      uint32_t id2 = RegisterDatabaseStream(&after);
+      TRadeZIFileIO io(&owner);
+      io.OpenFile(MemoryDatabaseName(id2), mtMemory, false);
+      TCheckResult r = CheckDatabase(io, true);
+      EXPECT_TRUE(r.Violations.empty()) << (r.Violations.empty() ? "" : r.Violations[0]);
+      repaired += r.Repairs.empty() ? 0 : 1;
+      if (completed) {
+        EXPECT_TRUE(r.Repairs.empty()) << "a batch that ended needs no repair";
+      }
+      TRadeTableIO t(io, "t");
+      t.Acquire();
+      const std::vector<TRow> got = Rows(t, 0);
+      ASSERT_GE(got.size(), live);
+      const size_t added = got.size() - live;
+      EXPECT_TRUE(groupEnds.count(added)) << added << " rows of the batch: not a whole number of groups";
+      for (size_t i = 0; i < added && i < rows.size(); ++i) {
+        const TRow& row = got[live + i];
+        EXPECT_EQ(row.Name, rows[i].Name);
+        EXPECT_EQ(row.N, rows[i].N);
+        EXPECT_EQ(row.Blob, "blob of " + rows[i].Name);
+      }
+      ExpectIndexesComplete(t);
+      UnregisterDatabaseStream(id2);
+    }
+    EXPECT_TRUE(completed);
+    std::printf("batch of %zu rows onto %d records interrupted at %d points, %d needed a chain repair\n",
+                rows.size(), base, points, repaired);
+    if (base > 0) {
+      EXPECT_GT(repaired, 0);
+    }
+  }
+}
+
+// A duplicate unique key, of a record of the table, of a row written in an earlier group or of a
+// row still held, is refused with the unique check's message and leaves nothing of its row: no
+// number used, no bytes written; the batch goes on.
+TEST_F(RobustnessTest, BatchRefusesDuplicateKeysWhole) {
+  const TDatabaseCreateOptions options;
+  const std::string start = BaseImage(3, options, owner);  // r10000 and r10001 live
+  std::vector<std::string> refused;
+  const std::string after = WithTable(start, options, owner, [&](TRadeTableIO& t) {
+    const int32_t counter = t.TableHeader().AutoIncCounter();
+    t.BeginBatch(300);  // about two rows a group
+    auto b = Buffers(t);
+    auto append = [&](const std::string& name) {
+      FillRow(*b, {name, 1, 0});
+      const int32_t held = t.BatchHeld(), written = t.BatchWritten();
+      const std::string error = ErrorOf([&] { t.BatchAppend(*b); });
+      if (error.empty()) return;
+      refused.push_back(error);
+      EXPECT_EQ(GetInt(*b, 0), 0) << "a refused row takes no number";
+      EXPECT_EQ(t.BatchHeld(), held);
+      EXPECT_EQ(t.BatchWritten(), written);
+    };
+    for (const char* name : {"a", "b", "c", "r10001", "a", "d", "c", "e"}) append(name);
+    EXPECT_GT(t.BatchWritten(), 0);
+    EXPECT_GT(t.BatchHeld(), 0);
+    t.EndBatch();
+    EXPECT_EQ(t.TableHeader().AutoIncCounter(), counter + 5);
+  });
+  EXPECT_EQ(refused,
+            (std::vector<std::string>{"Invalid unique field value 'r10001'", "Invalid unique field value 'a'",
+                                      "Invalid unique field value 'c'"}));
+  WithTable(after, options, owner, [&](TRadeTableIO& t) {
+    EXPECT_TRUE(CheckDatabase(t.FileIO(), false).Violations.empty());
+    std::vector<std::string> names;
+    std::vector<int32_t> ids;
+    for (const TRow& r : Rows(t, 0)) {
+      names.push_back(r.Name);
+      ids.push_back(r.Id);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"r10000", "r10001", "a", "b", "c", "d", "e"}));
+    EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 4, 5, 6, 7, 8}));
+  });
+}
+
+// Durable mode: a batch costs one set of syncs per group, not one per row, and a power loss at any
+// of them leaves the table as it was before the group or with the whole group.
+TEST_F(RobustnessTest, DurableBatchSyncsOncePerGroup) {
+  TTableSpec tdef;
+  DefineTable(tdef);
+  TPowerLossStream image;
+  WriteNewDatabase(image, {});
+  uint32_t id = RegisterDatabaseStream(&image);
+  TRadeZIFileIO io(&owner);
+  io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
+  AddTables(io, {&tdef});
+  TRadeTableIO t(io, "t");
+  t.Acquire();
+  for (int i = 0; i < 5; ++i) AppendRow(t, "r" + std::to_string(10000 + i), i);
+  image.Settle();
+  owner.DurableMode = true;
+  std::mt19937 rng(13);
+  const std::vector<TBatchRow> rows = BatchRows(300, 9);
+  struct TCase {
+    int64_t groupBytes;
+    int groups;
+  } cases[] = {{0, 1}, {7000, 3}};
+  size_t from = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE("group bytes " + std::to_string(c.groupBytes));
+    std::vector<std::vector<TRow>> states = {Rows(t, 0)};  // the table after each group
+    std::vector<std::string> images;
+    int syncs = 0;
+    image.OnSync = [&] {
+      ++syncs;
+      for (std::string& s : image.LossImages(rng)) images.push_back(std::move(s));
+    };
+    t.BeginBatch(c.groupBytes);
+    auto b = Buffers(t);
+    for (size_t i = from; i < from + 150; ++i) {
+      const int32_t written = t.BatchWritten();
+      FillRow(*b, rows[i]);
+      t.BatchAppend(*b);
+      if (t.BatchWritten() != written) states.push_back(Rows(t, 0));
+    }
+    t.EndBatch();
+    states.push_back(Rows(t, 0));
+    image.OnSync = nullptr;
+    from += 150;
+    EXPECT_EQ(syncs, 2 * c.groups);
+    EXPECT_EQ(states.size(), static_cast<size_t>(c.groups) + 1);
+    EXPECT_TRUE(image.Pending.empty()) << "the batch ended before its writes were durable";
+    for (const std::string& bytes : images) {
+      TMemoryStream lost;
+      lost.LoadFromString(bytes);
+      uint32_t id2 = RegisterDatabaseStream(&lost);
+      TRadeZIFileIO io2(&owner);
+      io2.OpenFile(MemoryDatabaseName(id2), mtMemory, false);
+      TCheckResult r = CheckDatabase(io2, true);
+      EXPECT_TRUE(r.Violations.empty()) << (r.Violations.empty() ? "" : r.Violations[0]);
+      TRadeTableIO t2(io2, "t");
+      t2.Acquire();
+      EXPECT_TRUE(std::find(states.begin(), states.end(), Rows(t2, 0)) != states.end())
+          << "not the table before or after a group";
+      ExpectIndexesComplete(t2);
+      UnregisterDatabaseStream(id2);
+    }
+  }
+  owner.DurableMode = false;
+  UnregisterDatabaseStream(id);
+}
+
+// Another open of the file waits for the batch's lock; the batch's rows are on disk for it as each
+// group is written, and its next write takes them into its lists.
+TEST_F(RobustnessTest, BatchRowsReachOtherOpensPerGroup) {
+  TTableSpec tdef;
+  DefineTable(tdef);
+  TRadeZIFileIO io(&owner);
+  const std::string path = MakeDb(io, {&tdef});
+  TRadeTableIO t(io, "t");
+  t.Acquire();
+  AppendRow(t, "r10000", 0);
+  TTestOwner other;
+  other.Retries = 1;
+  TRadeZIFileIO io2(&other);
+  io2.OpenFile(path, mtDisk, false);
+  TRadeTableIO t2(io2, "t");
+  t2.Acquire();
+  ASSERT_EQ(t2.RecordLists(0).size(), 1u);
+  auto countOnDisk = [&] {
+    TTableHeader h;
+    io2.ReadTableHeader(t2.TableNumber(), h);
+    return h.RecordTabCount();
+  };
+
+  t.BeginBatch(1000);
+  auto b = Buffers(t);
+  for (int i = 0; i < 45; ++i) {
+    FillRow(*b, {"b" + std::to_string(i), i, 0});
+    t.BatchAppend(*b);
+    EXPECT_EQ(countOnDisk(), 1 + t.BatchWritten()) << "written groups are on disk, held rows are not";
+  }
+  EXPECT_GT(t.BatchWritten(), 0);
+  EXPECT_LT(t.BatchWritten(), 45);
+  EXPECT_EQ(ErrorOf([&] { AppendRow(t2, "x", 0); }), "Wait for unlock time out");
+  t.EndBatch();
+  EXPECT_EQ(countOnDisk(), 46);
+  AppendRow(t2, "x", 0);
+  EXPECT_EQ(t2.RecordLists(0).size(), 47u);
+  EXPECT_EQ(Rows(t2, 1).size(), 47u);
+  EXPECT_TRUE(CheckDatabase(io2, false).Violations.empty());
+}
+
+}  // namespace lanqi::test
