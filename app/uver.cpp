@@ -30,6 +30,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "app/AutoMonitor.h"
 #include "app/CompareWindow.h"
 #include "app/Ribbon.h"
 #include "app/UCreatArea.h"
@@ -200,10 +201,13 @@ void Tmainw::BuildLayout() {
                                     style()->standardIcon(QStyle::SP_DirIcon));
   GlowButton8 = Ribbon1->AddButton(files, QStringLiteral("GlowButton8"), U(u8"增加文件"),
                                    style()->standardIcon(QStyle::SP_FileIcon));
-  // Buttons of the pages that have no action yet.
-  Ribbon1->AddButton(files, QStringLiteral("GlowButton9"), U(u8"增加目录"));
+  GlowButton9 = Ribbon1->AddButton(files, QStringLiteral("GlowButton9"), U(u8"增加目录"),
+                                   style()->standardIcon(QStyle::SP_DirOpenIcon));
   GlowButton10 = Ribbon1->AddButton(files, QStringLiteral("GlowButton10"), U(u8"版本合并"));
-  Ribbon1->AddButton(files, QStringLiteral("GlowButton11"), U(u8"自动监测"));
+  GlowButton11 = Ribbon1->AddButton(files, QStringLiteral("GlowButton11"), U(u8"自动监测"));
+  GlowButton11->setCheckable(true);
+  GlowButton11->setChecked(true);
+  // Buttons of the pages that have no action yet.
   int net = Ribbon1->AddPage(U(u8"网络管理"), QStringLiteral("RibbonPage2"));
   int report = Ribbon1->AddPage(U(u8"报表"), QStringLiteral("RibbonPage3"));
   const int numbers[] = {1, 2, 3, 4, 5, 6, 7, 12};
@@ -304,6 +308,8 @@ void Tmainw::BuildLayout() {
 
   connect(GlowButton13, &QToolButton::clicked, this, [this] { Guard([this] { GlowButton13Click(); }); });
   connect(GlowButton8, &QToolButton::clicked, this, [this] { Guard([this] { GlowButton8Click(); }); });
+  connect(GlowButton9, &QToolButton::clicked, this, [this] { Guard([this] { GlowButton9Click(); }); });
+  connect(GlowButton11, &QToolButton::toggled, this, [this] { Guard([this] { GlowButton11Click(); }); });
   connect(GlowButton10, &QToolButton::clicked, this, [this] { Guard([this] { CompareSelected(); }); });
   connect(StartCheck, &QCheckBox::toggled, this, [this] { Guard([this] { StartCheckClick(); }); });
   connect(Ribbon1, &TRibbon::appMenuItemClicked, this,
@@ -414,6 +420,7 @@ void Tmainw::FormCreate() {
       StartCheckClick();
     }
     RegisterAutoRun(AppTitle(), setup_.ExePath, startAtLogon);
+    SetAutoMonitor(LoadAutoMonitor(setup_.SettingsFolder), false);
     // 9.
     WebBrowser1->setHtml(QString::fromUtf8(kStartPage));
   } catch (const std::exception& e) {
@@ -590,6 +597,11 @@ void Tmainw::AddPathToSelectedArea(const QString& pathText) {
     path = Utf8ToAnsi(pathText.toStdString());
   } catch (const EConvertError&) {
     ShowMessage(U(u8"文件路径含有无法保存的字符：") + pathText);
+    return;
+  }
+  // A folder dropped or picked is offered for tracking as a folder.
+  if (DirectoryExists(path)) {
+    TrackFolderAsked(path);
     return;
   }
   int32_t fileNo = 0;

@@ -82,6 +82,8 @@ class Tmainw : public QWidget {
   TRibbon* Ribbon1;
   QToolButton* GlowButton13;  // "增加存储区"
   QToolButton* GlowButton8;   // "增加文件"
+  QToolButton* GlowButton9;   // "增加目录"
+  QToolButton* GlowButton11;  // "自动监测": checked while saves are detected
   QToolButton* GlowButton10;  // "版本合并"
   QCheckBox* StartCheck;      // "开机启动"
   QMenu* AppMenu1;            // "后台运行", "退出软软件"
@@ -199,6 +201,23 @@ class Tmainw : public QWidget {
   // The code-page bytes a version's note can hold (0 while the catalog is not open).
   int32_t NoteRoom();
 
+  // ---- tracked folders and auto-monitoring (uver_folders.cpp)
+  // "增加目录": a folder picked, then tracked in the selected node's area.
+  void GlowButton9Click();
+  // Asks whether to track folder (code-page text) in the selected node's area, with which masks,
+  // and tracks it and the files it admits.
+  void TrackFolderAsked(const std::string& folder);
+  // "删除监控目录": no new files of the folder are tracked; its files stay tracked.
+  void RemoveFolderClick(int32_t folderNo);
+  // A detection pass's first step: the new files of tracked folders are tracked, each with its
+  // first version.
+  void TrackNewFolderFilesInPass();
+  bool AutoMonitor() const { return autoMonitor_; }
+  void GlowButton11Click();
+  // Off: no detection pass and no prompt. On again from the user: a pass at once, which captures
+  // the saves made meanwhile. The tray's hint says when it is off; fromUser stores the setting.
+  void SetAutoMonitor(bool on, bool fromUser);
+
   // ---- detection (uver_detect.cpp)
   void CreateDriveWatchers();
   void SetWatchersActive(bool active);
@@ -259,6 +278,8 @@ class Tmainw : public QWidget {
   std::pair<int64_t, int64_t> marksRead_{-1, -1};
   // The area name of the tree's selected node (or of its file's area); false when none.
   bool SelectedAreaName(std::string& name);
+  bool autoMonitor_ = true;
+  std::vector<std::string> folderFailuresShown_;  // each file a pass cannot track is reported once
 
   TMainwSetup setup_;
   std::unique_ptr<TVersionCatalog> catalog_;

@@ -55,6 +55,7 @@ void Tmainw::FreeDriveWatchers() {
 }
 
 void Tmainw::FileSystemWatcher1Change(TObject*, TFileOperation, const std::string&, const std::string&) {
+  if (!AutoMonitor()) return;  // "自动监测" is off: no pass, no prompt
   tmr1->SetEnabled(true);
   // One pass per burst: nothing more is reported until the pass has run.
   SetWatchersActive(false);
@@ -88,6 +89,7 @@ QTreeWidgetItem* Tmainw::FindFileNode(const std::string& path, int32_t fileNo) {
 
 void Tmainw::tmr1Timer() {
   tmr1->SetEnabled(false);
+  if (!AutoMonitor()) return;
   // The window is closing, or its catalog never opened (that was reported once, at start): no pass,
   // and the watchers stay silent rather than bring the same message at every change.
   if (!PendingFiles || !Tbfileid || !Tbfileid->Active()) return;
@@ -103,6 +105,7 @@ void Tmainw::tmr1Timer() {
       if (w->pollTracked_ && !w->closed_) w->tmr1->SetEnabled(true);
     }
   } end{this};
+  TrackNewFolderFilesInPass();
   ScanTrackedFiles();
   BeginTreeUpdate();
   end.bulk = true;

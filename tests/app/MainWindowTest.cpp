@@ -338,8 +338,6 @@ TEST_F(MainWindow, AddingRefusesWhatTheCatalogCannotHold) {
     QString message;  // the start of the one message shown
   };
   const Case cases[] = {
-      {"a folder", 0, dir.File("watched"),
-       Q(u8"暂不支持监控目录：") + QString::fromStdString(dir.File("watched"))},
       {"tracked already", 0, tracked, Q(u8"文件已在监控中：") + QString::fromStdString(tracked)},
       {"tracked already, in another area", 1, tracked,
        Q(u8"文件已在监控中：") + QString::fromStdString(tracked)},
