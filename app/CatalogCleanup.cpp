@@ -26,6 +26,7 @@ struct TCleanupNames {
   std::string sourceName = Ansi(u8"源文件名称");
   std::string copyName = Ansi(u8"文件名称");
   std::string size = Ansi(u8"大小");
+  std::string fileIndex = "VerFile";  // the version table's index on the file number
 };
 
 const TCleanupNames& N() {
@@ -233,12 +234,53 @@ std::vector<TCleanupItem> TCatalogCleanup::PlanFor(std::unordered_map<int32_t, T
     TField* copy = versions->FieldByName(N().copyName);
     TField* size = versions->FieldByName(N().size);
     std::vector<std::unordered_map<std::string, int32_t>> seen(tracked.size());
-    for (versions->First(); !versions->Eof(); versions->Next()) {
-      auto f = fileIndex.find(no->AsInteger());
-      if (f == fileIndex.end()) continue;
-      std::string text = version->AsString();
-      int32_t occurrence = seen[f->second][text]++;
-      rowsOf[f->second].push_back({std::move(text), copy->AsString(), size->AsString(), occurrence});
+    bool read = false;
+    if (fileNo != 0 && versions->IndexName().empty()) {
+      // One file (a capture's): its rows through the index on the file number, then put in record
+      // order as the table shows them, instead of a pass over every version of the catalog. A
+      // catalog without that index takes the pass.
+      struct TFound {
+        uint32_t RecNo;
+        std::string Version, Copy, Size;
+      };
+      std::vector<TFound> found;
+      try {
+        struct TBack {
+          TRadeTable* t;
+          ~TBack() {
+            try {
+              t->SetIndexName("");
+            } catch (...) {
+            }
+          }
+        } back{versions};
+        versions->SetIndexName(N().fileIndex);
+        if (versions->Locate(N().fileNo, Variant(fileNo), TLocateOptions{})) {
+          for (; !versions->Eof() && no->AsInteger() == fileNo; versions->Next()) {
+            TBookmark b = versions->Bookmark();
+            uint32_t recNo = 0;
+            for (size_t i = 0; i < 4 && i < b.size(); ++i) recNo |= uint32_t(uint8_t(b[i])) << (8 * i);
+            found.push_back({recNo, version->AsString(), copy->AsString(), size->AsString()});
+          }
+        }
+        read = true;
+      } catch (const EDatabaseError&) {
+        found.clear();
+      }
+      std::stable_sort(found.begin(), found.end(), [](const TFound& a, const TFound& b) { return a.RecNo < b.RecNo; });
+      for (TFound& r : found) {
+        int32_t occurrence = seen[0][r.Version]++;
+        rowsOf[0].push_back({std::move(r.Version), std::move(r.Copy), std::move(r.Size), occurrence});
+      }
+    }
+    if (!read) {
+      for (versions->First(); !versions->Eof(); versions->Next()) {
+        auto f = fileIndex.find(no->AsInteger());
+        if (f == fileIndex.end()) continue;
+        std::string text = version->AsString();
+        int32_t occurrence = seen[f->second][text]++;
+        rowsOf[f->second].push_back({std::move(text), copy->AsString(), size->AsString(), occurrence});
+      }
     }
   }
 

@@ -174,6 +174,44 @@ TEST_F(CatalogCleanupTest, TheDryRunIsTheRunAndEveryCopyFollowsItsRow) {
   EXPECT_TRUE(TCatalogCleanup(reread).Plan(0, 0, now).empty());
 }
 
+// A capture's cleanup reads its one file through the index on the file number: what it plans for the
+// file is what the pass over every version plans for it, rows removed and added in between included.
+TEST_F(CatalogCleanupTest, OneFilesPlanIsThePassOverTheWholeCatalogForThatFile) {
+  const int32_t a = Track(1, "a.txt"), b = Track(1, "b.txt");
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 6; ++i) {
+      std::string s = StampOf(now - (round * 6 + i) * 40000);
+      AddVersions(a, "a.txt", {s});
+      AddVersions(b, "b.txt", {s, s});  // two rows of one stamp
+    }
+  }
+  TVersionCatalog catalog;
+  catalog.Open(file);
+  std::vector<std::string> aTexts = Texts(catalog, a);
+  ASSERT_TRUE(catalog.DeleteVersion(a, aTexts[4]));
+  ASSERT_TRUE(catalog.DeleteVersion(b, Texts(catalog, b)[0]));
+  catalog.Tbfilever->Close();
+  catalog.Tbfilever->Open();
+  AddVersions(a, "a.txt", {StampOf(now - 5 * 86400), StampOf(now - 30 * 86400)});
+  catalog.Reload();
+  TCatalogCleanup cleanup(catalog);
+  for (TCleanupRules rules : {TCleanupRules{2, 0, 0}, TCleanupRules{0, 1, 0}, TCleanupRules{5, 1, 1}}) {
+    cleanup.SetRules(1, rules);
+    std::vector<TCleanupItem> all = cleanup.Plan(0, 0, now);
+    for (int32_t f : {a, b}) {
+      std::vector<std::string> whole, one;
+      for (const TCleanupItem& i : all)
+        if (i.FileNo == f) whole.push_back(i.Version + "#" + std::to_string(i.Occurrence) + " " + i.Copy);
+      for (const TCleanupItem& i : cleanup.Plan(0, f, now))
+        one.push_back(i.Version + "#" + std::to_string(i.Occurrence) + " " + i.Copy);
+      EXPECT_EQ(one, whole) << f << " " << rules.KeepNewest << "/" << rules.DailyAfterDays;
+      EXPECT_FALSE(one.empty());
+    }
+    // The table's view is left as the rest of the catalog reads it.
+    EXPECT_TRUE(catalog.Tbfilever->IndexName().empty());
+  }
+}
+
 TEST_F(CatalogCleanupTest, EachCaptureRunsItsAreasRulesOverThatFile) {
   std::filesystem::create_directories(dir.File("work"));
   const int32_t a = Track(1, "a.txt");
