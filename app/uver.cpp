@@ -210,12 +210,6 @@ void Tmainw::BuildLayout() {
   // Buttons of the pages that have no action yet.
   int net = Ribbon1->AddPage(U(u8"网络管理"), QStringLiteral("RibbonPage2"));
   int report = Ribbon1->AddPage(U(u8"报表"), QStringLiteral("RibbonPage3"));
-  const int numbers[] = {1, 2, 3, 4, 5, 6, 7, 12};
-  int n = 0;
-  for (int page : {net, report}) {
-    for (const char8_t* caption : {u8"增加文件", u8"增加目录", u8"版本合并", u8"增加监控文件"})
-      Ribbon1->AddButton(page, QStringLiteral("GlowButton%1").arg(numbers[n++]), U(caption));
-  }
   int settings = Ribbon1->AddPage(U(u8"设置"), QStringLiteral("RibbonPage4"));
   StartCheck = new QCheckBox(U(u8"开机启动"));
   StartCheck->setObjectName(QStringLiteral("StartCheck"));
@@ -323,6 +317,7 @@ void Tmainw::BuildLayout() {
           [this](const QPoint& pos) { PopupMenu1->popup(TreeView1->viewport()->mapToGlobal(pos)); });
   connect(ListView1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { ListMenu->popup(ListView1->viewport()->mapToGlobal(pos)); });
+  BuildReportPages(net, report);
 }
 
 void Tmainw::BuildMenus() {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/PolledFiles.h"
 #include "app/Shell.h"
 #include "app/SystemImages.h"
 #include "app/VersionCatalog.h"
@@ -31,6 +32,7 @@ class QFileDialog;
 class QFileSystemWatcher;
 class QLineEdit;
 class QMenu;
+class QSpinBox;
 class QSplitter;
 class QTabWidget;
 class QTextBrowser;
@@ -40,7 +42,9 @@ class QTreeWidgetItem;
 
 namespace lanqi {
 
+class TNetworkPage;
 class TRadeTable;
+class TReportPage;
 class TRibbon;
 class TTimer;
 class TTrayIcon;
@@ -70,6 +74,9 @@ struct TMainwSetup {
   std::function<int(QDialog&)> ExecDialog;
   // A plain message box with an OK button; null: QMessageBox.
   std::function<void(const QString&)> ShowMessage;
+  // Whether a tracked file's stamp is checked at the poll interval; null: the files that no drive
+  // watcher's change reports cover (TMountView).
+  std::function<bool(const std::string&)> Polled;
 };
 
 class Tmainw : public QWidget {
@@ -231,6 +238,26 @@ class Tmainw : public QWidget {
   void ScanTrackedFiles();
   // The first file node carrying path; with fileNo, the one of that file number if there is one.
   QTreeWidgetItem* FindFileNode(const std::string& path, int32_t fileNo = 0);
+
+  // ---- the "网络管理" and "报表" pages (uver_report.cpp)
+  QToolButton* GlowButton4 = nullptr;  // "增加监控文件"
+  QToolButton* GlowButton1 = nullptr;  // "立即检查"
+  QSpinBox* PollIntervalEdit = nullptr;  // "检查间隔", seconds, kept in setup.ini
+  QToolButton* GlowButton5 = nullptr;  // "刷新报表"
+  QToolButton* GlowButton6 = nullptr;  // "导出 CSV"
+  TNetworkPage* NetworkPage1 = nullptr;  // tab "网络文件" of PageControl1
+  TReportPage* ReportPage1 = nullptr;    // tab "报表" of PageControl1
+  TTimer* PollTimer = nullptr;           // checks the polled files' stamps
+  std::unique_ptr<TPolledFiles> PolledFiles;
+  void BuildReportPages(int netPage, int reportPage);
+  void RefreshReport();
+  void ExportReportClick();
+  void AddPolledFileClick();
+  // The polled files' list again when the catalog changed (or always when forced).
+  void RefreshPolledFiles(bool force);
+  // Checks the polled files; the changed ones go to the detection pass as change reports do.
+  void PollTimerTimer();
+  void SetPollInterval(int seconds);
 
   // ---- tree nodes: code-page text, level (0 area, 1 file, 2 version), file number of a file node
   static std::string NodeText(const QTreeWidgetItem* node);

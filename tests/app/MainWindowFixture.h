@@ -23,6 +23,7 @@
 #include <QUrl>
 #include <chrono>
 #include <filesystem>
+#include <set>
 
 #include "app/Ribbon.h"
 #include "app/UCreatArea.h"
@@ -90,6 +91,7 @@ struct MainWindow : testing::Test {
       return onDialog ? onDialog(d) : 0;
     };
     s.ShowMessage = [this](const QString& m) { messages.push_back(m); };
+    s.Polled = [this](const std::string& path) { return polled.count(path) > 0; };
     std::filesystem::create_directories(dir.File("exe"));
     w = std::make_unique<Tmainw>(std::move(s));
     return *w;
@@ -147,6 +149,7 @@ struct MainWindow : testing::Test {
   QByteArray oldConfig;
   std::string catalog;
   std::vector<std::string> roots;  // no drive watchers unless a test asks
+  std::set<std::string> polled;     // tracked files checked at the poll interval
   TRecordingShell* shell = nullptr;
   TFakeTrayPort* tray = nullptr;
   std::vector<QString> messages;

@@ -1,3 +1,5 @@
+#include <QSpinBox>
+
 #include "tests/app/MainWindowFixture.h"
 
 namespace lanqi {
@@ -27,9 +29,9 @@ TEST_F(MainWindow, LayoutCaptionsAndNames) {
   };
   EXPECT_EQ(captions(0), (QStringList{Q(u8"增加存储区"), Q(u8"增加文件"), Q(u8"增加目录"), Q(u8"版本合并"),
                                       Q(u8"自动监测")}));
-  QStringList other{Q(u8"增加文件"), Q(u8"增加目录"), Q(u8"版本合并"), Q(u8"增加监控文件")};
-  EXPECT_EQ(captions(1), other);
-  EXPECT_EQ(captions(2), other);
+  EXPECT_EQ(captions(1), (QStringList{Q(u8"增加监控文件"), Q(u8"立即检查")}));
+  EXPECT_EQ(m.findChild<QSpinBox*>("PollIntervalEdit")->text(), Q(u8"检查间隔 60 秒"));
+  EXPECT_EQ(captions(2), (QStringList{Q(u8"刷新报表"), Q(u8"导出 CSV")}));
   EXPECT_EQ(m.findChild<QCheckBox*>("StartCheck")->text(), Q(u8"开机启动"));
   EXPECT_EQ(m.findChild<QToolButton*>("GlowButton13"), m.GlowButton13);
   EXPECT_EQ(m.findChild<QToolButton*>("GlowButton8"), m.GlowButton8);
