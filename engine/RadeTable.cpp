@@ -1,7 +1,5 @@
 #include "engine/RadeTable.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include "engine/RadeBlobStream.h"
 #include "engine/RadeDatabase.h"
 #include "engine/RadeSession.h"
+#include "engine/RecordWindow.h"
 #include "engine/filter/CompareValues.h"
 #include "platform/Collation.h"
 #include "platform/FileStream.h"
@@ -578,6 +577,9 @@ void TRadeTable::OpenTable() {
   if (!tableIO_) Error(Format("Table '%s' not found", tableName_.c_str()));
   tableIO_->Acquire();
   acquired_ = true;
+  fileView_ = std::make_unique<TFileView>(tableIO_->FileIO());
+  window_ = std::make_unique<TRecordWindow>(*tableIO_, *fileView_);
+  lastFetched_ = -1;
   recordList_.clear();
   recordListExists_ = true;
   SetCurrentPosition(-1);
@@ -610,6 +612,9 @@ void TRadeTable::CloseTable() {
     acquired_ = false;
     tableIO_->Release();
   }
+  window_.reset();
+  fileView_.reset();
+  lastFetched_ = -1;
   tableIO_ = nullptr;
   recordList_.clear();
   recordListExists_ = false;
@@ -662,7 +667,19 @@ TGetResult TRadeTable::FetchRecord(TRecordBuffer* buffer, TGetMode mode, bool re
       break;
   }
   if (r == grOK) {
-    ReadRecord(buffer, CurrentPosition());
+    // Next and Prior read on through the window of records read ahead; anything else starts one.
+    pos = CurrentPosition();
+    const bool continues = lastFetched_ >= 0 && ((mode == gmNext && pos == lastFetched_ + 1) ||
+                                                 (mode == gmPrior && pos == lastFetched_ - 1));
+    lastFetched_ = -1;
+    const uint8_t* record = continues ? window_->Find(recordList_, pos) : nullptr;
+    if (!record) {
+      int32_t rows = continues ? 2 * window_->Count() : mode == gmCurrent ? 1 : TRecordWindow::kFirstRows;
+      record = window_->Fill(recordList_, pos, mode == gmPrior ? -1 : 1, rows);
+    }
+    tableIO_->DecodeRecord(static_cast<TRDERecordBuffer*>(buffer)->Items, record,
+                           recordList_[static_cast<size_t>(pos)].DataOffset);
+    lastFetched_ = pos;
     WriteBookmarkFlag(buffer, bfCurrent);
     int32_t recNo = recordList_[static_cast<size_t>(CurrentPosition())].RecNo;
     WriteBookmark(buffer, reinterpret_cast<const uint8_t*>(&recNo));
@@ -679,38 +696,26 @@ void TRadeTable::ReadRecord(TRecordBuffer* buffer, int32_t position) {
   tableIO_->LoadRecord(b->Items, recordList_, position);
 }
 
-// Field bytes for one pass over the view: straight from a read-only mapping of the file (or the
-// memory image) while the pass holds the file lock, else by positioned reads.
+// Field bytes for one pass over the view, read through the table's file view while the pass
+// holds the file lock.
 class TRadeTable::TPassReader {
  public:
-  explicit TPassReader(TRadeTableIO& table) : io_(table.FileIO()) {
-    View();
+  TPassReader(TRadeTableIO& table, TFileView& view) : io_(table.FileIO()), view_(view) {
+    view_.Refresh();
     encrypted_.resize(static_cast<size_t>(table.FieldDefs().Count()));
     for (size_t i = 0; i < encrypted_.size(); ++i)
       encrypted_[i] = table.FieldEncrypted(static_cast<int32_t>(i));
   }
-  ~TPassReader() { Unview(); }
   TPassReader(const TPassReader&) = delete;
   TPassReader& operator=(const TPassReader&) = delete;
 
   // After the pass let the lock go (a handler ran): a write in between may have grown the file past
-  // the mapping or moved a memory image to a new block, so the view is made again from what is
-  // there now.
-  void Refresh() {
-    Unview();
-    View();
-  }
+  // the view or moved a memory image to a new block, so the view follows what is there now.
+  void Refresh() { view_.Refresh(); }
 
   // Decoded bytes of a field slot, valid until the next call.
   const uint8_t* Read(int64_t offset, int32_t count, int32_t field) {
-    const uint8_t* src;
-    if (base_ && offset >= 0 && offset + count <= size_) {
-      src = base_ + offset;
-    } else {
-      raw_.resize(static_cast<size_t>(count));
-      io_.ReadBytesAt(raw_.data(), offset, count);
-      src = raw_.data();
-    }
+    const uint8_t* src = view_.Bytes(offset, count);
     if (!encrypted_[static_cast<size_t>(field)]) return src;
     plain_.resize(static_cast<size_t>(count));
     io_.DecodeBufferData(src, plain_.data(), true, count);
@@ -718,34 +723,10 @@ class TRadeTable::TPassReader {
   }
 
  private:
-  void View() {
-    if (auto* fs = dynamic_cast<TFileStream*>(io_.Stream())) {
-      size_ = io_.FileSize();
-      if (size_ > 0) {
-        void* m = mmap(nullptr, static_cast<size_t>(size_), PROT_READ, MAP_SHARED, fs->Handle(), 0);
-        if (m != MAP_FAILED) {
-          map_ = m;
-          base_ = static_cast<const uint8_t*>(m);
-        }
-      }
-    } else if (auto* ms = dynamic_cast<TMemoryStream*>(io_.Stream())) {
-      base_ = ms->Memory();
-      size_ = ms->Size();
-    }
-  }
-  void Unview() {
-    if (map_) munmap(map_, static_cast<size_t>(size_));
-    map_ = nullptr;
-    base_ = nullptr;
-    size_ = 0;
-  }
-
   TRadeZIFileIO& io_;
-  void* map_ = nullptr;
-  const uint8_t* base_ = nullptr;
-  int64_t size_ = 0;
+  TFileView& view_;
   std::vector<bool> encrypted_;
-  std::vector<uint8_t> raw_, plain_;
+  std::vector<uint8_t> plain_;
 };
 
 void TRadeTable::ReadField(TRDERecordBuffer* buffer, int32_t position, TField* f, TPassReader& reader) {
@@ -933,7 +914,7 @@ void TRadeTable::ActivateFilter() {
     if (!whole && !named.empty()) {
       TRadeZIFileIO& io = tableIO_->FileIO();
       TFileLockGuard lock(io);
-      TPassReader reader(*tableIO_);
+      TPassReader reader(*tableIO_, *fileView_);
       for (int32_t i = 0; i < count; ++i) {
         SetCurrentPosition(i);
         for (TField* f : named) ReadField(buffer, i, f, reader);
@@ -1107,7 +1088,7 @@ int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& key
     }
     auto* probe = static_cast<TRDERecordBuffer*>(KeyBuffers(3));
     TFileLockGuard lock(tableIO_->FileIO());
-    TPassReader reader(*tableIO_);
+    TPassReader reader(*tableIO_, *fileView_);
     int32_t count = RecordCount();
     for (int32_t i = 0; i < count && match < 0; ++i) {
       bool all = true;

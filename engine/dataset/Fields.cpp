@@ -24,7 +24,12 @@ int32_t FieldDataSize(TFieldType type, int32_t size) {
 
 TField::TField(TDataSet* dataSet, const std::string& fieldName, TFieldType type, int32_t size,
                TFieldKind kind)
-    : dataSet_(dataSet), fieldName_(fieldName), dataType_(type), size_(size), kind_(kind) {}
+    : dataSet_(dataSet),
+      fieldName_(fieldName),
+      dataType_(type),
+      size_(size),
+      kind_(kind),
+      dataSize_(FieldDataSize(type, size)) {}
 
 bool TField::GetData(void* dest) {
   return dataSet_ && dataSet_->ReadFieldValue(this, dest);
@@ -100,7 +105,7 @@ std::string TStringField::IntToText(int64_t v) {
 }
 
 std::string TStringField::AsString() {
-  std::vector<uint8_t> b;
+  std::vector<uint8_t>& b = ReadBuffer();
   if (!ReadBytes(b)) return {};
   size_t n = static_cast<size_t>(DataSize());
   const char* p = reinterpret_cast<const char*>(b.data());
@@ -161,7 +166,7 @@ void TStringField::SetAsVariant(const Variant& v) {
 // ---- integers
 
 int64_t TIntegerField::AsLargeInt() {
-  std::vector<uint8_t> b;
+  std::vector<uint8_t>& b = ReadBuffer();
   if (!ReadBytes(b)) return 0;
   switch (DataType()) {
     case ftSmallint: {
@@ -263,7 +268,7 @@ void TIntegerField::SetAsVariant(const Variant& v) {
 // ---- Booleans
 
 bool TBooleanField::AsBoolean() {
-  std::vector<uint8_t> b;
+  std::vector<uint8_t>& b = ReadBuffer();
   if (!ReadBytes(b)) return false;
   return b[0] != 0 || b[1] != 0;
 }
@@ -307,7 +312,7 @@ void TBooleanField::SetAsVariant(const Variant& v) {
 // ---- floating point
 
 double TFloatField::AsFloat() {
-  std::vector<uint8_t> b;
+  std::vector<uint8_t>& b = ReadBuffer();
   if (!ReadBytes(b)) return 0;
   double v;
   std::memcpy(&v, b.data(), 8);
@@ -360,7 +365,7 @@ void TFloatField::SetAsVariant(const Variant& v) {
 // ---- dates and times
 
 TDateTime TDateTimeField::AsDateTime() {
-  std::vector<uint8_t> b;
+  std::vector<uint8_t>& b = ReadBuffer();
   if (!ReadBytes(b)) return 0;
   double dt = 0;
   DataSet()->ConvertNativeValue(this, b.data(), &dt, false);

@@ -33,7 +33,7 @@ class TField {
   // The declared size (text length for string types, 0 otherwise).
   int32_t Size() const { return size_; }
   // Bytes of the value in a record buffer.
-  int32_t DataSize() const { return FieldDataSize(dataType_, size_); }
+  int32_t DataSize() const { return dataSize_; }
   TFieldKind FieldKind() const { return kind_; }
   bool Calculated() const { return kind_ != fkData; }
   bool IsBlob() const { return IsBlobType(dataType_); }
@@ -78,6 +78,9 @@ class TField {
   [[noreturn]] void AccessError(const char* typeName) const;
   // Reads the value bytes into a local buffer; false when the field has no value.
   bool ReadBytes(std::vector<uint8_t>& bytes);
+  // The buffer the typed reads pass to ReadBytes: kept, so that reading a field row after row
+  // allocates nothing.
+  std::vector<uint8_t>& ReadBuffer() { return readBuffer_; }
 
  private:
   TDataSet* dataSet_;
@@ -85,10 +88,12 @@ class TField {
   TFieldType dataType_;
   int32_t size_;
   TFieldKind kind_;
+  int32_t dataSize_;  // the type and size never change
   int32_t fieldNo_ = 0;
   int32_t index_ = -1;
   int32_t calcOffset_ = 0;
   bool persistent_ = false;
+  std::vector<uint8_t> readBuffer_;
 };
 
 // ftString and ftFixedChar: NUL-terminated code-page text, cut at the declared size.

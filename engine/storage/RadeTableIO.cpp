@@ -225,9 +225,24 @@ void TRadeTableIO::LoadRecord(TFieldBuffers& buffers, const TRecordList& list, i
   TFileLockGuard lock(io_);
   int32_t dataOffset = list[static_cast<size_t>(position)].DataOffset;
   // Kept per thread across reads: a walk over the table allocates nothing per record.
-  static thread_local std::vector<uint8_t> record, plain;
+  static thread_local std::vector<uint8_t> record;
   record.resize(static_cast<size_t>(recordSize_));
   io_.ReadBytesAt(record.data(), dataOffset, recordSize_);
+  DecodeRecord(buffers, record.data(), dataOffset);
+}
+
+void TRadeTableIO::DecodeRecord(TFieldBuffers& buffers, const uint8_t* record, int32_t dataOffset) {
+  if (!io_.IsFileOpen()) throw EDatabaseError("Cannot perform this operation on a closed database");
+  const bool encrypted = io_.Encrypted();
+  // Plain slots that lie side by side both in the record and in the buffers (a dataset's record
+  // buffer lays its fields out as the record does) are copied as one run.
+  uint8_t* runTo = nullptr;
+  const uint8_t* runFrom = nullptr;
+  size_t runLength = 0;
+  auto flush = [&] {
+    if (runLength) std::memcpy(runTo, runFrom, runLength);
+    runLength = 0;
+  };
   int32_t n = std::min(buffers.Count(), fieldDefs_.Count());
   for (int32_t i = 0; i < n; ++i) {
     TFieldBufferItem* item = buffers.Items(i);
@@ -248,13 +263,33 @@ void TRadeTableIO::LoadRecord(TFieldBuffers& buffers, const TRecordList& list, i
     }
     if (!item->Buffer) continue;
     int32_t slot = slotSizes_[static_cast<size_t>(i)];
-    plain.assign(static_cast<size_t>(slot), 0);
-    io_.DecodeBufferData(record.data() + slotPos, plain.data(), FieldEncrypted(i), slot);
-    int32_t copy = std::min(slot, item->BufferSize);
-    std::memcpy(item->Buffer, plain.data(), static_cast<size_t>(std::max(copy, 0)));
+    auto* to = static_cast<uint8_t*>(item->Buffer);
+    if (encrypted && f->NoProcessing == 0) {
+      flush();
+      // The cipher works on the whole slot.
+      static thread_local std::vector<uint8_t> plain;
+      plain.assign(static_cast<size_t>(std::max(slot, 0)), 0);
+      io_.DecodeBufferData(record + slotPos, plain.data(), true, slot);
+      std::memcpy(to, plain.data(), static_cast<size_t>(std::max(std::min(slot, item->BufferSize), 0)));
+    } else if (slot > 0 && slot == item->BufferSize) {
+      const uint8_t* from = record + slotPos;
+      if (runLength && runTo + runLength == to && runFrom + runLength == from) {
+        runLength += static_cast<size_t>(slot);
+      } else {
+        flush();
+        runTo = to;
+        runFrom = from;
+        runLength = static_cast<size_t>(slot);
+      }
+      continue;
+    } else {
+      flush();
+      std::memcpy(to, record + slotPos, static_cast<size_t>(std::max(std::min(slot, item->BufferSize), 0)));
+    }
     if (item->BufferSize > slot)
       std::memset(item->Bytes() + slot, 0, static_cast<size_t>(item->BufferSize - slot));
   }
+  flush();
 }
 
 void TRadeTableIO::ReadRecordField(TMemoryStream& destination, int32_t recNo, int32_t fieldNumber) {

@@ -100,6 +100,9 @@ class TRadeTableIO {
   void LoadTable();
   void LoadRecordList(int32_t n, bool reread);
   void LoadRecord(TFieldBuffers& buffers, const TRecordList& list, int32_t position);
+  // Fills buffers from a record's stored bytes (RecordSize of them, read under the file lock from
+  // dataOffset); a blob field's stream is pointed at its slot there and reads when first used.
+  void DecodeRecord(TFieldBuffers& buffers, const uint8_t* record, int32_t dataOffset);
   void AppendRecord(TFieldBuffers& buffers, bool flush, const TOnIndexInsert& onIndexInsert);
   void ModifyRecord(TFieldBuffers& buffers, int32_t position, const TOnIndexMove& onIndexMove, bool flush);
   void DeleteRecord(int32_t position, bool flush);

@@ -18,13 +18,26 @@ void TStorageOwner::LockSleep(int32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+namespace {
+std::atomic<uint64_t> gDatabaseWrites{0};
+void CountDatabaseWrite() {
+  gDatabaseWrites.fetch_add(1, std::memory_order_acq_rel);
+}
+}  // namespace
+
+uint64_t DatabaseWriteCount() {
+  return gDatabaseWrites.load(std::memory_order_acquire);
+}
+
 int32_t TRadeZIFileStream::Write(const void* buffer, int32_t count) {
+  CountDatabaseWrite();
   int32_t n = TFileStream::Write(buffer, count);
   Flushed = false;
   return n;
 }
 
 int32_t TRadeZIFileStream::WriteAt(int64_t offset, const void* buffer, int32_t count) {
+  CountDatabaseWrite();
   int32_t n = TFileStream::WriteAt(offset, buffer, count);
   Flushed = false;
   return n;
@@ -303,6 +316,7 @@ void TRadeZIFileIO::ReadBytesAt(void* buffer, int64_t offset, int32_t count) {
 void TRadeZIFileIO::WriteBytesAt(const void* buffer, int64_t offset, int32_t count) {
   if (count <= 0) return;
   if (!stream_) throw EWriteError();
+  CountDatabaseWrite();
   int32_t n;
   errno = 0;
   if (fileStream_) {
@@ -321,6 +335,7 @@ void TRadeZIFileIO::WriteBytesAt(const void* buffer, int64_t offset, int32_t cou
 
 void TRadeZIFileIO::TruncateFile(int64_t size) {
   if (!stream_) throw EWriteError();
+  CountDatabaseWrite();
   unsynced_ = true;
   stream_->SetSize(size);
   if (fileStream_) fileStream_->Flushed = false;

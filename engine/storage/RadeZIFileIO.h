@@ -71,6 +71,10 @@ uint32_t RegisterDatabaseStream(TStream* stream);
 void UnregisterDatabaseStream(uint32_t id);
 std::string MemoryDatabaseName(uint32_t id);
 
+// How many writes this program has begun on database files, any file, any thread. Bytes read
+// ahead before the count moved may have been replaced by this program since.
+uint64_t DatabaseWriteCount();
+
 class TRadeZIFileIO {
  public:
   explicit TRadeZIFileIO(TStorageOwner* owner);
