@@ -100,7 +100,8 @@ const std::map<std::string, std::string>& CommandUsage() {
        "let go, their rows and backup copies, one \"PATH<tab>VERSION\" a line. The rules: keep the\n"
        "newest N versions of each file; of the versions from D or more days before today, one a day;\n"
        "of those from W or more weeks before this week (Monday to Sunday), one a week; 0 turns a rule\n"
-       "off. --keep, --daily-after and --weekly-after (with --area) store the area's rules first.\n"
+       "off. --keep, --daily-after and --weekly-after (with --area) store the area's rules first;\n"
+       "with --dry-run they are only tried, not stored.\n"
        "Protected versions (\"保护此版本\") and the newest version of a file always stay.\n"},
   };
   return usage;
@@ -436,7 +437,11 @@ int Cleanup(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
     if (!areaNo) throw TMissing("no storage area " + a.Options.at("--area"));
   }
   TCatalogCleanup cleanup(c);
+  const bool dryRun = a.Flags.count("--dry-run") > 0;
+  const int64_t now = NowLocalSeconds();
   const char* ruleOptions[] = {"--keep", "--daily-after", "--weekly-after"};
+  std::vector<TCleanupItem> items;
+  bool ruled = false;
   if (std::any_of(std::begin(ruleOptions), std::end(ruleOptions), [&](const char* o) { return a.Options.count(o); })) {
     if (!areaNo) throw TUsage("the rules are an area's: --area NAME");
     TCleanupRules rules = cleanup.Rules(areaNo);
@@ -449,13 +454,15 @@ int Cleanup(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
         throw TUsage(std::string(ruleOptions[i]) + " needs a whole number from 0 to 1000000");
       *parts[i] = static_cast<int32_t>(n.get<long long>());
     }
-    cleanup.SetRules(areaNo, rules);
-    out << "rules of " << a.Options.at("--area") << ": keep " << rules.KeepNewest << ", daily after "
-        << rules.DailyAfterDays << " days, weekly after " << rules.WeeklyAfterWeeks << " weeks (0: off)\n";
+    // A dry run tries the rules without storing them, as the window's preview does.
+    if (!dryRun) cleanup.SetRules(areaNo, rules);
+    out << "rules of " << a.Options.at("--area") << (dryRun ? " (not stored)" : "") << ": keep " << rules.KeepNewest
+        << ", daily after " << rules.DailyAfterDays << " days, weekly after " << rules.WeeklyAfterWeeks
+        << " weeks (0: off)\n";
+    if (dryRun) items = cleanup.PlanWith(areaNo, rules, now);
+    ruled = dryRun;
   }
-  const bool dryRun = a.Flags.count("--dry-run") > 0;
-  const int64_t now = NowLocalSeconds();
-  std::vector<TCleanupItem> items = dryRun ? cleanup.Plan(areaNo, 0, now) : cleanup.Run(areaNo, 0, now);
+  if (!ruled) items = dryRun ? cleanup.Plan(areaNo, 0, now) : cleanup.Run(areaNo, 0, now);
   int64_t bytes = 0;
   for (const TCleanupItem& item : items) {
     out << Shown(item.Path) << "\t" << Shown(item.Version) << "\n";

@@ -275,12 +275,16 @@ TEST_F(CatalogCleanupTest, CommandLineStoresRulesAndItsDryRunListsWhatTheRunRemo
   // Only a count: the result does not depend on the day the test runs.
   ASSERT_EQ(lanqi({"cleanup", "--area", "docs", "--keep", "4", "--dry-run"}, dry), kCliOk) << dry;
   for (const std::string& s : stamps) EXPECT_TRUE(std::filesystem::exists(CopyOf("a.txt", s)));
+  // Tried, not stored: a run without rules removes nothing.
   ASSERT_EQ(lanqi({"cleanup"}, run), kCliOk) << run;
+  EXPECT_EQ(run, "removed 0 versions, 0 bytes\n");
+  ASSERT_EQ(lanqi({"cleanup", "--area", "docs", "--keep", "4"}, run), kCliOk) << run;
   std::string listed;
   for (int i : {0, 2, 3, 4, 5}) listed += dir.File("work/a.txt") + "\t" + stamps[i] + "\n";
-  EXPECT_EQ(dry, "rules of docs: keep 4, daily after 0 days, weekly after 0 weeks (0: off)\n" + listed +
-                     "would remove 5 versions, 95 bytes\n");
-  EXPECT_EQ(run, listed + "removed 5 versions, 95 bytes\n");
+  EXPECT_EQ(dry, "rules of docs (not stored): keep 4, daily after 0 days, weekly after 0 weeks (0: off)\n" +
+                     listed + "would remove 5 versions, 95 bytes\n");
+  EXPECT_EQ(run, "rules of docs: keep 4, daily after 0 days, weekly after 0 weeks (0: off)\n" + listed +
+                     "removed 5 versions, 95 bytes\n");
   for (size_t i = 0; i < stamps.size(); ++i)
     EXPECT_EQ(std::filesystem::exists(CopyOf("a.txt", stamps[i])), i == 1 || i >= 6) << i;
   ASSERT_EQ(lanqi({"cleanup", "--dry-run"}, out), kCliOk);
