@@ -160,9 +160,10 @@ TCatalogReport BuildCatalogReport(TVersionCatalog& catalog, std::chrono::sys_day
   for (const TReportArea& a : report.Areas)
     for (const TReportFile& f : a.Files)
       if (f.Versions > 0) report.Largest.push_back(f);
-  std::stable_sort(report.Largest.begin(), report.Largest.end(), [](const TReportFile& x, const TReportFile& y) {
-    return x.Space != y.Space ? x.Space > y.Space : x.Versions > y.Versions;
-  });
+  std::stable_sort(report.Largest.begin(), report.Largest.end(),
+                   [](const TReportFile& x, const TReportFile& y) {
+                     return x.Space != y.Space ? x.Space > y.Space : x.Versions > y.Versions;
+                   });
   if (report.Largest.size() > kReportLargest) report.Largest.resize(kReportLargest);
   return report;
 }
@@ -177,7 +178,8 @@ std::string ReportCsv(const TCatalogReport& report) {
   };
   line({"存储区", "文件", "版本数", "备份空间（字节）", "最后修改"});
   for (const TReportArea& a : report.Areas) {
-    line({Utf8(a.Name), "", std::to_string(a.Versions), std::to_string(a.Space), VersionTimeText(Utf8(a.LastChange))});
+    line({Utf8(a.Name), "", std::to_string(a.Versions), std::to_string(a.Space),
+          VersionTimeText(Utf8(a.LastChange))});
     for (const TReportFile& f : a.Files)
       line({Utf8(a.Name), Utf8(f.Path), std::to_string(f.Versions), std::to_string(f.Space),
             VersionTimeText(Utf8(f.LastChange))});

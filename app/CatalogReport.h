@@ -43,8 +43,8 @@ constexpr size_t kReportLargest = 10;
 struct TCatalogReport {
   std::vector<TReportArea> Areas;  // table order, files in table order
   int Versions = 0;
-  int64_t Space = 0;             // the whole catalog, each copy once
-  std::vector<TReportDay> Days;  // the kReportDays days that end today, oldest first
+  int64_t Space = 0;                 // the whole catalog, each copy once
+  std::vector<TReportDay> Days;      // the kReportDays days that end today, oldest first
   std::vector<TReportFile> Largest;  // the files using the most space, largest first, at most ten
 };
 

@@ -45,8 +45,9 @@ void TNetworkPage::Show(const std::vector<TPolledFile>& files, int intervalSecon
   for (const TPolledFile& f : files) {
     QString kind = QString::fromStdString(MountKindText(f.Kind));
     if (!f.FsType.empty()) kind += U("（") + QString::fromStdString(f.FsType) + U("）");
-    auto* row = new QTreeWidgetItem({ScreenText(f.Path), kind, QString::fromStdString(f.MountPoint),
-                                     f.LastCheck.empty() ? U("尚未检查") : QString::fromStdString(f.LastCheck)});
+    auto* row =
+        new QTreeWidgetItem({ScreenText(f.Path), kind, QString::fromStdString(f.MountPoint),
+                             f.LastCheck.empty() ? U("尚未检查") : QString::fromStdString(f.LastCheck)});
     row->setToolTip(0, ScreenText(f.Path));
     PolledList->addTopLevelItem(row);
   }

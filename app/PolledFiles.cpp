@@ -65,7 +65,8 @@ void TPolledFiles::Rebuild(const std::vector<TCatalogArea>& tree,
   for (const TCatalogArea& area : tree)
     for (const TCatalogFile& file : area.Files) {
       // Older catalogs hold some paths twice: one check covers both rows.
-      if (std::any_of(files_.begin(), files_.end(), [&](const TPolledFile& f) { return f.Path == file.Path; }) ||
+      if (std::any_of(files_.begin(), files_.end(),
+                      [&](const TPolledFile& f) { return f.Path == file.Path; }) ||
           !polled(file.Path))
         continue;
       TPolledFile f;

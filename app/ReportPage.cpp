@@ -3,8 +3,8 @@
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
-#include <QCategoryAxis>
 #include <QBoxLayout>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QHeaderView>
@@ -38,8 +38,9 @@ QChartView* NewChartView(const QString& name, QWidget* parent) {
 
 // Right-aligned numbers in the columns after the name.
 QTreeWidgetItem* NewRow(const QString& name, int versions, int64_t space, const std::string& last) {
-  auto* row = new QTreeWidgetItem({name, QString::number(versions), QString::fromStdString(ByteSizeText(space)),
-                                   ScreenText(VersionTimeText(last))});
+  auto* row =
+      new QTreeWidgetItem({name, QString::number(versions), QString::fromStdString(ByteSizeText(space)),
+                           ScreenText(VersionTimeText(last))});
   for (int c = 1; c <= 2; ++c) row->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
   row->setToolTip(2, QString::number(space) + U(" 字节"));
   return row;
@@ -164,9 +165,10 @@ void TReportPage::FillLargest() {
     *set << static_cast<double>(f->Space) / scale;
     // Categories are told apart by their text: a name two files share shows their paths.
     QString name = ScreenText(ExtractFileName(f->Path));
-    const bool shared = std::count_if(report_.Largest.begin(), report_.Largest.end(), [&](const TReportFile& o) {
-                          return ExtractFileName(o.Path) == ExtractFileName(f->Path);
-                        }) > 1;
+    const bool shared =
+        std::count_if(report_.Largest.begin(), report_.Largest.end(), [&](const TReportFile& o) {
+          return ExtractFileName(o.Path) == ExtractFileName(f->Path);
+        }) > 1;
     names << (shared ? ScreenText(f->Path) : name);
   }
   auto* series = new QHorizontalBarSeries;

@@ -9,7 +9,6 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <ctime>
-#include <fstream>
 
 #include "app/CatalogReport.h"
 #include "app/NetworkPage.h"
@@ -129,12 +128,11 @@ void Tmainw::ExportReportClick() {
   dialog.selectFile(U(u8"版本报表.csv"));
   if (ExecDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QString target = QDir::toNativeSeparators(dialog.selectedFiles().first());
-  const std::string csv = ReportCsv(ReportPage1->Report());
-  // The system takes the name as UTF-8; the text goes out as it is.
-  std::ofstream out(target.toStdString(), std::ios::binary | std::ios::trunc);
-  out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
-  out.close();
-  if (!out) ShowMessage(U(u8"导出失败：") + target);
+  // Through a temporary file and a rename: a failed export leaves an older file as it was.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (!ReplaceFileContents(target.toStdString(), ReportCsv(ReportPage1->Report()), 0666u & ~mask))
+    ShowMessage(U(u8"导出失败：") + target);
 }
 
 void Tmainw::AddPolledFileClick() {
@@ -159,7 +157,8 @@ void Tmainw::RefreshPolledFiles(bool force) {
 void Tmainw::PollTimerTimer() {
   if (closed_) return;
   RefreshPolledFiles(false);
-  if (!Tbfileid || !Tbfileid->Active()) return;
+  // The checks are part of "自动监测": off, nothing is looked at; on again, its pass compares all.
+  if (!Tbfileid || !Tbfileid->Active() || !AutoMonitor()) return;
   std::vector<std::string> changed = PolledFiles->Check(NowText());
   NetworkPage1->Show(PolledFiles->Files(), PollIntervalEdit->value());
   // Handed on as a change report: the pass that follows compares and captures them.

@@ -10,8 +10,8 @@ namespace {
 std::string Unescape(std::string_view s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' &&
-        s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' && s[i + 2] >= '0' &&
+        s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
       out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
       i += 3;
     } else {
@@ -77,10 +77,10 @@ const TMountEntry* MountOfPath(const std::vector<TMountEntry>& mounts, const std
 TMountKind ClassifyMount(const TMountEntry& m, const TMountEntry* home, bool removableDevice) {
   if (SameMount(&m, home)) return TMountKind::Local;
   const std::string& t = m.FsType;
-  static const char* const network[] = {"nfs",       "nfs4",  "cifs",       "smb3",       "smbfs",
-                                        "ncpfs",     "afs",   "ceph",       "glusterfs",  "9p",
-                                        "davfs",     "coda",  "lustre",     "fuse.sshfs", "fuse.rclone",
-                                        "fuse.s3fs", "gfs2",  "ocfs2",      "fuse.glusterfs"};
+  static const char* const network[] = {"nfs",       "nfs4", "cifs",   "smb3",          "smbfs",
+                                        "ncpfs",     "afs",  "ceph",   "glusterfs",     "9p",
+                                        "davfs",     "coda", "lustre", "fuse.sshfs",    "fuse.rclone",
+                                        "fuse.s3fs", "gfs2", "ocfs2",  "fuse.glusterfs"};
   for (const char* n : network)
     if (t == n) return TMountKind::Network;
   if (t == "fuse" || t == "fuseblk" || t.rfind("fuse.", 0) == 0) return TMountKind::Fuse;

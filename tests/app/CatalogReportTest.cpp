@@ -30,12 +30,14 @@ struct CatalogReportTest : testing::Test {
   }
   int32_t File(int32_t area, const std::string& path) {
     test::CatalogTable t(catalogFile, u8"文件索引表");
-    return t.Append({{u8"存储区序号", std::to_string(area)}, {u8"源文件名称", path}, {u8"备份文件目录", dir.Path()}},
-                    u8"文件序号");
+    return t.Append(
+        {{u8"存储区序号", std::to_string(area)}, {u8"源文件名称", path}, {u8"备份文件目录", dir.Path()}},
+        u8"文件序号");
   }
   void Version(int32_t file, const std::string& version, const std::string& copy) {
     test::CatalogTable t(catalogFile, u8"文件版本表");
-    t.Append({{u8"文件序号", std::to_string(file)}, {u8"版本", version}, {u8"大小", "0"}, {u8"文件名称", copy}});
+    t.Append(
+        {{u8"文件序号", std::to_string(file)}, {u8"版本", version}, {u8"大小", "0"}, {u8"文件名称", copy}});
   }
 };
 
@@ -79,7 +81,8 @@ TEST_F(CatalogReportTest, EachCopyCountsOnceHoweverManyRowsOrLinksNameIt) {
     int64_t space;
     const char* last;
   };
-  const Want files[] = {{f1, 5, 130, "2026-12-05-09-00-00"}, {f2, 2, 107, "2026-12-05-18-30-00"}, {empty, 0, 0, ""}};
+  const Want files[] = {
+      {f1, 5, 130, "2026-12-05-09-00-00"}, {f2, 2, 107, "2026-12-05-18-30-00"}, {empty, 0, 0, ""}};
   for (size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(a.Files[i].FileNo, files[i].fileNo);
@@ -135,7 +138,9 @@ TEST_F(CatalogReportTest, EachCopyCountsOnceHoweverManyRowsOrLinksNameIt) {
                            "\t/w/one.txt\t5 versions\t130 bytes\n"
                            "\t/w/two.txt\t2 versions\t107 bytes\n"
                            "\t/w/none.txt\t0 versions\t0 bytes\n"
-                           "other\t" + dir.Path() + "\t50 bytes\n"
+                           "other\t" +
+                           dir.Path() +
+                           "\t50 bytes\n"
                            "\t/w/three.txt\t3 versions\t50 bytes\n");
 }
 

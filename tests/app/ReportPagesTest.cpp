@@ -80,6 +80,22 @@ TEST_F(ReportPages, APolledFileWrittenElsewhereIsCapturedAtTheNextCheck) {
   SetStamp(share, 9000);
   loop.Advance(10000);
   EXPECT_TRUE(w->tmr1->Enabled());
+  loop.Advance(5000);
+  EXPECT_EQ(dialogs, 3);  // the pass compares every tracked file: local.txt's change is captured too
+
+  // "自动监测" off: the checks look at nothing; on again, its pass captures what was written meanwhile.
+  w->SetAutoMonitor(false, true);
+  const QString lastCheck = PolledRow(0)[2];
+  dir.Write("share/doc.txt", "fourth");
+  SetStamp(share, 12000);
+  loop.Advance(30000);
+  EXPECT_FALSE(w->tmr1->Enabled());
+  EXPECT_EQ(PolledRow(0)[2], lastCheck);
+  EXPECT_EQ(dialogs, 3);
+  w->SetAutoMonitor(true, true);
+  EXPECT_EQ(dialogs, 4);
+  EXPECT_EQ(test::TempDir::Read(Rows(u8"文件版本表").back()["文件名称"]), "fourth");
+  EXPECT_TRUE(messages.empty());
 }
 
 TEST(PollInterval, MissingOrOutOfRangeSettingsReadAsTheNearestAllowed) {
@@ -89,7 +105,8 @@ TEST(PollInterval, MissingOrOutOfRangeSettingsReadAsTheNearestAllowed) {
     const char* stored;
     int seconds;
   };
-  for (const Case& c : {Case{"0", 5}, Case{"-3", 5}, Case{"abc", 60}, Case{"90", 90}, Case{"999999", 86400}}) {
+  for (const Case& c :
+       {Case{"0", 5}, Case{"-3", 5}, Case{"abc", 60}, Case{"90", 90}, Case{"999999", 86400}}) {
     TIniFile(dir.File("setup.ini")).WriteString(A(u8"网络管理"), A(u8"检查间隔"), c.stored);
     EXPECT_EQ(LoadPollInterval(dir.Path()), c.seconds) << c.stored;
   }
@@ -113,9 +130,9 @@ TEST_F(ReportPages, TheReportPageShowsTheCatalogAndExportsItsTable) {
     int versions;
     size_t bytes;
   };
-  const Doc files[] = {{docs, u8"年度报告.docx", 14, 48000},  {docs, u8"预算,草案.xlsx", 9, 21000},
-                       {docs, u8"会议纪要.txt", 6, 3000},     {code, u8"main.cpp", 22, 9000},
-                       {code, u8"README.md", 5, 2500},        {code, u8"设计说明.pdf", 3, 150000}};
+  const Doc files[] = {{docs, u8"年度报告.docx", 14, 48000}, {docs, u8"预算,草案.xlsx", 9, 21000},
+                       {docs, u8"会议纪要.txt", 6, 3000},    {code, u8"main.cpp", 22, 9000},
+                       {code, u8"README.md", 5, 2500},       {code, u8"设计说明.pdf", 3, 150000}};
   int copyNo = 0;
   fs::create_directories(dir.File("copies"));
   for (const Doc& d : files) {

@@ -4,8 +4,6 @@
 #include <limits.h>
 #include <stdlib.h>
 
-
-
 namespace lanqi {
 namespace {
 
@@ -67,7 +65,8 @@ TEST(Mounts, ParsesAndClassifiesASampleTable) {
   // The device's own mark decides where the mount point says nothing.
   EXPECT_EQ(ClassifyMount(*MountOfPath(mounts, "/data/f"), home, true), TMountKind::Removable);
   // Stacked mounts: the last line over the same point is the one in effect.
-  std::vector<TMountEntry> stacked = ParseMountInfo(std::string(kSample) + "40 30 0:60 / /home rw - tmpfs t rw\n");
+  std::vector<TMountEntry> stacked =
+      ParseMountInfo(std::string(kSample) + "40 30 0:60 / /home rw - tmpfs t rw\n");
   EXPECT_EQ(MountOfPath(stacked, "/home/ann/x")->FsType, "tmpfs");
   EXPECT_EQ(MountOfPath({}, "/x"), nullptr);
   EXPECT_TRUE(NeedsPolling(mounts, {}, "/home/ann/doc.txt"));
