@@ -1,5 +1,6 @@
 #include "app/CleanupDialog.h"
 
+#include <QApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,6 +15,12 @@
 namespace lanqi {
 
 namespace {
+
+// A large history takes a while to read and to clean: the pointer says so meanwhile.
+struct TBusy {
+  TBusy() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TBusy() { QApplication::restoreOverrideCursor(); }
+};
 
 QString U(const char8_t* utf8) {
   return QString::fromUtf8(reinterpret_cast<const char*>(utf8));
@@ -124,12 +131,17 @@ void TCleanupDialog::ShowItems(const std::vector<TCleanupItem>& items, bool remo
 }
 
 void TCleanupDialog::PreviewClick() {
+  TBusy busy;
   ShowItems(cleanup_.PlanWith(areaNo_, ShownRules(), NowLocalSeconds()), false);
 }
 
 void TCleanupDialog::CleanClick() {
   const TCleanupRules rules = ShownRules();
-  std::vector<TCleanupItem> plan = cleanup_.PlanWith(areaNo_, rules, NowLocalSeconds());
+  std::vector<TCleanupItem> plan;
+  {
+    TBusy busy;
+    plan = cleanup_.PlanWith(areaNo_, rules, NowLocalSeconds());
+  }
   if (plan.empty()) {
     cleanup_.SetRules(areaNo_, rules);
     ShowItems(plan, true);
@@ -139,6 +151,7 @@ void TCleanupDialog::CleanClick() {
     ShowItems(plan, false);
     return;
   }
+  TBusy busy;
   cleanup_.SetRules(areaNo_, rules);
   std::vector<TCleanupItem> removed = cleanup_.Remove(plan);
   Removed.insert(Removed.end(), removed.begin(), removed.end());
