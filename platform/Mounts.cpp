@@ -22,9 +22,9 @@ std::string Unescape(std::string_view s) {
 }
 
 bool Below(const std::string& path, const std::string& folder) {
-  if (folder == "/") return !path.empty() && path[0] == '/';
   std::string f = folder;
   while (f.size() > 1 && f.back() == '/') f.pop_back();
+  if (f == "/") return !path.empty() && path[0] == '/';
   return path.compare(0, f.size(), f) == 0 && (path.size() == f.size() || path[f.size()] == '/');
 }
 

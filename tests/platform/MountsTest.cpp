@@ -69,6 +69,13 @@ TEST(Mounts, ParsesAndClassifiesASampleTable) {
       ParseMountInfo(std::string(kSample) + "40 30 0:60 / /home rw - tmpfs t rw\n");
   EXPECT_EQ(MountOfPath(stacked, "/home/ann/x")->FsType, "tmpfs");
   EXPECT_EQ(MountOfPath({}, "/x"), nullptr);
+  // Mount points written with trailing delimiters still hold what lies below them.
+  std::vector<TMountEntry> slashed =
+      ParseMountInfo("1 0 0:1 / // rw - ext4 a rw\n2 1 0:2 / /srv/x/ rw - nfs b rw\n");
+  ASSERT_EQ(slashed.size(), 2u);
+  EXPECT_EQ(MountOfPath(slashed, "/etc/x"), &slashed[0]);
+  EXPECT_EQ(MountOfPath(slashed, "/srv/x/f"), &slashed[1]);
+  EXPECT_EQ(MountOfPath(slashed, "/srv/xy"), &slashed[0]);
   EXPECT_TRUE(NeedsPolling(mounts, {}, "/home/ann/doc.txt"));
 }
 
