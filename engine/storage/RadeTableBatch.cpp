@@ -58,9 +58,15 @@ void TRadeTableIO::BeginBatch(int64_t groupBytes) {
   batch_ = std::make_unique<TBatch>();
   batch_->GroupBytes = groupBytes;
   batch_->Counter = header_.AutoIncCounter();
-  batch_->Keys.resize(static_cast<size_t>(indexDefs_.Count()));
-  for (int32_t k = 0; k < indexDefs_.Count(); ++k)
+  const size_t ic = static_cast<size_t>(indexDefs_.Count());
+  batch_->Keys.resize(ic);
+  batch_->OrderKeys.resize(ic);
+  for (int32_t k = 0; k < indexDefs_.Count(); ++k) {
+    batch_->Encoded.push_back(HasOrderKeys(k));
     batch_->Order.emplace_back(TBatch::TRowLess{this, batch_.get(), k});
+    batch_->Unique.emplace_back(1024, TBatch::TRowHash{batch_.get(), k}, TBatch::TRowEqual{batch_.get(), k});
+  }
+  batch_->BlobStored = std::vector<TMemoryStream>(static_cast<size_t>(fieldDefs_.Count()));
 }
 
 void TRadeTableIO::DropBatch() {
@@ -104,16 +110,19 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
   }
 
   // The plain record, its blobs encoded, the stored record with its blob areas behind it.
-  std::vector<uint8_t> plain(static_cast<size_t>(recordSize_), 0);
+  std::vector<uint8_t>& plain = b.Plain;
+  plain.assign(static_cast<size_t>(recordSize_), 0);
   for (int32_t i = 0; i < fieldCount; ++i)
     if (!IsBlobType(fieldDefs_.Items(i)->FieldType) && item(i)) EncodeSlot(*item(i), i, plain.data());
   if (autoIncField_ >= 0 && givenAuto == 0)
     TByteBuffer::StoreInt32(plain.data() + slotOffsets_[static_cast<size_t>(autoIncField_)], counter);
   const int64_t rowStart = static_cast<int64_t>(b.Data.size());
   int64_t pos = rowStart + recordSize_;
-  std::vector<TMemoryStream*> blobPlain(static_cast<size_t>(fieldCount), nullptr);
-  std::vector<TMemoryStream> blobStored(static_cast<size_t>(fieldCount));
-  std::vector<TBatch::TBlob> blobs;
+  std::vector<TMemoryStream*>& blobPlain = b.BlobPlain;
+  blobPlain.assign(static_cast<size_t>(fieldCount), nullptr);
+  std::vector<TMemoryStream>& blobStored = b.BlobStored;
+  std::vector<TBatch::TBlob>& blobs = b.NewBlobs;
+  blobs.clear();
   TMemoryStream empty;
   for (int32_t i = 0; i < fieldCount; ++i) {
     if (!IsBlobType(fieldDefs_.Items(i)->FieldType)) continue;
@@ -121,6 +130,7 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
     if (auto* lazy = dynamic_cast<TStorageBlobStream*>(p)) lazy->EnsureLoaded();
     blobPlain[static_cast<size_t>(i)] = p;
     TMemoryStream& stored = blobStored[static_cast<size_t>(i)];
+    stored.Clear();
     io_.EncodeStreamData(*p, stored, FieldCompressed(i), FieldEncrypted(i));
     const int32_t s = static_cast<int32_t>(stored.Size());
     CheckGrowth(io_, pos + BlobAreaSize(s));
@@ -136,30 +146,45 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
                              (kRecordTabBlockSize + static_cast<int64_t>(indexCount) * kIndexTabBlockSize));
 
   // Keys: no record of the table and no earlier row of the batch may hold a unique one.
-  std::vector<TSearchKey> keys;
-  keys.reserve(static_cast<size_t>(indexCount));
+  std::vector<TSearchKey>& keys = b.NewKeys;
+  keys.clear();
   for (int32_t k = 0; k < indexCount; ++k) keys.push_back(MakeRowKey(k, plain, blobPlain));
   const int32_t row = static_cast<int32_t>(b.Rows.size());
+  for (int32_t k = 0; k < indexCount; ++k)
+    if (b.Encoded[static_cast<size_t>(k)]) {
+      auto& orderKeys = b.OrderKeys[static_cast<size_t>(k)];
+      orderKeys.emplace_back();
+      OrderKey(k, keys[static_cast<size_t>(k)], orderKeys.back());
+    }
+  auto dropOrderKeys = [&] {
+    for (int32_t k = 0; k < indexCount; ++k)
+      if (b.Encoded[static_cast<size_t>(k)]) b.OrderKeys[static_cast<size_t>(k)].pop_back();
+  };
   for (int32_t k = 0; k < indexCount; ++k) {
     const TRadeIndexDef* d = indexDefs_.Items(k);
     if (!d->Options.Contains(tiPrimary) && !d->Options.Contains(tiUnique)) continue;
     int32_t code;
     Search(keys[static_cast<size_t>(k)], List(k + 1), k, 0, code);
     bool clash = code == 0;
-    if (!clash) {
+    if (!clash && b.Encoded[static_cast<size_t>(k)]) {
+      clash = b.Unique[static_cast<size_t>(k)].count(row) > 0;
+    } else if (!clash) {
       auto& held = b.Keys[static_cast<size_t>(k)];
       held.push_back(std::move(keys[static_cast<size_t>(k)]));
       clash = b.Order[static_cast<size_t>(k)].count(row) > 0;
       keys[static_cast<size_t>(k)] = std::move(held.back());
       held.pop_back();
     }
-    if (clash)
+    if (clash) {
+      dropOrderKeys();
       throw EDatabaseError(
           Format("Invalid unique field value '%s'", KeyText(k, keys[static_cast<size_t>(k)]).c_str()));
+    }
   }
 
   // Accepted: from here on nothing fails but memory.
-  std::vector<uint8_t> stored = plain;
+  std::vector<uint8_t>& stored = b.Stored;
+  stored = plain;
   for (int32_t i = 0; i < fieldCount; ++i)
     if (!IsBlobType(fieldDefs_.Items(i)->FieldType) && FieldEncrypted(i))
       io_.EncodeBufferData(plain.data() + slotOffsets_[static_cast<size_t>(i)],
@@ -174,8 +199,13 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
   }
   b.Rows.push_back(static_cast<int32_t>(rowStart));
   for (int32_t k = 0; k < indexCount; ++k) {
-    b.Keys[static_cast<size_t>(k)].push_back(std::move(keys[static_cast<size_t>(k)]));
-    b.Order[static_cast<size_t>(k)].insert(row);
+    const size_t u = static_cast<size_t>(k);
+    b.Keys[u].push_back(std::move(keys[u]));
+    if (!b.Encoded[u])
+      b.Order[u].insert(row);
+    else if (indexDefs_.Items(k)->Options.Contains(tiPrimary) ||
+             indexDefs_.Items(k)->Options.Contains(tiUnique))
+      b.Unique[u].insert(row);
   }
   b.Counter = counter;
   if (autoItem && givenAuto == 0) TByteBuffer::StoreInt32(autoItem->Bytes(), counter);
@@ -254,7 +284,19 @@ void TRadeTableIO::CommitBatchGroup() {
       out.reserve(old.size() + static_cast<size_t>(m));
       const int32_t n = static_cast<int32_t>(old.size());
       int32_t j = 0;
-      for (int32_t row : b.Order[static_cast<size_t>(k)]) {
+      std::vector<int32_t> order;
+      order.reserve(static_cast<size_t>(m));
+      if (b.Encoded[static_cast<size_t>(k)]) {
+        const auto& orderKeys = b.OrderKeys[static_cast<size_t>(k)];
+        for (int32_t row = 0; row < m; ++row) order.push_back(row);
+        std::sort(order.begin(), order.end(), [&](int32_t x, int32_t y) {
+          const int c = orderKeys[static_cast<size_t>(x)].compare(orderKeys[static_cast<size_t>(y)]);
+          return c < 0 || (c == 0 && x < y);
+        });
+      } else {
+        order.assign(b.Order[static_cast<size_t>(k)].begin(), b.Order[static_cast<size_t>(k)].end());
+      }
+      for (int32_t row : order) {
         // After every stored record whose key is not greater: a gallop, then a bisection.
         const TSearchKey& key = keys[static_cast<size_t>(row)];
         int32_t lo = j, hi = j, step = 1;
@@ -460,6 +502,8 @@ void TRadeTableIO::CommitBatchGroup() {
         keyCaches_[static_cast<size_t>(k)]->Put(n0 + row, std::move(c));
       }
       b.Order[static_cast<size_t>(k)].clear();
+      b.Unique[static_cast<size_t>(k)].clear();
+      b.OrderKeys[static_cast<size_t>(k)].clear();
       keys.clear();
     }
     b.Written += m;

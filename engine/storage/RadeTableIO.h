@@ -182,6 +182,9 @@ class TRadeTableIO {
   TSearchKey MakeRowKey(int32_t k, const std::vector<uint8_t>& plain,
                         const std::vector<TMemoryStream*>& blobs);
   void DropBatch();
+  // Whether index k's keys have order keys, and the order key of a key of index k.
+  bool HasOrderKeys(int32_t k) const;
+  void OrderKey(int32_t k, const TSearchKey& key, std::string& out) const;
   const TCachedKey& CachedKey(int32_t k, int32_t recNo);
   int32_t CompareKey(const TSearchKey& key, int32_t k, int32_t recNo);
   int32_t CompareSearchKeys(const TSearchKey& a, const TSearchKey& b, int32_t k) const;

@@ -160,6 +160,66 @@ TRadeTableIO::TSearchKey TRadeTableIO::MakeRowKey(int32_t k, const std::vector<u
   return s;
 }
 
+namespace {
+// Bytes of an integer key field whose order is the number's: big-endian, the sign bit flipped.
+int32_t OrderedIntegerSize(uint8_t type, bool& isSigned) {
+  isSigned = type != ftWord;
+  switch (type) {
+    case ftSmallint:
+    case ftWord:
+      return 2;
+    case ftInteger:
+    case ftAutoInc:
+      return 4;
+    case ftLargeint:
+      return 8;
+    default:
+      return 0;
+  }
+}
+}  // namespace
+
+bool TRadeTableIO::HasOrderKeys(int32_t k) const {
+  for (int32_t fn : indexDefs_.Items(k)->FieldNumbers) {
+    const uint8_t type = fieldDefs_.Items(fn)->FieldType;
+    bool isSigned;
+    if (!SortKeyType(type) && OrderedIntegerSize(type, isSigned) == 0) return false;
+  }
+  return true;
+}
+
+// A text's part is its sort key, which orders texts as the compare does and is equal only for
+// equal texts, with each zero byte written as 0 255 and 0 1 after it, so that no part is the
+// start of another; an integer's part is its bytes in the number's order. A descending index
+// inverts every byte.
+void TRadeTableIO::OrderKey(int32_t k, const TSearchKey& key, std::string& out) const {
+  const TRadeIndexDef* d = indexDefs_.Items(k);
+  out.clear();
+  for (int32_t j = 0; j < key.FieldCount; ++j) {
+    const size_t u = static_cast<size_t>(j);
+    const uint8_t type = fieldDefs_.Items(d->FieldNumbers[u])->FieldType;
+    if (key.HasSortKey[u]) {
+      for (char c : key.SortKeys[u]) {
+        out.push_back(c);
+        if (c == 0) out.push_back(static_cast<char>(0xFF));
+      }
+      out.push_back(0);
+      out.push_back(1);
+      continue;
+    }
+    bool isSigned;
+    const int32_t size = OrderedIntegerSize(type, isSigned);
+    const std::string& v = key.Values[u];
+    for (int32_t b = size - 1; b >= 0; --b) {
+      uint8_t c = static_cast<size_t>(b) < v.size() ? static_cast<uint8_t>(v[static_cast<size_t>(b)]) : 0;
+      if (isSigned && b == size - 1) c ^= 0x80;
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  if (d->Options.Contains(tiDescending))
+    for (char& c : out) c = static_cast<char>(~c);
+}
+
 int32_t TRadeTableIO::CompareKey(const TSearchKey& key, int32_t k, int32_t recNo) {
   const TRadeIndexDef* d = indexDefs_.Items(k);
   const bool ci = d->Options.Contains(tiCaseInsensitive);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/storage/RadeTableIO.h"
@@ -68,6 +69,22 @@ struct TRadeTableIO::TBatch {
     int32_t Size;    // stored bytes
     uint32_t Crc;    // of the plain content, for the read-back check
   };
+  // Hashes and compares held rows by their order key of one index.
+  struct TRowHash {
+    const TBatch* Batch;
+    int32_t K;
+    size_t operator()(int32_t row) const {
+      return std::hash<std::string>()(Batch->OrderKeys[static_cast<size_t>(K)][static_cast<size_t>(row)]);
+    }
+  };
+  struct TRowEqual {
+    const TBatch* Batch;
+    int32_t K;
+    bool operator()(int32_t a, int32_t b) const {
+      const auto& keys = Batch->OrderKeys[static_cast<size_t>(K)];
+      return keys[static_cast<size_t>(a)] == keys[static_cast<size_t>(b)];
+    }
+  };
   int64_t GroupBytes = 0;
   int32_t Counter = 0;  // the auto-increment counter with the held rows
   int32_t Written = 0;  // rows of the batch written
@@ -76,8 +93,21 @@ struct TRadeTableIO::TBatch {
   std::vector<uint8_t> Data;
   std::vector<int32_t> Rows;  // where each held record starts in Data
   std::vector<TBlob> Blobs;
-  std::vector<std::vector<TSearchKey>> Keys;            // per index, per held row
-  std::vector<std::multiset<int32_t, TRowLess>> Order;  // per index, held rows in key order
+  std::vector<std::vector<TSearchKey>> Keys;  // per index, per held row
+  // An index whose key fields are all texts and integers has order keys: bytes whose order is the
+  // index's order and which are equal exactly when the keys are (see OrderKey). Its held rows are
+  // sorted when the group is written, and a unique one finds an equal key by hashing. Any other
+  // index keeps its held rows in key order as they come.
+  std::vector<bool> Encoded;
+  std::vector<std::vector<std::string>> OrderKeys;                       // per index, per held row
+  std::vector<std::unordered_set<int32_t, TRowHash, TRowEqual>> Unique;  // encoded unique indexes
+  std::vector<std::multiset<int32_t, TRowLess>> Order;                   // the other indexes
+  // Scratch of BatchAppend, kept across rows.
+  std::vector<uint8_t> Plain, Stored;
+  std::vector<TMemoryStream*> BlobPlain;
+  std::vector<TMemoryStream> BlobStored;
+  std::vector<TBlob> NewBlobs;
+  std::vector<TSearchKey> NewKeys;
 };
 
 }  // namespace lanqi

@@ -720,6 +720,102 @@ TEST_F(RobustnessTest, BatchWritesWhatSingleAppendsWrite) {
       }
 }
 
+// Every kind of key a batch orders and checks as single appends do: texts compared without case,
+// floats (0 and -0 equal), and a descending key of a smallint, a word and a largeint with
+// negative numbers; the same rows refused with the same message, the same key order per index.
+TEST_F(RobustnessTest, BatchOrdersAndChecksEveryKindOfKeyAsAppendsDo) {
+  TTableSpec tdef;
+  tdef.Name = "t";
+  tdef.Fields.Add("s", ftString, 8);
+  tdef.Fields.Add("f", ftFloat);
+  tdef.Fields.Add("a", ftSmallint);
+  tdef.Fields.Add("w", ftWord);
+  tdef.Fields.Add("l", ftLargeint);
+  tdef.Indexes.Add("byS", {0}, {tiUnique, tiCaseInsensitive});
+  tdef.Indexes.Add("byF", {1}, {tiUnique});
+  tdef.Indexes.Add("byAWL", {2, 3, 4}, {tiDescending});
+  TMemoryStream base;
+  WriteNewDatabase(base, {});
+  {
+    uint32_t id = RegisterDatabaseStream(&base);
+    TRadeZIFileIO io(&owner);
+    io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
+    AddTables(io, {&tdef});
+    UnregisterDatabaseStream(id);
+  }
+  std::mt19937 rng(17);
+  const char* texts[] = {"abc", "ABC", "Abd", "b", "B", "ba", "", "z\xb0\xa1", "a b"};
+  const double floats[] = {0.0, -0.0, 1.5, -1.5, 2.25, 1e9, -1e-9};
+  struct TValues {
+    std::string S;
+    double F;
+    int16_t A;
+    uint16_t W;
+    int64_t L;
+  };
+  std::vector<TValues> rows;
+  for (int i = 0; i < 400; ++i)
+    rows.push_back({std::string(texts[rng() % 9]) + (rng() % 3 ? std::to_string(rng() % 60) : ""),
+                    floats[rng() % 7] + static_cast<double>(rng() % 40), static_cast<int16_t>(int(rng() % 7) - 3),
+                    static_cast<uint16_t>(rng() % 3 ? rng() % 4 : 65535 - rng() % 2),
+                    static_cast<int64_t>(rng() % 5) - 2 + (rng() % 4 == 0 ? INT64_MIN / 2 : 0)});
+  struct TResult {
+    std::vector<std::string> Refusals;
+    std::vector<std::vector<std::string>> Orders;  // per index, the key bytes in list order
+  };
+  auto run = [&](bool batch) {
+    TResult out;
+    TMemoryStream image;
+    image.LoadFromString(base.ToString());
+    uint32_t id = RegisterDatabaseStream(&image);
+    TRadeZIFileIO io(&owner);
+    io.OpenFile(MemoryDatabaseName(id), mtMemory, false);
+    TRadeTableIO t(io, "t");
+    t.Acquire();
+    if (batch) t.BeginBatch(2000);
+    auto b = Buffers(t);
+    for (const TValues& v : rows) {
+      SetStr(*b, 0, v.S);
+      SetDouble(*b, 1, v.F);
+      TByteBuffer::StoreInt16(b->Items(2)->Bytes(), v.A);
+      TByteBuffer::StoreInt16(b->Items(3)->Bytes(), static_cast<int16_t>(v.W));
+      TByteBuffer::StoreInt64(b->Items(4)->Bytes(), v.L);
+      out.Refusals.push_back(ErrorOf([&] {
+        if (batch)
+          t.BatchAppend(*b);
+        else
+          t.AppendRecord(*b, false, nullptr);
+      }));
+    }
+    if (batch) t.EndBatch();
+    TRadeTableIO fresh(io, "t");
+    fresh.Acquire();
+    for (int32_t k = 0; k < 3; ++k) {
+      EXPECT_FALSE(fresh.IndexListRebuilt(k));
+      std::vector<std::string> keys;
+      const TRecordList& list = fresh.RecordLists(k + 1);
+      for (int32_t p = 0; p < static_cast<int32_t>(list.size()); ++p) {
+        auto r = Buffers(fresh);
+        fresh.LoadRecord(*r, list, p);
+        std::string key;
+        for (int32_t fn : tdef.Indexes.Items(k)->FieldNumbers)
+          key.append(reinterpret_cast<const char*>(r->Items(fn)->Bytes()),
+                     static_cast<size_t>(r->Items(fn)->BufferSize));
+        keys.push_back(key);
+      }
+      out.Orders.push_back(keys);
+    }
+    EXPECT_TRUE(CheckDatabase(io, false).Violations.empty());
+    UnregisterDatabaseStream(id);
+    return out;
+  };
+  const TResult single = run(false), batched = run(true);
+  EXPECT_EQ(batched.Refusals, single.Refusals);
+  EXPECT_GT(std::count(single.Refusals.begin(), single.Refusals.end(), ""), 100);
+  EXPECT_GT(std::count(single.Refusals.begin(), single.Refusals.end(), "Invalid unique field value 'abc'"), 0);
+  EXPECT_EQ(batched.Orders, single.Orders);
+}
+
 // A batch of three groups interrupted after each of its writes in turn: the file checks clean
 // (chains repaired as after an interrupted append) and holds every record before the batch and
 // the batch's rows of every group written whole, none of a group cut short.
