@@ -376,7 +376,8 @@ TEST(DirectoryChangePort, OtherMountedFileSystemsAreNeitherWatchedNorEntered) {
     return 0;
   });
   if (code == kNoNamespaces || code == kNotAllowed)
-    GTEST_SKIP() << "this kernel lets no test mount a file system in a namespace of its own";
+    GTEST_SKIP() << "no mount namespace of its own for this test (refused by the kernel, or the process "
+                    "already runs threads, as under the thread sanitizer)";
   EXPECT_EQ(code, 0);
 }
 
@@ -398,7 +399,8 @@ TEST(DirectoryChangePort, TheKernelsWatchLimitLeavesAWorkingPortThatSaysSo) {
     return 0;
   });
   if (code == kNoNamespaces || code == kNotAllowed)
-    GTEST_SKIP() << "this kernel lets no test lower the watch limit in a namespace of its own";
+    GTEST_SKIP() << "no user namespace of its own for this test to lower the watch limit in (refused by the "
+                    "kernel, or the process already runs threads, as under the thread sanitizer)";
   EXPECT_EQ(code, 0);
 }
 
