@@ -17,7 +17,7 @@ namespace lanqi {
 
 namespace {
 
-std::atomic<size_t> g_watchLimitForTesting{0};
+std::atomic<size_t> g_watchLimitForTesting{SIZE_MAX};
 
 // Folders visited per hold of the lock by a walk left for later: short enough that Close, Discard
 // and WatchCount never wait long for it.
@@ -94,7 +94,7 @@ std::string Join(const std::string& dir, const char* name) {
 
 std::shared_ptr<DirectoryChangePort> DirectoryChangePort::Open(const std::string& directory,
                                                                bool watchSubTree, uint32_t notifyFilter,
-                                                               bool walkLater) {
+                                                               bool walkLater, bool* refusedForRoom) {
   if (directory.empty()) return nullptr;
   std::shared_ptr<DirectoryChangePort> port(new DirectoryChangePort());
   port->root_ = directory;
@@ -117,7 +117,10 @@ std::shared_ptr<DirectoryChangePort> DirectoryChangePort::Open(const std::string
   struct stat st;
   if (stat(port->root_.c_str(), &st) != 0) return nullptr;
   port->rootDevice_ = static_cast<uint64_t>(st.st_dev);
-  if (port->AddWatch("", true) != AddResult::Added) return nullptr;
+  if (port->AddWatch("", true) != AddResult::Added) {
+    if (refusedForRoom) *refusedForRoom = port->limitReached_;
+    return nullptr;
+  }
   if (watchSubTree) {
     if (walkLater) {
       port->walkPending_ = true;
@@ -141,7 +144,7 @@ std::string DirectoryChangePort::FullPath(const std::string& rel) const {
 
 DirectoryChangePort::AddResult DirectoryChangePort::AddWatch(const std::string& rel, bool isRoot) {
   if (limitReached_) return AddResult::Failed;
-  if (const size_t limit = g_watchLimitForTesting.load(); limit != 0 && paths_.size() >= limit) {
+  if (paths_.size() >= g_watchLimitForTesting.load()) {
     limitReached_ = true;
     return AddResult::Failed;
   }

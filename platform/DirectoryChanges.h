@@ -59,12 +59,14 @@ class DirectoryChangePort {
   enum class WaitResult { Completed, Woken, TimedOut };
 
   // Opens a watch on directory (the operating system's UTF-8 path). Returns nullptr when the
-  // folder cannot be watched (missing, not a folder, no access). With walkLater the subtree's
+  // folder cannot be watched (missing, not a folder, no access, or no room left for its watch
+  // under the kernel's watch limit: then *refusedForRoom is set). With walkLater the subtree's
   // watches are added by the first Wait, on the waiting thread, so Open returns once the folder
   // itself is watched; a change below a folder is seen from the moment that folder's watch is on
   // (TreeWalked tells when all are).
   static std::shared_ptr<DirectoryChangePort> Open(const std::string& directory, bool watchSubTree,
-                                                   uint32_t notifyFilter, bool walkLater = false);
+                                                   uint32_t notifyFilter, bool walkLater = false,
+                                                   bool* refusedForRoom = nullptr);
   ~DirectoryChangePort();
   DirectoryChangePort(const DirectoryChangePort&) = delete;
   DirectoryChangePort& operator=(const DirectoryChangePort&) = delete;
@@ -102,7 +104,7 @@ class DirectoryChangePort {
   bool WatchLimitReached() const;
 
   // Tests stand in for the kernel's watch limit: from now on a port adds at most `limit` watches
-  // (0: only the kernel's limit), the next one failing as the kernel's refusal does.
+  // (SIZE_MAX: only the kernel's limit), the next one failing as the kernel's refusal does.
   static void SetWatchLimitForTesting(size_t limit);
 
  private:

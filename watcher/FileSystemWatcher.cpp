@@ -230,12 +230,18 @@ void TShellChangeThread::OpenWatch() {
   // An inactive or stopped worker would only be woken by the watch to deliver nothing.
   if (!active_ || terminated_.load()) return;
   std::shared_ptr<DirectoryChangePort> port;
+  bool refused = false;
   try {
     port = DirectoryChangePort::Open(ToOsPath(ExcludeTrailingPathDelimiter(directory_)), subTree_, filterBits_,
-                                     true);
+                                     true, &refused);
   } catch (const EConvertError&) {
   }
-  if (!port) return;  // missing or unreadable: no watch, no error
+  // Missing or unreadable: no watch, no error. No room for the folder's own watch: the worker
+  // tells the watcher's OnWatchLimit.
+  if (!port) {
+    if (refused) openRefused_ = true;
+    return;
+  }
   port_ = std::move(port);
   std::memset(buffer_, 0, sizeof buffer_);
   port_->Read(buffer_, sizeof buffer_);
@@ -302,18 +308,25 @@ void TShellChangeThread::Execute() {
     std::shared_ptr<DirectoryChangePort> port;
     {
       std::unique_lock<std::mutex> lock(lock_);
-      // Without a watch there is nothing to wait for but the end (or a new watch).
-      idle_.wait(lock, [this] { return terminated_.load() || port_ != nullptr; });
+      // Without a watch there is nothing to wait for but the end (or a new watch), unless the
+      // watch was refused for want of room, which is told once.
+      idle_.wait(lock, [this] {
+        return terminated_.load() || port_ != nullptr || (openRefused_ && !limitNoticed_);
+      });
       if (terminated_.load()) return;
       port = port_;
     }
+    if (!port) {
+      NoticeWatchLimit(true);
+      continue;
+    }
     // The subtree's watches go on here, off the user-interface thread; a Close ends the walk.
     if (!port->WalkTree()) continue;
-    NoticeWatchLimit(port);
+    NoticeWatchLimit(port->WatchLimitReached());
     uint32_t bytes = 0;
     const auto result = port->Wait(bytes);
     if (terminated_.load()) return;
-    NoticeWatchLimit(port);
+    NoticeWatchLimit(port->WatchLimitReached());
     if (result != DirectoryChangePort::WaitResult::Completed) continue;
     bool muted;
     {
@@ -343,8 +356,8 @@ void TShellChangeThread::HandOver(const std::function<void()>& call) {
   }
 }
 
-void TShellChangeThread::NoticeWatchLimit(const std::shared_ptr<DirectoryChangePort>& port) {
-  if (limitNoticed_ || !port->WatchLimitReached()) return;
+void TShellChangeThread::NoticeWatchLimit(bool reached) {
+  if (limitNoticed_ || !reached) return;
   limitNoticed_ = true;
   HandOver([this] {
     if (terminated_.load() || !active_) return;

@@ -122,7 +122,7 @@ class TShellChangeThread : public TObject, public std::enable_shared_from_this<T
   void HandOver(const std::function<void()>& call);
   // Once per worker, when its watch could not cover the whole tree: OnWatchLimit, on the
   // user-interface thread.
-  void NoticeWatchLimit(const std::shared_ptr<DirectoryChangePort>& port);
+  void NoticeWatchLimit(bool reached);
 
  private:
   void Fire(TFileOperation op, std::string name1, std::string name2, const std::string& directory,
@@ -140,6 +140,7 @@ class TShellChangeThread : public TObject, public std::enable_shared_from_this<T
   bool active_ = false;
   bool includePath_ = false;
   bool muted_ = false;
+  bool openRefused_ = false;   // the last watch was refused for want of room
   bool limitNoticed_ = false;  // the worker's own
   std::vector<std::string> masks_;
   std::vector<std::string> deliveryMasks_;

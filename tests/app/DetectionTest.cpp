@@ -124,7 +124,7 @@ TEST_F(Detection, APassKeepsTheDrivesWatchAndAFolderMadeDuringItIsFollowed) {
 TEST_F(Detection, TheWatchLimitIsToldOnceAndThenTrackedFilesArePolled) {
   struct Limit {
     Limit() { DirectoryChangePort::SetWatchLimitForTesting(1); }  // the drive's folder, none below it
-    ~Limit() { DirectoryChangePort::SetWatchLimitForTesting(0); }
+    ~Limit() { DirectoryChangePort::SetWatchLimitForTesting(SIZE_MAX); }
   } limit;
   roots = {dir.File("watched")};
   fs::create_directories(dir.File("watched/sub"));

@@ -394,8 +394,11 @@ TEST(DirectoryChangePort, TheKernelsWatchLimitLeavesAWorkingPortThatSaysSo) {
     PortReader r(port);
     Touch(dir.File("top.txt"));
     if (!r.Until({kFileActionAdded, "top.txt"})) return 4;
-    auto second = DirectoryChangePort::Open(dir.Path(), false, kNames);  // no room even for its folder
-    if (second) return 5;
+    bool refused = false;
+    auto second = DirectoryChangePort::Open(dir.Path(), false, kNames, false, &refused);  // no room for its folder
+    if (second || !refused) return 5;
+    refused = false;
+    if (DirectoryChangePort::Open(dir.File("missing"), false, kNames, false, &refused) || refused) return 6;
     return 0;
   });
   if (code == kNoNamespaces || code == kNotAllowed)

@@ -318,7 +318,7 @@ TEST_F(WatcherTest, MutedTheWatchStaysFollowsNewFoldersAndReportsOnlyLaterChange
 TEST_F(WatcherTest, TheWatchLimitIsNoticedOnceOnThisThreadAndWatchingGoesOn) {
   struct Limit {
     Limit() { DirectoryChangePort::SetWatchLimitForTesting(2); }
-    ~Limit() { DirectoryChangePort::SetWatchLimitForTesting(0); }
+    ~Limit() { DirectoryChangePort::SetWatchLimitForTesting(SIZE_MAX); }
   } limit;
   fs::create_directories(dir.File("a/b"));
   fs::create_directories(dir.File("c"));
@@ -340,6 +340,20 @@ TEST_F(WatcherTest, TheWatchLimitIsNoticedOnceOnThisThreadAndWatchingGoesOn) {
   ASSERT_TRUE(WaitFor({foAdded, "top.txt", ""}));
   EXPECT_TRUE(Seen({foAdded, "later", ""}));
   EXPECT_EQ(notices, 1);
+
+  // No room even for the folder's own watch: told all the same, by a worker with nothing to watch.
+  DirectoryChangePort::SetWatchLimitForTesting(0);
+  int refusals = 0;
+  TFileSystemWatcher none;
+  none.SetOnWatchLimit([&](TObject* sender) {
+    ++refusals;
+    EXPECT_EQ(sender, &none);
+  });
+  none.SetWatchedDir(dir.Path());
+  none.SetActive(true);
+  none.SetOnChange(Recorder());
+  ASSERT_TRUE(loop.RunUntil([&] { return refusals == 1; }));
+  EXPECT_EQ(none.Worker()->WatchCount(), 0u);
 }
 
 TEST_F(WatcherTest, DefaultsAndSetterRules) {
