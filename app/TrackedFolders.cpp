@@ -91,8 +91,12 @@ bool Inside(const std::string& path, const std::string& prefix) {
 }
 
 // A name a folder never looks into or tracks: an editor's scratch file or one of its exclusions.
-bool Excluded(const std::string& name, const std::vector<std::string>& exclude) {
-  return MatchesMasks(name, EditorScratchMasks()) || (!exclude.empty() && MatchesMasks(name, exclude));
+// relative is the path below the folder with a delimiter before it ("/sub/a.txt"), which an
+// exclusion of that form names exactly (a file whose tracking was stopped).
+bool Excluded(const std::string& name, const std::string& relative, const std::vector<std::string>& exclude) {
+  if (MatchesMasks(name, EditorScratchMasks())) return true;
+  if (exclude.empty()) return false;
+  return MatchesMasks(name, exclude) || std::find(exclude.begin(), exclude.end(), relative) != exclude.end();
 }
 
 // What a walk needs to know of the catalog, read once: the areas (name and copy folder), the tracked
@@ -154,6 +158,8 @@ void Walk(const TCatalogFolder& folder, const TWalkContext& context, std::vector
   const std::vector<std::string> exclude = SplitMasks(folder.Exclude);
   std::vector<std::string> pending{ExcludeTrailingPathDelimiter(folder.Path)};
   if (pending[0].empty()) pending[0] = std::string(1, PathDelim);
+  // Paths below the folder, as its exclusions name them, start at the delimiter after it.
+  const std::string root = Prefix(folder.Path).substr(0, Prefix(folder.Path).size() - 1);
   while (!pending.empty()) {
     const std::string dir = pending.back();
     pending.pop_back();
@@ -172,10 +178,11 @@ void Walk(const TCatalogFolder& folder, const TWalkContext& context, std::vector
       if (it->is_symlink(kind)) continue;
       const std::string path = Prefix(dir) + name;
       if (context.Ours(path)) continue;
+      const std::string relative = path.substr(root.size());
       if (it->is_directory(kind)) {
-        if (folder.Recursive && !Excluded(name, exclude)) dirs.push_back(path);
+        if (folder.Recursive && !Excluded(name, relative, exclude)) dirs.push_back(path);
       } else if (it->is_regular_file(kind)) {
-        if (Excluded(name, exclude)) continue;
+        if (Excluded(name, relative, exclude)) continue;
         if (!include.empty() && !MatchesMasks(name, include)) continue;
         if (!context.tracked.count(path)) files.push_back(path);
       }
@@ -226,10 +233,10 @@ bool FolderAdmits(const TCatalogFolder& folder, const std::string& path) {
   for (size_t slash; (slash = rest.find(PathDelim, start)) != std::string::npos; start = slash + 1) {
     if (!folder.Recursive) return false;
     const std::string level = rest.substr(start, slash - start);
-    if (level.empty() || Excluded(level, exclude)) return false;
+    if (level.empty() || Excluded(level, PathDelim + rest.substr(0, slash), exclude)) return false;
   }
   const std::string name = rest.substr(start);
-  if (name.empty() || Excluded(name, exclude)) return false;
+  if (name.empty() || Excluded(name, PathDelim + rest, exclude)) return false;
   const std::vector<std::string> include = SplitMasks(folder.Include);
   return include.empty() || MatchesMasks(name, include);
 }
@@ -313,6 +320,24 @@ bool RemoveTrackedFolder(TVersionCatalog& catalog, int32_t folderNo) {
     return true;
   }
   return false;
+}
+
+void ExcludeFromTrackedFolders(TVersionCatalog& catalog, const std::string& path) {
+  TRadeTable* t = FolderTable(catalog, false);
+  if (!t) return;
+  TField* exclude = t->FieldByName(N().exclude);
+  for (t->First(); !t->Eof(); t->Next()) {
+    TCatalogFolder f = FolderRow(t);
+    if (!FolderAdmits(f, path)) continue;
+    const std::string relative = path.substr(Prefix(f.Path).size() - 1);
+    // A path the exclusions cannot hold (a ";" in it, or no room left) would be tracked again.
+    std::string masks = f.Exclude.empty() ? relative : f.Exclude + ";" + relative;
+    if (relative.find(';') != std::string::npos || masks.size() > static_cast<size_t>(std::max(exclude->Size(), 0)))
+      continue;
+    t->Edit();
+    exclude->SetAsString(masks);
+    t->Post();
+  }
 }
 
 TFolderTracking TrackNewFolderFiles(TVersionCatalog& catalog) {

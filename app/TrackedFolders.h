@@ -20,7 +20,8 @@ std::vector<std::string> SplitMasks(const std::string& text);
 // Whether folder tracks the file at path (code-page text): path lies in the folder (directly, or
 // at any depth when Recursive, no level of the way being an excluded name), its name matches one of
 // the include masks (any name without them) and neither the editors' scratch masks nor the exclude
-// masks. Masks are DOS-style ("*", "?", letter case ignored).
+// masks. Masks are DOS-style ("*", "?", letter case ignored); an exclusion that starts with the
+// delimiter is a path below the folder ("/sub/a.txt"), matched exactly.
 bool FolderAdmits(const TCatalogFolder& folder, const std::string& path);
 
 // What tracking files from folders did: each file tracked with its first version, and a message for
@@ -46,6 +47,10 @@ bool AddTrackedFolder(TVersionCatalog& catalog, const std::string& areaName, con
 // Stops tracking new files of the folder; the files it tracked stay tracked with their versions.
 // False when there is no such folder.
 bool RemoveTrackedFolder(TVersionCatalog& catalog, int32_t folderNo);
+
+// A file whose tracking is stopped is not tracked again by a folder: its path below each folder that
+// admits it ("/sub/a.txt") joins that folder's exclusions.
+void ExcludeFromTrackedFolders(TVersionCatalog& catalog, const std::string& path);
 
 // Every file in the tracked folders that they admit and that is not tracked yet is tracked, with
 // its first version recorded. Files inside an area's folder (the backup copies) and the catalog

@@ -480,7 +480,11 @@ void TVersionCatalog::SetVersionNote(int32_t fileNo, const std::string& version,
 
 void TVersionCatalog::RemoveTrackedFile(int32_t fileNo) {
   Unfiltered(Tbfileid);
-  if (LocateExact(Tbfileid, {N().fileNo}, {Variant(fileNo)})) Tbfileid->Delete();
+  if (!LocateExact(Tbfileid, {N().fileNo}, {Variant(fileNo)})) return;
+  const std::string path = Text(Tbfileid, N().sourceName);
+  Tbfileid->Delete();
+  // A tracked folder would otherwise take the file back at its next walk.
+  ExcludeFromTrackedFolders(*this, path);
 }
 
 int32_t TVersionCatalog::FileNoOf(const std::string& path) {

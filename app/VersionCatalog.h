@@ -98,6 +98,8 @@ class TVersionCatalog {
   bool FindFileInfo(int32_t fileNo, verinfo& info);
   bool FindVersionInfo(int32_t fileNo, const std::string& version, verinfo& info);
   void SetVersionNote(int32_t fileNo, const std::string& version, const std::string& note);
+  // Stops tracking the file (its versions stay); a tracked folder that admits it leaves it out from
+  // then on.
   void RemoveTrackedFile(int32_t fileNo);
   // The code-page bytes a version's note can hold (0 while the catalog is not open).
   int32_t NoteRoom();

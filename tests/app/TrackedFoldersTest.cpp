@@ -34,6 +34,9 @@ TEST(FolderAdmits, NamesAndLevels) {
       {"/w/doc/sub/deeper/a.txt", true, "", "", true},
       {"/w/doc/tmp/a.txt", true, "", "tmp", false},  // an excluded name leaves its sub-folder out
       {"/w/doc/a.bak", false, "", "*.bak;*.old", false},
+      {"/w/doc/sub/a.txt", true, "", "/sub/a.txt", false},  // a path below the folder, exactly
+      {"/w/doc/other/sub/a.txt", true, "", "/sub/a.txt", true},
+      {"/w/doc/sub/b.txt", true, "", "/sub", false},
       {"/w/docs/a.txt", false, "", "", false},  // a folder beside it with a longer name
       {"/w/doc", false, "", "", false},
       // The editors' scratch files, whatever the patterns.
@@ -161,6 +164,23 @@ TEST_F(TrackedFolderTest, RemovingAFolderKeepsItsFilesAndVersionsAndTracksNothin
   dir.Write("work/a.txt", "a, saved again");
   fs::last_write_time(dir.File("work/a.txt"), std::chrono::file_clock::now() + std::chrono::hours(1));
   EXPECT_EQ(catalog.ChangedFiles(), std::vector<std::string>{dir.File("work/a.txt")});
+}
+
+TEST_F(TrackedFolderTest, AFileNoLongerTrackedIsNotTakenBackByItsFolder) {
+  fs::create_directories(dir.File("work/other"));
+  std::string stopped = dir.Write("work/sub/README.md", "s");
+  std::string kept = dir.Write("work/other/README.md", "o");
+  ASSERT_TRUE(AddTrackedFolder(catalog, "docs", dir.File("work"), true, "", "*.log", nullptr));
+  catalog.RemoveTrackedFile(catalog.FileNoOf(stopped));
+  EXPECT_TRUE(TrackNewFolderFiles(catalog).Paths.empty());
+  EXPECT_EQ(Tracked(), std::vector<std::string>{"work/other/README.md"});
+  EXPECT_EQ(TrackedFolders(catalog)[0].Exclude, "*.log;/sub/README.md");
+  // Another file of that name elsewhere in the folder is still taken when it is new.
+  catalog.RemoveTrackedFile(catalog.FileNoOf(kept));
+  ASSERT_EQ(TrackedFolders(catalog)[0].Exclude, "*.log;/sub/README.md;/other/README.md");
+  fs::create_directories(dir.File("work/sub/deeper"));
+  std::string fresh = dir.Write("work/sub/deeper/README.md", "d");
+  EXPECT_EQ(TrackNewFolderFiles(catalog).Paths, std::vector<std::string>{fresh});
 }
 
 TEST_F(TrackedFolderTest, RefusalsNameTheFolder) {
