@@ -58,6 +58,7 @@ void TRadeTableIO::BeginBatch(int64_t groupBytes) {
   batch_ = std::make_unique<TBatch>();
   batch_->GroupBytes = groupBytes;
   batch_->Counter = header_.AutoIncCounter();
+  batch_->FileSize = io_.FileSize();
   const size_t ic = static_cast<size_t>(indexDefs_.Count());
   batch_->Keys.resize(ic);
   batch_->OrderKeys.resize(ic);
@@ -133,7 +134,7 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
     stored.Clear();
     io_.EncodeStreamData(*p, stored, FieldCompressed(i), FieldEncrypted(i));
     const int32_t s = static_cast<int32_t>(stored.Size());
-    CheckGrowth(io_, pos + BlobAreaSize(s));
+    CheckGrowth(io_, b.FileSize + pos + BlobAreaSize(s));
     TBlobDescriptor{static_cast<int32_t>(pos), s, BlobAreaSize(s), 0, 0}.Store(
         plain.data() + slotOffsets_[static_cast<size_t>(i)]);
     blobs.push_back({static_cast<int32_t>(b.Rows.size()), i, static_cast<int32_t>(pos), s,
@@ -142,8 +143,9 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
   }
   // What the group's blocks will add, so that the file stays within its limit.
   const int64_t rows = static_cast<int64_t>(b.Rows.size()) + 1;
-  CheckGrowth(io_, pos + (rows / kBlockEntries + 1) *
-                             (kRecordTabBlockSize + static_cast<int64_t>(indexCount) * kIndexTabBlockSize));
+  CheckGrowth(io_, b.FileSize + pos +
+                       (rows / kBlockEntries + 1) *
+                           (kRecordTabBlockSize + static_cast<int64_t>(indexCount) * kIndexTabBlockSize));
 
   // Keys: no record of the table and no earlier row of the batch may hold a unique one.
   std::vector<TSearchKey>& keys = b.NewKeys;
@@ -507,6 +509,7 @@ void TRadeTableIO::CommitBatchGroup() {
       keys.clear();
     }
     b.Written += m;
+    b.FileSize = end;
     b.Data.clear();
     b.Rows.clear();
     b.Blobs.clear();

@@ -88,6 +88,9 @@ struct TRadeTableIO::TBatch {
   int64_t GroupBytes = 0;
   int32_t Counter = 0;  // the auto-increment counter with the held rows
   int32_t Written = 0;  // rows of the batch written
+  // The file's size when the group began: what it holds with the group must stay within the
+  // format's limit.
+  int64_t FileSize = 0;
   // The held rows' stored records, each followed by its blob areas; blob descriptors hold
   // offsets into Data until the group is placed in the file.
   std::vector<uint8_t> Data;

@@ -756,7 +756,8 @@ TEST_F(RobustnessTest, BatchOrdersAndChecksEveryKindOfKeyAsAppendsDo) {
   std::vector<TValues> rows;
   for (int i = 0; i < 400; ++i)
     rows.push_back({std::string(texts[rng() % 9]) + (rng() % 3 ? std::to_string(rng() % 60) : ""),
-                    floats[rng() % 7] + static_cast<double>(rng() % 40), static_cast<int16_t>(int(rng() % 7) - 3),
+                    floats[rng() % 7] + static_cast<double>(rng() % 40),
+                    static_cast<int16_t>(int(rng() % 7) - 3),
                     static_cast<uint16_t>(rng() % 3 ? rng() % 4 : 65535 - rng() % 2),
                     static_cast<int64_t>(rng() % 5) - 2 + (rng() % 4 == 0 ? INT64_MIN / 2 : 0)});
   struct TResult {
@@ -812,7 +813,8 @@ TEST_F(RobustnessTest, BatchOrdersAndChecksEveryKindOfKeyAsAppendsDo) {
   const TResult single = run(false), batched = run(true);
   EXPECT_EQ(batched.Refusals, single.Refusals);
   EXPECT_GT(std::count(single.Refusals.begin(), single.Refusals.end(), ""), 100);
-  EXPECT_GT(std::count(single.Refusals.begin(), single.Refusals.end(), "Invalid unique field value 'abc'"), 0);
+  EXPECT_GT(std::count(single.Refusals.begin(), single.Refusals.end(), "Invalid unique field value 'abc'"),
+            0);
   EXPECT_EQ(batched.Orders, single.Orders);
 }
 
@@ -1002,6 +1004,35 @@ TEST_F(RobustnessTest, DurableBatchSyncsOncePerGroup) {
   }
   owner.DurableMode = false;
   UnregisterDatabaseStream(id);
+}
+
+// Rows that would take the file past the format's 2 GiB are refused as they are handed over (not
+// when the group is written), and the rows held before them are written. The file is made sparse
+// up to near the limit.
+TEST_F(RobustnessTest, BatchRefusesRowsPastTheFileLimit) {
+  TTableSpec tdef;
+  DefineTable(tdef);
+  TRadeZIFileIO io(&owner);
+  const std::string path = MakeDb(io, {&tdef});
+  io.CloseFile();
+  ASSERT_EQ(truncate(path.c_str(), INT32_MAX - 20000), 0);
+  io.OpenFile(path, mtDisk, false);
+  TRadeTableIO t(io, "t");
+  t.Acquire();
+  t.BeginBatch(0);
+  auto b = Buffers(t);
+  std::string error;
+  int held = 0;
+  for (; held < 200 && error.empty(); ++held) {
+    FillRow(*b, {"b" + std::to_string(held), held, 0});
+    error = ErrorOf([&] { t.BatchAppend(*b); });
+  }
+  EXPECT_EQ(error, "Database file '" + path + "' would grow beyond 2147483647 bytes");
+  EXPECT_EQ(t.BatchHeld(), held - 1);
+  t.EndBatch();
+  EXPECT_EQ(t.RecordLists(0).size(), static_cast<size_t>(held - 1));
+  EXPECT_LE(io.FileSize(), INT32_MAX);
+  EXPECT_TRUE(CheckDatabase(io, false).Violations.empty());
 }
 
 // Another open of the file waits for the batch's lock; the batch's rows are on disk for it as each
