@@ -602,6 +602,15 @@ void TRadeTable::OpenTable() {
     indexDefs_.push_back(def);
   }
   LayOutBuffers(fd.Count());
+  // A record buffer that holds every slot of the record, byte for byte and in the same place, takes
+  // a record read ahead in one copy.
+  wholeRecords_ = StoredDataSize() == tableIO_->RecordSize();
+  for (int32_t i = 0; i < fd.Count() && wholeRecords_; ++i) {
+    TField* f = FieldForNumber(i + 1);
+    wholeRecords_ = f && !f->IsBlob() && !IsBlobType(fd.Items(i)->FieldType) &&
+                    !tableIO_->FieldEncrypted(i) && f->DataSize() == tableIO_->SlotSize(i) &&
+                    FieldOffsets()[static_cast<size_t>(i)] == tableIO_->SlotOffsets()[static_cast<size_t>(i)];
+  }
   ChooseIndex();
   LoadView();
   AllocateKeyBuffers();
@@ -677,8 +686,11 @@ TGetResult TRadeTable::FetchRecord(TRecordBuffer* buffer, TGetMode mode, bool re
       int32_t rows = continues ? 2 * window_->Count() : mode == gmCurrent ? 1 : TRecordWindow::kFirstRows;
       record = window_->Fill(recordList_, pos, mode == gmPrior ? -1 : 1, rows);
     }
-    tableIO_->DecodeRecord(static_cast<TRDERecordBuffer*>(buffer)->Items, record,
-                           recordList_[static_cast<size_t>(pos)].DataOffset);
+    if (wholeRecords_)
+      std::memcpy(buffer->Bytes(), record, static_cast<size_t>(StoredDataSize()));
+    else
+      tableIO_->DecodeRecord(static_cast<TRDERecordBuffer*>(buffer)->Items, record,
+                             recordList_[static_cast<size_t>(pos)].DataOffset);
     lastFetched_ = pos;
     WriteBookmarkFlag(buffer, bfCurrent);
     int32_t recNo = recordList_[static_cast<size_t>(CurrentPosition())].RecNo;

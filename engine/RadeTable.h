@@ -257,7 +257,8 @@ class TRadeTable : public TRDEDataSet {
   std::vector<TIndexDef> indexDefs_;
   std::unique_ptr<TFileView> fileView_;
   std::unique_ptr<TRecordWindow> window_;
-  int32_t lastFetched_ = -1;  // the view position FetchRecord read last, -1 when none
+  int32_t lastFetched_ = -1;   // the view position FetchRecord read last, -1 when none
+  bool wholeRecords_ = false;  // the record buffer lays out the stored record as it is
 };
 
 }  // namespace lanqi

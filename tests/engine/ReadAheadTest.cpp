@@ -198,46 +198,78 @@ TEST_F(ReadAheadTest, EachWindowTakesTheLockOnce) {
   EXPECT_FALSE(t->Eof());
 }
 
-// Walks across many windows, turning back in the middle, on a view in index order, with edits.
+// Walks across many windows, turning back in the middle, on a view in index order, with edits; on
+// records copied whole, with a memo (read from its own area) and in an encrypted file.
 TEST_F(ReadAheadTest, WalksAcrossWindowsInBothDirections) {
-  path_ = dir_.File("order.dat");
-  CreateDatabase(path_, {{"T", {{"ID", ftInteger}, {"N", ftInteger}}, {{"ByN", {1}, {}}}}});
-  TRadeTable* t = NewTable(path_, "T");
-  t->Open();
-  // N descending against the record order, so the index order reads the file backwards.
-  std::vector<std::vector<Variant>> rows;
-  const int32_t count = 700;
-  for (int32_t i = 0; i < count; ++i) rows.push_back({Variant(i), Variant(count - i)});
-  AppendRows(t, rows);
-  for (const char* index : {"", "ByN"}) {
-    SCOPED_TRACE(index);
-    t->SetIndexName(index);
-    std::vector<int32_t> forward, backward;
-    for (t->First(); !t->Eof(); t->Next()) forward.push_back(ID(t));
-    for (t->Last(); !t->Bof(); t->Prior()) backward.push_back(ID(t));
-    ASSERT_EQ(forward.size(), static_cast<size_t>(count));
-    EXPECT_TRUE(std::equal(forward.begin(), forward.end(), backward.rbegin(), backward.rend()));
-    for (int32_t i = 0; i < count; ++i)
-      EXPECT_EQ(forward[static_cast<size_t>(i)], *index ? count - 1 - i : i) << i;
-    // Turning back and forth inside and across windows.
+  SetLoginPromptHook([](const std::string&, std::string& password) {
+    password = "walk key";
+    return true;
+  });
+  struct Kind {
+    const char* name;
+    bool memo, encrypted;
+  };
+  for (const Kind& kind :
+       {Kind{"plain", false, false}, Kind{"memo", true, false}, Kind{"encrypted", false, true}}) {
+    SCOPED_TRACE(kind.name);
+    path_ = dir_.File(std::string(kind.name) + ".dat");
+    TDatabaseCreateOptions options;
+    if (kind.encrypted) {
+      options.EncryptAlgoName = "Twofish";
+      options.EncryptMode = 1;
+      options.Password = "walk key";
+    }
+    std::vector<FieldSpec> fields{{"ID", ftInteger}, {"N", ftInteger}};
+    if (kind.memo) fields.push_back({"M", ftMemo});
+    CreateDatabase(path_, {{"T", fields, {{"ByN", {1}, {}}}}}, options);
+    TRadeTable* t = NewTable(path_, "T");
+    t->Open();
+    ASSERT_EQ(t->Database()->Encrypted(), kind.encrypted);
+    // N descending against the record order, so the index order reads the file backwards.
+    std::vector<std::vector<Variant>> rows;
+    const int32_t count = 400;
+    for (int32_t i = 0; i < count; ++i) {
+      rows.push_back({Variant(i), Variant(count - i)});
+      if (kind.memo) rows.back().push_back(Variant("m" + std::to_string(i)));
+    }
+    AppendRows(t, rows);
+    for (const char* index : {"", "ByN"}) {
+      SCOPED_TRACE(index);
+      t->SetIndexName(index);
+      std::vector<int32_t> forward, backward;
+      for (t->First(); !t->Eof(); t->Next()) {
+        forward.push_back(ID(t));
+        EXPECT_EQ(N(t), count - ID(t));
+        if (kind.memo) {
+          EXPECT_EQ(t->FieldByName("M")->AsString(), "m" + std::to_string(ID(t)));
+        }
+      }
+      for (t->Last(); !t->Bof(); t->Prior()) backward.push_back(ID(t));
+      ASSERT_EQ(forward.size(), static_cast<size_t>(count));
+      EXPECT_TRUE(std::equal(forward.begin(), forward.end(), backward.rbegin(), backward.rend()));
+      for (int32_t i = 0; i < count; ++i)
+        EXPECT_EQ(forward[static_cast<size_t>(i)], *index ? count - 1 - i : i) << i;
+      // Turning back and forth inside and across windows.
+      t->First();
+      EXPECT_EQ(t->MoveBy(300), 300);
+      EXPECT_EQ(t->MoveBy(-290), -290);
+      EXPECT_EQ(ID(t), forward[10]);
+      EXPECT_EQ(t->MoveBy(80), 80);
+      EXPECT_EQ(ID(t), forward[90]);
+    }
+    // An edit during a walk is read back, and the walk goes on from there.
+    t->SetIndexName("");
     t->First();
-    EXPECT_EQ(t->MoveBy(300), 300);
-    EXPECT_EQ(t->MoveBy(-290), -290);
-    EXPECT_EQ(ID(t), forward[10]);
-    EXPECT_EQ(t->MoveBy(500), 500);
-    EXPECT_EQ(ID(t), forward[510]);
+    t->MoveBy(20);
+    t->Edit();
+    t->FieldByName("N")->SetAsInteger(-1);
+    t->Post();
+    EXPECT_EQ(N(t), -1);
+    t->Next();
+    EXPECT_EQ(ID(t), 21);
+    EXPECT_EQ(N(t), count - 21);
+    t->Close();
   }
-  // An edit during a walk is read back, and the walk goes on in the new order from there.
-  t->SetIndexName("");
-  t->First();
-  t->MoveBy(20);
-  t->Edit();
-  t->FieldByName("N")->SetAsInteger(-1);
-  t->Post();
-  EXPECT_EQ(N(t), -1);
-  t->Next();
-  EXPECT_EQ(ID(t), 21);
-  EXPECT_EQ(N(t), count - 21);
 }
 
 }  // namespace lanqi::test
