@@ -318,7 +318,7 @@ std::vector<TCatalogArea> TVersionCatalog::ReadTree() {
     f.Path = filePath->AsString();
     f.Stamp = fileStamp->AsString();
     auto v = versionsOf.find(f.FileNo);
-    if (v != versionsOf.end()) f.Versions = v->second;
+    if (v != versionsOf.end()) f.Versions = std::move(v->second);
     filesOf[fileArea->AsInteger()].push_back(std::move(f));
   }
   std::vector<TCatalogArea> areas;
@@ -328,7 +328,7 @@ std::vector<TCatalogArea> TVersionCatalog::ReadTree() {
     a.Name = Text(Tbarea, N().name);
     a.Folder = Text(Tbarea, N().folder);
     auto f = filesOf.find(a.AreaNo);
-    if (f != filesOf.end()) a.Files = f->second;
+    if (f != filesOf.end()) a.Files = std::move(f->second);
     areas.push_back(std::move(a));
   }
   AttachTrackedFolders(*this, areas);

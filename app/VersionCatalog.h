@@ -37,6 +37,8 @@ struct TCatalogFile {
   std::string Path;
   std::string Stamp;  // the stamp stored at the last capture
   std::vector<std::string> Versions;
+  // By version position: the version is protected (shown with its own icon). Empty: none is.
+  std::vector<bool> Protected;
 };
 // A tracked folder: the files in it that its name patterns admit are tracked in its area, those
 // there when it was added and those that appear later.

@@ -24,6 +24,7 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
@@ -48,9 +49,9 @@ namespace lanqi {
 
 namespace {
 
-constexpr int kTextRole = Qt::UserRole;        // the node's code-page bytes
-constexpr int kFileNoRole = Qt::UserRole + 1;  // a file node's file number
-constexpr int kMatchRole = Qt::UserRole + 2;   // the node holds the search text
+constexpr int kTextRole = Qt::UserRole;  // a list row's version text (code-page bytes)
+using TKind = TCatalogTreeModel::TKind;
+using TPlace = TCatalogTreeModel::TPlace;
 
 }  // namespace
 
@@ -260,10 +261,14 @@ void Tmainw::BuildLayout() {
   searchRow->addWidget(SearchEdit);
   PageControl1->setCornerWidget(searchHolder, Qt::TopRightCorner);
 
-  TreeView1 = new QTreeWidget(Splitter1);
+  TreeView1 = new QTreeView(Splitter1);
   TreeView1->setObjectName(QStringLiteral("TreeView1"));
+  TreeModel = new TCatalogTreeModel(TreeView1);
+  TreeModel->setObjectName(QStringLiteral("TreeModel"));
+  TreeView1->setModel(TreeModel);
+  // Every node is one line of the same font: the view needs no row measured to lay out the tree.
+  TreeView1->setUniformRowHeights(true);
   TreeView1->setHeaderHidden(true);
-  TreeView1->setColumnCount(1);
   TreeView1->setIndentation(19);
   TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TreeView1->setExpandsOnDoubleClick(false);
@@ -309,10 +314,10 @@ void Tmainw::BuildLayout() {
   connect(Ribbon1, &TRibbon::appMenuItemClicked, this,
           [this](int index) { Guard([this, index] { AppMenu1MenuItemClick(index); }); });
   connect(SearchEdit, &QLineEdit::textChanged, this, [this] { Guard([this] { ApplySearch(); }); });
-  connect(TreeView1, &QTreeWidget::itemDoubleClicked, this,
-          [this] { Guard([this] { TreeView1DblClick(); }); });
-  connect(TreeView1, &QTreeWidget::currentItemChanged, this,
-          [this] { Guard([this] { TreeView1Change(); }); });
+  connect(TreeView1, &QTreeView::doubleClicked, this, [this] { Guard([this] { TreeView1DblClick(); }); });
+  connect(TreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+    if (!quietCurrent_) Guard([this] { TreeView1Change(); });
+  });
   connect(TreeView1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu1->popup(TreeView1->viewport()->mapToGlobal(pos)); });
   connect(ListView1, &QWidget::customContextMenuRequested, this,
@@ -390,6 +395,7 @@ void Tmainw::FormCreate() {
   try {
     // 1. The icons of the tree and the list.
     ImgSys = std::make_unique<TSystemImages>();
+    TreeModel->SetImages(ImgSys.get(), style()->standardIcon(QStyle::SP_DialogApplyButton));
     // 2.
     TrayIcon1->SetMinimizeToTray(true);
     // 3.
@@ -453,28 +459,40 @@ void Tmainw::Guard(const std::function<void()>& command) {
 
 // ---- tree nodes
 
-std::string Tmainw::NodeText(const QTreeWidgetItem* node) {
-  if (!node) return {};
-  return node->data(0, kTextRole).toByteArray().toStdString();
+std::string Tmainw::NodeText(const QModelIndex& node) {
+  if (!node.isValid()) return {};
+  return node.data(TCatalogTreeModel::kTextRole).toByteArray().toStdString();
 }
 
-int Tmainw::NodeLevel(const QTreeWidgetItem* node) {
+int Tmainw::NodeLevel(const QModelIndex& node) {
   int level = -1;
-  for (; node; node = node->parent()) ++level;
+  for (QModelIndex n = node; n.isValid(); n = n.parent()) ++level;
   return level;
 }
 
-int32_t Tmainw::NodeFileNo(const QTreeWidgetItem* node) {
-  return node ? node->data(0, kFileNoRole).toInt() : 0;
+int32_t Tmainw::NodeFileNo(const QModelIndex& node) {
+  return node.isValid() ? node.data(TCatalogTreeModel::kFileNoRole).toInt() : 0;
 }
 
-QTreeWidgetItem* Tmainw::NewNode(const std::string& text, int imageIndex, int32_t fileNo) {
-  auto* node = new QTreeWidgetItem;
-  node->setText(0, ScreenText(text));
-  node->setData(0, kTextRole, QByteArray::fromStdString(text));
-  if (fileNo) node->setData(0, kFileNoRole, fileNo);
-  if (ImgSys) node->setIcon(0, ImgSys->Icon(imageIndex));
-  return node;
+TCatalogTreeModel::TKind Tmainw::NodeKind(const QModelIndex& node) {
+  return TCatalogTreeModel::Kind(node);
+}
+
+int32_t Tmainw::FileNoOf(const QModelIndex& node) const {
+  const TCatalogFile* file = TreeModel->FileOf(node);
+  return file ? file->FileNo : 0;
+}
+
+void Tmainw::SetCurrentQuietly(const QModelIndex& node) {
+  quietCurrent_ = true;
+  struct TEnd {
+    bool& quiet;
+    ~TEnd() { quiet = false; }
+  } end{quietCurrent_};
+  if (node.isValid())
+    TreeView1->setCurrentIndex(node);
+  else
+    TreeView1->selectionModel()->clearCurrentIndex();
 }
 
 void Tmainw::BeginTreeUpdate() {
@@ -573,20 +591,23 @@ void Tmainw::GlowButton13Click() {
   if (!folderOk || nameText.isEmpty()) return;
   name = Utf8ToAnsi(nameText.toStdString());
   AddArea(name, folder);
-  TreeView1->addTopLevelItem(NewNode(name, 0));
+  TCatalogArea area;
+  area.Name = name;
+  area.Folder = folder;
+  TreeModel->AddArea(std::move(area));
 }
 
 void Tmainw::GlowButton8Click() {
   if (ExecDialog(*dlgOpen) != QDialog::Accepted) return;
   QStringList chosen = dlgOpen->selectedFiles();
   if (chosen.isEmpty()) return;
-  if (!TreeView1->currentItem()) return;
+  if (!TreeView1->currentIndex().isValid()) return;
   AddPathToSelectedArea(QDir::toNativeSeparators(chosen.first()));
 }
 
 void Tmainw::AddPathToSelectedArea(const QString& pathText) {
-  QTreeWidgetItem* area = TreeView1->currentItem();
-  if (!area) return;
+  const QModelIndex area = TreeView1->currentIndex();
+  if (!area.isValid()) return;
   std::string path;
   try {
     path = Utf8ToAnsi(pathText.toStdString());
@@ -599,12 +620,17 @@ void Tmainw::AddPathToSelectedArea(const QString& pathText) {
     TrackFolderAsked(path);
     return;
   }
+  // Files go to an area; another node selected adds nothing.
+  if (NodeKind(area) != TKind::Area) return;
+  const int areaPos = TreeModel->PlaceOf(area).Area;
   int32_t fileNo = 0;
   if (!AddFileToArea(NodeText(area), path, &fileNo)) return;
-  QTreeWidgetItem* fileNode = NewNode(path, 0, fileNo);
-  area->insertChild(0, fileNode);
+  TCatalogFile file;
+  file.FileNo = fileNo;
+  file.Path = path;
+  const TPlace added = TreeModel->AddFile(areaPos, std::move(file));
   verinfo info;
-  if (CaptureVersion(path, "", info)) fileNode->insertChild(0, NewNode(info.Version, 0));
+  if (CaptureVersion(path, "", info)) TreeModel->AddVersion(added, info.Version);
 }
 
 bool Tmainw::HandleAppMessage(QObject* watched, QEvent* event) {
@@ -624,7 +650,7 @@ bool Tmainw::HandleAppMessage(QObject* watched, QEvent* event) {
       // The drop position does not matter: every local path goes to the selected area.
       for (const QUrl& url : drop->mimeData()->urls()) {
         if (!url.isLocalFile()) continue;
-        if (!TreeView1->currentItem()) continue;
+        if (!TreeView1->currentIndex().isValid()) continue;
         QString path = QDir::toNativeSeparators(url.toLocalFile());
         Guard([this, &path] { AddPathToSelectedArea(path); });
       }
@@ -646,66 +672,50 @@ bool Tmainw::eventFilter(QObject* watched, QEvent* event) {
 
 void Tmainw::TreeView1MouseDown(Qt::MouseButton button, const QPoint& pos) {
   if (button != Qt::RightButton) return;
-  if (QTreeWidgetItem* node = TreeView1->itemAt(pos)) TreeView1->setCurrentItem(node);
+  if (QModelIndex node = TreeView1->indexAt(pos); node.isValid()) TreeView1->setCurrentIndex(node);
 }
 
 void Tmainw::TreeView1Change() {
-  FillList(TreeView1->currentItem());
+  FillList(TreeView1->currentIndex());
 }
 
 void Tmainw::ApplySearch() {
   const QString needle = SearchEdit->text().trimmed();
+  const bool all = needle.isEmpty();
   // One read of the version table serves every key stroke until the catalog changes.
-  if (!needle.isEmpty() && !notesRead_) ReadNotes();
-  auto holds = [&](const QString& text) { return text.contains(needle, Qt::CaseInsensitive); };
-  // Only nodes whose state changes are touched: with a long history most stay as they are.
-  auto show = [&](QTreeWidgetItem* node, bool shown, bool match) {
-    if (node->isHidden() == shown) node->setHidden(!shown);
-    if (node->data(0, kMatchRole).toBool() != match) {
-      node->setData(0, kMatchRole, match ? QVariant(true) : QVariant());
-      QFont font = node->font(0);
-      font.setBold(match);
-      node->setFont(0, font);
-      node->setBackground(0, match ? QBrush(QColor(255, 236, 140)) : QBrush());
-    }
-  };
+  if (!all && !notesRead_) ReadNotes();
   BeginTreeUpdate();
   struct TEnd {
     Tmainw* w;
     ~TEnd() { w->EndTreeUpdate(); }
   } end{this};
-  const bool all = needle.isEmpty();
-  for (int a = 0; a < TreeView1->topLevelItemCount(); ++a) {
-    QTreeWidgetItem* area = TreeView1->topLevelItem(a);
-    const bool areaMatch = !all && holds(area->text(0));
-    bool areaShown = all || areaMatch;
-    for (int f = 0; f < area->childCount(); ++f) {
-      QTreeWidgetItem* file = area->child(f);
-      const bool fileMatch = !all && holds(file->text(0));
-      bool fileShown = all || areaMatch || fileMatch;
-      auto notes = all ? notes_.end() : notes_.find(NodeFileNo(file));
-      for (int v = 0; v < file->childCount(); ++v) {
-        QTreeWidgetItem* version = file->child(v);
-        bool match = false;
-        if (!all) {
-          match = holds(version->text(0));
-          if (!match && notes != notes_.end()) {
-            auto note = notes->second.find(NodeText(version));
-            match = note != notes->second.end() && holds(note->second);
-          }
-        }
-        show(version, all || areaMatch || fileMatch || match, match);
-        fileShown = fileShown || match;
-      }
-      show(file, fileShown, fileMatch);
-      areaShown = areaShown || fileShown;
-    }
-    show(area, areaShown, areaMatch);
+  const QModelIndex before = TreeView1->currentIndex();
+  const TPlace current = before.isValid() ? TreeModel->PlaceOf(before) : searchKept_;
+  if (all && !TreeModel->Searching()) {
+    // Nothing was narrowed: the selected node is brought back into view, as it was picked.
+    if (before.isValid()) TreeView1->scrollTo(before);
+    return;
   }
-  // With the search cleared the selected node is brought back into view, as it was picked.
   if (all) {
-    if (QTreeWidgetItem* current = TreeView1->currentItem()) TreeView1->scrollToItem(current);
+    TreeModel->ClearSearch();
+  } else {
+    auto holds = [&](const QString& text) { return text.contains(needle, Qt::CaseInsensitive); };
+    auto noteHolds = [&](int32_t fileNo, const std::string& version) {
+      auto notes = notes_.find(fileNo);
+      if (notes == notes_.end()) return false;
+      auto note = notes->second.find(version);
+      return note != notes->second.end() && holds(note->second);
+    };
+    TreeModel->Search(holds, noteHolds);
   }
+  // The model showed other rows: the tree opens every node again, and the node that was current
+  // is current again while the search shows it (the list keeps what it showed).
+  TreeView1->expandAll();
+  const QModelIndex again = TreeModel->IndexOf(current);
+  SetCurrentQuietly(again);
+  searchKept_ = again.isValid() ? TPlace{} : current;
+  // With the search cleared the selected node is brought back into view, as it was picked.
+  if (all && again.isValid()) TreeView1->scrollTo(again);
 }
 
 void Tmainw::AddListRow(const std::string& version, const verinfo& info) {
@@ -717,86 +727,93 @@ void Tmainw::AddListRow(const std::string& version, const verinfo& info) {
   if (info.FileNo && IsProtectedVersion(info.FileNo, version)) row->setIcon(0, ProtectedIcon());
 }
 
-void Tmainw::FillList(QTreeWidgetItem* node) {
+void Tmainw::FillList(const QModelIndex& node) {
   ListView1->clear();
-  if (!node) return;
-  int level = NodeLevel(node);
-  if (level == 1) {
-    int32_t fileNo = NodeFileNo(node);
-    for (int i = 0; i < node->childCount(); ++i) {
+  const TCatalogFile* file = TreeModel->FileOf(node);
+  if (!file) return;
+  if (NodeKind(node) == TKind::File) {
+    // Every version of the file, newest first, also those a search leaves out of the tree.
+    const std::vector<std::string> versions(file->Versions.rbegin(), file->Versions.rend());
+    for (const std::string& version : versions) {
       // A version that is not found shows its text alone, never the row before it.
       verinfo info;
-      std::string version = NodeText(node->child(i));
-      FindVersionInfo(fileNo, version, info);
+      FindVersionInfo(file->FileNo, version, info);
       AddListRow(version, info);
     }
-  } else if (level == 2) {
+  } else {
     verinfo info;
     std::string version = NodeText(node);
-    FindVersionInfo(NodeFileNo(node->parent()), version, info);
+    FindVersionInfo(file->FileNo, version, info);
     AddListRow(version, info);
   }
 }
 
 std::string Tmainw::SelectedTargetPath() {
-  QTreeWidgetItem* node = TreeView1->currentItem();
-  if (!node || NodeLevel(node) == 0) return {};
-  TreeView1->expandRecursively(TreeView1->indexFromItem(node));
-  node->setExpanded(true);
+  const QModelIndex node = TreeView1->currentIndex();
+  const TKind kind = NodeKind(node);
+  if (kind != TKind::File && kind != TKind::Version) return {};
+  TreeView1->expandRecursively(node);
+  TreeView1->expand(node);
   verinfo info;
-  if (NodeLevel(node) == 2) {
-    FindVersionInfo(NodeFileNo(node->parent()), NodeText(node), info);
+  if (kind == TKind::Version) {
+    FindVersionInfo(FileNoOf(node), NodeText(node), info);
   } else {
-    FindFileInfo(NodeFileNo(node), info);
+    FindFileInfo(FileNoOf(node), info);
   }
   return info.FilePath;
 }
 
 void Tmainw::TreeView1DblClick() {
-  QTreeWidgetItem* node = TreeView1->currentItem();
-  if (!node || NodeLevel(node) == 0) return;
+  const QModelIndex node = TreeView1->currentIndex();
+  if (NodeLevel(node) <= 0) return;
   std::string path = SelectedTargetPath();
   if (!path.empty()) Shell().OpenDocument(path);
 }
 
 void Tmainw::N6Click() {
-  QTreeWidgetItem* node = TreeView1->currentItem();
-  if (!node || NodeLevel(node) == 0) return;
+  const QModelIndex node = TreeView1->currentIndex();
+  if (NodeLevel(node) <= 0) return;
   std::string path = SelectedTargetPath();
   if (!path.empty()) Shell().ShowInFileManager(path);
 }
 
 void Tmainw::N5Click() {
-  QTreeWidgetItem* node = TreeView1->currentItem();
-  if (!node) return;
+  const QModelIndex node = TreeView1->currentIndex();
+  if (!node.isValid()) return;
+  const TPlace place = TreeModel->PlaceOf(node);
+  const int32_t fileNo = FileNoOf(node);
+  const std::string text = NodeText(node);
   TFormVerSm dialog(this);
   dialog.tmr1->SetEnabled(false);
   dialog.NoteLimit = NoteRoom();
-  dialog.Label1->setText(ScreenText(NodeText(node)));
+  dialog.Label1->setText(ScreenText(text));
   ExecDialog(dialog);
-  if (dialog.ResultCode == 1 && NodeLevel(node) == 2) {
-    SetVersionNote(NodeFileNo(node->parent()), NodeText(node),
-                   Utf8ToAnsi(dialog.Edit1->toPlainText().toStdString()));
-    FillList(TreeView1->currentItem());
+  if (dialog.ResultCode == 1 && place.Kind == TKind::Version) {
+    SetVersionNote(fileNo, text, Utf8ToAnsi(dialog.Edit1->toPlainText().toStdString()));
+    FillList(TreeView1->currentIndex());
   }
 }
 
 void Tmainw::N2Click() {
-  QTreeWidgetItem* node = TreeView1->currentItem();
-  if (!node || NodeLevel(node) != 1) return;
+  const QModelIndex node = TreeView1->currentIndex();
+  if (NodeKind(node) != TKind::File) return;
+  const TPlace place = TreeModel->PlaceOf(node);
   RemoveTrackedFile(NodeFileNo(node));
-  std::unique_ptr<QTreeWidgetItem> gone(node->parent()->takeChild(node->parent()->indexOfChild(node)));
+  TreeModel->Remove(place);
 }
 
 void Tmainw::CompareSelected() {
-  QTreeWidgetItem* node = TreeView1->currentItem();
-  int level = NodeLevel(node);
-  if (level < 1) {
+  const QModelIndex node = TreeView1->currentIndex();
+  const TCatalogFile* entry = TreeModel->FileOf(node);
+  if (!entry) {
     ShowMessage(U(u8"请先选择要比较的版本"));
     return;
   }
-  QTreeWidgetItem* fileNode = level == 2 ? node->parent() : node;
-  int32_t fileNo = NodeFileNo(fileNode);
+  const int level = NodeKind(node) == TKind::Version ? 2 : 1;
+  const int32_t fileNo = entry->FileNo;
+  const std::string filePath = entry->Path;
+  const bool hasVersions = !entry->Versions.empty();
+  const std::string newest = hasVersions ? entry->Versions.back() : std::string();
   // The versions picked: the list's selected rows, else the version node, else the file's newest.
   std::vector<std::string> versions;
   for (QTreeWidgetItem* row : ListView1->selectedItems())
@@ -807,8 +824,8 @@ void Tmainw::CompareSelected() {
       versions.push_back(row->data(0, kTextRole).toByteArray().toStdString());
     else if (level == 2)
       versions.push_back(NodeText(node));
-    else if (fileNode->childCount() > 0)
-      versions.push_back(NodeText(fileNode->child(0)));
+    else if (hasVersions)
+      versions.push_back(newest);
   }
   if (versions.empty()) {
     ShowMessage(U(u8"该文件还没有版本"));
@@ -832,7 +849,7 @@ void Tmainw::CompareSelected() {
     verinfo file;
     if (!FindFileInfo(fileNo, file) || !FileExists(file.FilePath)) {
       ShowMessage(U(u8"文件不存在：") +
-                  ScreenText(file.FilePath.empty() ? NodeText(fileNode) : file.FilePath));
+                  ScreenText(file.FilePath.empty() ? filePath : file.FilePath));
       return;
     }
     right = TCompareSide{file.FilePath, U(u8"当前文件 ") + ScreenText(file.FilePath)};
@@ -849,18 +866,17 @@ void Tmainw::CompareSelected() {
 // ---- version commands
 
 bool Tmainw::SelectedVersion(bool fromList, int32_t& fileNo, std::string& version) {
-  QTreeWidgetItem* node = TreeView1->currentItem();
-  int level = NodeLevel(node);
-  if (level < 1) return false;
-  QTreeWidgetItem* file = level == 1 ? node : node->parent();
-  fileNo = NodeFileNo(file);
+  const QModelIndex node = TreeView1->currentIndex();
+  const TKind kind = NodeKind(node);
+  if (kind != TKind::File && kind != TKind::Version) return false;
+  fileNo = FileNoOf(node);
   version.clear();
   if (fromList) {
     // The row under the mouse: each row carries its version text.
     QTreeWidgetItem* row = ListView1->currentItem();
     if (!row) return false;
     version = row->data(0, kTextRole).toByteArray().toStdString();
-  } else if (level == 2) {
+  } else if (kind == TKind::Version) {
     version = NodeText(node);
   }
   return fileNo != 0;
@@ -876,18 +892,16 @@ void Tmainw::UpdateVersionActions(bool fromList) {
   N9->setVisible(onFile);
   ProtectItem->setChecked(onVersion && IsProtectedVersion(fileNo, version));
   std::string area;
-  CleanupItem->setVisible(!fromList && NodeLevel(TreeView1->currentItem()) == 0 && SelectedAreaName(area));
+  CleanupItem->setVisible(!fromList && NodeLevel(TreeView1->currentIndex()) == 0 && SelectedAreaName(area));
 }
 
 namespace {
 
 // Puts the new version nodes at the top of the file's node, newest first.
 void AddVersionNodes(Tmainw& w, int32_t fileNo, const std::vector<std::string>& versions) {
-  for (QTreeWidgetItemIterator it(w.TreeView1); *it; ++it) {
-    if (Tmainw::NodeLevel(*it) != 1 || Tmainw::NodeFileNo(*it) != fileNo) continue;
-    for (const std::string& v : versions) (*it)->insertChild(0, w.NewNode(v, 0));
-    return;
-  }
+  const TPlace file = w.TreeModel->FindFileNo(fileNo);
+  if (file.Kind == TKind::None) return;
+  for (const std::string& v : versions) w.TreeModel->AddVersion(file, v);
 }
 
 }  // namespace
@@ -898,7 +912,7 @@ void Tmainw::RestoreVersionClick(int32_t fileNo, const std::string& version) {
   if (r.SavedCurrent) added.push_back(r.Saved.Version);
   added.push_back(r.Restored.Version);
   AddVersionNodes(*this, fileNo, added);
-  FillList(TreeView1->currentItem());
+  FillList(TreeView1->currentIndex());
 }
 
 void Tmainw::SaveVersionAsClick(int32_t fileNo, const std::string& version) {
@@ -953,17 +967,17 @@ void Tmainw::DeleteVersionClick(int32_t fileNo, const std::string& version) {
   confirm.setObjectName(QStringLiteral("dlgConfirmDelete"));
   if (ExecDialog(confirm) != QMessageBox::Yes) return;
   if (!catalog_->DeleteVersion(fileNo, version)) return;
-  for (QTreeWidgetItemIterator it(TreeView1); *it; ++it) {
-    QTreeWidgetItem* file = *it;
-    if (NodeLevel(file) != 1 || NodeFileNo(file) != fileNo) continue;
-    for (int i = 0; i < file->childCount(); ++i) {
-      if (NodeText(file->child(i)) != version) continue;
-      std::unique_ptr<QTreeWidgetItem> gone(file->takeChild(i));
+  // The file's newest node of that version text goes.
+  const TPlace file = TreeModel->FindFileNo(fileNo);
+  if (file.Kind != TKind::None) {
+    const std::vector<std::string>& versions = TreeModel->Tree()[file.Area].Files[file.File].Versions;
+    for (size_t v = versions.size(); v-- > 0;) {
+      if (versions[v] != version) continue;
+      TreeModel->Remove(TPlace{TKind::Version, file.Area, file.File, static_cast<int>(v)});
       break;
     }
-    break;
   }
-  FillList(TreeView1->currentItem());
+  FillList(TreeView1->currentIndex());
 }
 
 }  // namespace lanqi

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QModelIndex>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CatalogTreeModel.h"
 #include "app/PolledFiles.h"
 #include "app/Shell.h"
 #include "app/SystemImages.h"
@@ -37,8 +39,8 @@ class QSplitter;
 class QTabWidget;
 class QTextBrowser;
 class QToolButton;
+class QTreeView;
 class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace lanqi {
 
@@ -97,7 +99,8 @@ class Tmainw : public QWidget {
   QTabWidget* PageControl1;   // "文件管理树"
   QTextBrowser* WebBrowser1;
   QLineEdit* SearchEdit;  // narrows the tree to the paths and notes holding its text
-  QTreeWidget* TreeView1;
+  QTreeView* TreeView1;           // over TreeModel
+  TCatalogTreeModel* TreeModel;  // the catalog's areas, files and versions as the tree shows them
   QSplitter* Splitter1;
   QTabWidget* PageControl2;  // "版本列表"
   QTreeWidget* ListView1;
@@ -237,7 +240,8 @@ class Tmainw : public QWidget {
   void DriveWatchLimitReached();
   void ScanTrackedFiles();
   // The first file node carrying path; with fileNo, the one of that file number if there is one.
-  QTreeWidgetItem* FindFileNode(const std::string& path, int32_t fileNo = 0);
+  // Invalid when there is none or the search hides it.
+  QModelIndex FindFileNode(const std::string& path, int32_t fileNo = 0);
 
   // ---- the "网络管理" and "报表" pages (uver_report.cpp)
   QToolButton* GlowButton4 = nullptr;  // "增加监控文件"
@@ -259,11 +263,12 @@ class Tmainw : public QWidget {
   void PollTimerTimer();
   void SetPollInterval(int seconds);
 
-  // ---- tree nodes: code-page text, level (0 area, 1 file, 2 version), file number of a file node
-  static std::string NodeText(const QTreeWidgetItem* node);
-  static int NodeLevel(const QTreeWidgetItem* node);
-  static int32_t NodeFileNo(const QTreeWidgetItem* node);
-  QTreeWidgetItem* NewNode(const std::string& text, int imageIndex, int32_t fileNo = 0);
+  // ---- tree nodes: code-page text, level (0 area, 1 file or folder, 2 version), file number of a
+  // file node
+  static std::string NodeText(const QModelIndex& node);
+  static int NodeLevel(const QModelIndex& node);
+  static int32_t NodeFileNo(const QModelIndex& node);
+  static TCatalogTreeModel::TKind NodeKind(const QModelIndex& node);
 
   // The window's surroundings, for the commands and the tests.
   TShell& Shell() { return *setup_.Shell; }
@@ -283,7 +288,14 @@ class Tmainw : public QWidget {
  private:
   void BuildLayout();
   void BuildMenus();
-  void FillList(QTreeWidgetItem* node);
+  void FillList(const QModelIndex& node);
+  // The file number of a file node or of a version node's file; 0 for other nodes.
+  int32_t FileNoOf(const QModelIndex& node) const;
+  // Makes node the tree's current one without filling the list again.
+  void SetCurrentQuietly(const QModelIndex& node);
+  bool quietCurrent_ = false;
+  // The node that was current when the search hid it: it is current again once shown.
+  TCatalogTreeModel::TPlace searchKept_;
   void UpdateVersionActions(bool fromList);
   bool versionMenuFromList_ = false;
   void AddListRow(const std::string& version, const verinfo& info);
@@ -292,8 +304,7 @@ class Tmainw : public QWidget {
   void BeginTreeUpdate();
   void EndTreeUpdate();
   // The catalog's tree as nodes, the order the tree shows it in.
-  void FillTree(const std::vector<TCatalogArea>& tree);
-  bool TreeShows(const std::vector<TCatalogArea>& tree);
+  void FillTree(std::vector<TCatalogArea> tree);
   // The notes of every version, letter case folded, by file number and version text; read at the
   // first search after the catalog changed.
   std::unordered_map<int32_t, std::unordered_map<std::string, QString>> notes_;

@@ -3,6 +3,7 @@
 #include <QFileSystemWatcher>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <algorithm>
 
@@ -27,52 +28,16 @@ void Tmainw::LoadCatalog(const std::string& catalogPath) {
   ListView1->clear();
 }
 
-void Tmainw::FillTree(const std::vector<TCatalogArea>& tree) {
+void Tmainw::FillTree(std::vector<TCatalogArea> tree) {
   BeginTreeUpdate();
   struct TEnd {
     Tmainw* w;
     ~TEnd() { w->EndTreeUpdate(); }
   } end{this};
-  TreeView1->clear();
-  QList<QTreeWidgetItem*> areas;
-  for (const TCatalogArea& a : tree) {
-    QTreeWidgetItem* area = NewNode(a.Name, 0);
-    areas.append(area);
-    // The file added last at the top, the newest version first.
-    QList<QTreeWidgetItem*> fileNodes;
-    for (auto f = a.Files.rbegin(); f != a.Files.rend(); ++f) {
-      int image = ImgSys ? ImgSys->SystemIconIndex(f->Path) : 0;
-      QTreeWidgetItem* file = NewNode(f->Path, image, f->FileNo);
-      fileNodes.append(file);
-      QList<QTreeWidgetItem*> versionNodes;
-      for (auto v = f->Versions.rbegin(); v != f->Versions.rend(); ++v)
-        versionNodes.append(NewNode(*v, image));
-      file->addChildren(versionNodes);
-    }
-    area->addChildren(fileNodes);
-  }
-  TreeView1->addTopLevelItems(areas);
+  // The model keeps the catalog's vectors; the view asks for the rows it shows.
+  searchKept_ = {};
+  TreeModel->SetTree(std::move(tree));
   TreeView1->expandAll();
-}
-
-bool Tmainw::TreeShows(const std::vector<TCatalogArea>& tree) {
-  if (TreeView1->topLevelItemCount() != static_cast<int>(tree.size())) return false;
-  for (size_t a = 0; a < tree.size(); ++a) {
-    QTreeWidgetItem* area = TreeView1->topLevelItem(static_cast<int>(a));
-    const std::vector<TCatalogFile>& files = tree[a].Files;
-    if (NodeText(area) != tree[a].Name || area->childCount() != static_cast<int>(files.size())) return false;
-    for (size_t f = 0; f < files.size(); ++f) {
-      const TCatalogFile& file = files[files.size() - 1 - f];
-      QTreeWidgetItem* node = area->child(static_cast<int>(f));
-      if (NodeFileNo(node) != file.FileNo || NodeText(node) != file.Path ||
-          node->childCount() != static_cast<int>(file.Versions.size()))
-        return false;
-      for (size_t v = 0; v < file.Versions.size(); ++v)
-        if (NodeText(node->child(static_cast<int>(v))) != file.Versions[file.Versions.size() - 1 - v])
-          return false;
-    }
-  }
-  return true;
 }
 
 void Tmainw::ReadNotes() {
@@ -119,31 +84,41 @@ void Tmainw::ReloadCatalog() {
   // The list rows by their version texts (the list's rows carry them as the tree's nodes do).
   std::vector<QByteArray> rows;
   for (QTreeWidgetItem* row : ListView1->selectedItems()) rows.push_back(row->data(0, Qt::UserRole).toByteArray());
-  if (TreeShows(tree)) {
+  if (TreeModel->Shows(tree)) {
     // Notes and sizes may have changed under an unchanged tree.
-    FillList(TreeView1->currentItem());
+    FillList(TreeView1->currentIndex());
   } else {
-    // The selected node is found again by its texts and its file's number.
+    // The selected node (or the one a search hides) is found again by its texts and its file's
+    // number.
+    const QModelIndex current = TreeView1->currentIndex();
+    const TCatalogTreeModel::TPlace place = current.isValid() ? TreeModel->PlaceOf(current) : searchKept_;
     std::vector<std::string> trail;
     int32_t fileNo = 0;
-    for (QTreeWidgetItem* n = TreeView1->currentItem(); n; n = n->parent()) {
-      trail.insert(trail.begin(), NodeText(n));
-      if (NodeLevel(n) == 1) fileNo = NodeFileNo(n);
+    if (place.Kind != TCatalogTreeModel::TKind::None) {
+      const TCatalogArea& area = TreeModel->Tree()[place.Area];
+      trail.push_back(area.Name);
+      if (place.Kind == TCatalogTreeModel::TKind::Folder) {
+        trail.push_back(area.Folders[place.Item].Path);
+      } else if (place.File >= 0) {
+        const TCatalogFile& file = area.Files[place.File];
+        trail.push_back(file.Path);
+        fileNo = file.FileNo;
+        if (place.Kind == TCatalogTreeModel::TKind::Version) trail.push_back(file.Versions[place.Item]);
+      }
     }
-    QSignalBlocker quiet(TreeView1);
-    FillTree(tree);
-    QTreeWidgetItem* found = nullptr;
+    FillTree(std::move(tree));
+    QModelIndex found;
     for (size_t level = 0; level < trail.size(); ++level) {
-      int count = found ? found->childCount() : TreeView1->topLevelItemCount();
-      QTreeWidgetItem* next = nullptr;
-      for (int i = 0; i < count && !next; ++i) {
-        QTreeWidgetItem* n = found ? found->child(i) : TreeView1->topLevelItem(i);
+      const int count = TreeModel->rowCount(found);
+      QModelIndex next;
+      for (int i = 0; i < count && !next.isValid(); ++i) {
+        const QModelIndex n = TreeModel->index(i, 0, found);
         if (NodeText(n) == trail[level] && (level != 1 || NodeFileNo(n) == fileNo)) next = n;
       }
-      if (!next) break;
+      if (!next.isValid()) break;
       found = next;
     }
-    TreeView1->setCurrentItem(found);
+    SetCurrentQuietly(found);
     FillList(found);
   }
   for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {

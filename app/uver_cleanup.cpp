@@ -3,7 +3,7 @@
 #include <QAction>
 #include <QMessageBox>
 #include <QStyle>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <sys/stat.h>
 
 #include "app/CatalogCleanup.h"
@@ -43,9 +43,9 @@ void Tmainw::ProtectVersionClick(int32_t fileNo, const std::string& version, boo
 }
 
 bool Tmainw::SelectedAreaName(std::string& name) {
-  QTreeWidgetItem* node = TreeView1->currentItem();
-  while (node && node->parent()) node = node->parent();
-  if (!node) return false;
+  QModelIndex node = TreeView1->currentIndex();
+  while (node.parent().isValid()) node = node.parent();
+  if (!node.isValid()) return false;
   name = NodeText(node);
   return true;
 }

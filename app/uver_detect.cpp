@@ -2,8 +2,6 @@
 // later a pass compares every tracked file's stamp with the one stored at its last capture and
 // captures the files that differ. The watchers are muted, not closed, for the pass: their watches
 // (one per folder of the drive, put on by their workers) are kept from one pass to the next.
-#include <QTreeWidget>
-
 #include "app/Uversm.h"
 #include "app/uver.h"
 #include "engine/RadeZI.h"
@@ -70,21 +68,10 @@ void Tmainw::ScanTrackedFiles() {
   }
 }
 
-QTreeWidgetItem* Tmainw::FindFileNode(const std::string& path, int32_t fileNo) {
-  // Nodes in their overall order, and for each its children: area nodes hold the file nodes.
-  // Where a path has several nodes (older catalogs hold some paths twice), the one of the row
-  // that got the version wins.
-  QTreeWidgetItem* first = nullptr;
-  for (QTreeWidgetItemIterator it(TreeView1); *it; ++it) {
-    QTreeWidgetItem* node = *it;
-    for (int i = 0; i < node->childCount(); ++i) {
-      QTreeWidgetItem* child = node->child(i);
-      if (NodeText(child) != path) continue;
-      if (fileNo == 0 || NodeFileNo(child) == fileNo) return child;
-      if (!first) first = child;
-    }
-  }
-  return first;
+QModelIndex Tmainw::FindFileNode(const std::string& path, int32_t fileNo) {
+  // Where a path has several nodes (older catalogs hold some paths twice), the one of the row that
+  // got the version wins.
+  return TreeModel->IndexOf(TreeModel->FindFile(path, fileNo));
 }
 
 void Tmainw::tmr1Timer() {
@@ -138,11 +125,12 @@ void Tmainw::tmr1Timer() {
     Guard([&] {
       verinfo info;
       if (!CaptureVersion(path, note, info)) return;  // no longer tracked: nothing to show
-      QTreeWidgetItem* node = NewNode(info.Version, 0);
-      if (QTreeWidgetItem* file = FindFileNode(path, info.FileNo))
-        file->insertChild(0, node);
+      const TCatalogTreeModel::TPlace file = TreeModel->FindFile(path, info.FileNo);
+      if (file.Kind != TCatalogTreeModel::TKind::None)
+        TreeModel->AddVersion(file, info.Version);
       else
-        TreeView1->insertTopLevelItem(0, node);
+        // Another program added the file since the tree was read: the reload shows it.
+        ReloadTimer->SetEnabled(true);
     });
   }
 }

@@ -4,7 +4,7 @@
 #include <QFileDialog>
 #include <QSignalBlocker>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <algorithm>
 
 #include "app/AutoMonitor.h"
@@ -47,9 +47,9 @@ void Tmainw::GlowButton9Click() {
 
 void Tmainw::TrackFolderAsked(const std::string& folder) {
   // The area of the selected node, as a file is added to it.
-  QTreeWidgetItem* area = TreeView1->currentItem();
-  while (area && area->parent()) area = area->parent();
-  if (!area) {
+  QModelIndex area = TreeView1->currentIndex();
+  while (area.parent().isValid()) area = area.parent();
+  if (!area.isValid()) {
     ShowMessage(U(u8"请先选择存储区"));
     return;
   }

@@ -49,7 +49,7 @@ struct CleanupWindow : MainWindow {
 
 TEST_F(CleanupWindow, ProtectFromTheListMarksTheRowAndTakesItBack) {
   Track();
-  Select(Top(0)->child(0));
+  Select(Child(Top(0), 0));
   w->ListView1->setCurrentItem(w->ListView1->topLevelItem(2));  // the oldest version
   Trigger(w->ListMenu, w->ProtectItem);
   EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
@@ -63,7 +63,7 @@ TEST_F(CleanupWindow, ProtectFromTheListMarksTheRowAndTakesItBack) {
   EXPECT_FALSE(TCatalogCleanup(w->Catalog()).IsProtected(fileNo, versions[0]));
   EXPECT_EQ(ListIcons(), (std::vector<bool>{false, false, false}));
   // On a file node of the tree the entry is hidden; on an area node the cleanup rules show.
-  Select(Top(0)->child(0));
+  Select(Child(Top(0), 0));
   emit w->PopupMenu1->aboutToShow();
   EXPECT_FALSE(w->ProtectItem->isVisible());
   EXPECT_FALSE(w->CleanupItem->isVisible());
@@ -109,7 +109,7 @@ TEST_F(CleanupWindow, TheDialogPreviewsThenCleansWhatItShowedAndKeepsTheRules) {
   std::vector<std::string> left;
   for (const verinfo& v : w->Catalog().Versions(fileNo)) left.push_back(v.Version);
   EXPECT_EQ(left, (std::vector<std::string>{versions[0], versions[2]}));
-  EXPECT_EQ(Texts(Top(0)->child(0)), (std::vector<std::string>{versions[2], versions[0]}));
+  EXPECT_EQ(Texts(Child(Top(0), 0)), (std::vector<std::string>{versions[2], versions[0]}));
   EXPECT_EQ(TCatalogCleanup(w->Catalog()).Rules(1), (TCleanupRules{1, 0, 0}));
 }
 

@@ -23,7 +23,7 @@ struct CompareWindowTest : MainWindow {
     Version(fileNo, "2020-01-02-00-00-00", "1", "", dir.Write("watched/doc{2020-01-02-00-00-00}.txt", newer));
     Make();
   }
-  QTreeWidgetItem* FileNode() { return Top(0)->child(0); }
+  QModelIndex FileNode() { return Child(Top(0), 0); }
   TCompareWindow* Opened() {
     auto all = w->findChildren<TCompareWindow*>();
     return all.size() == 1 ? all.front() : nullptr;
@@ -72,7 +72,7 @@ TEST_F(CompareWindowTest, ShowsTheNewestVersionBesideTheFileWithTheChangeMarked)
 TEST_F(CompareWindowTest, TakesABlockUndoesItAndSavesKeepingThePermissions) {
   Track("x\n", "one\ntwo\nthree\nfour\n", "one\nTWO\nthree\nFOUR\n");
   ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
-  Select(FileNode()->child(0));
+  Select(Child(FileNode(), 0));
   w->CompareItem->trigger();
   TCompareWindow* c = Opened();
   ASSERT_NE(c, nullptr);

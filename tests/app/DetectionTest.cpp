@@ -80,7 +80,7 @@ TEST_F(Detection, ASaveOnAWatchedFolderBecomesAVersion) {
   EXPECT_EQ(versions[0]["大小"], "11");
   EXPECT_EQ(test::TempDir::Read(versions[0]["文件名称"]), "second save");
   EXPECT_EQ(Rows(u8"文件索引表")[0]["大小"], stamp);
-  EXPECT_EQ(Texts(Top(0)->child(0)), std::vector<std::string>{stamp});
+  EXPECT_EQ(Texts(Child(Top(0), 0)), std::vector<std::string>{stamp});
 
   // Another change anywhere, with the tracked file as it was: a pass that finds nothing.
   dir.Write("watched/other.txt", "x");
@@ -209,7 +209,7 @@ TEST_F(Detection, TheNoteByWayOfClosingThePrompt) {
     EXPECT_EQ(Rows(u8"文件版本表").back()["版本"], VersionStamp(doc));
   }
   EXPECT_EQ(Rows(u8"文件版本表").size(), 5u);
-  EXPECT_EQ(Top(0)->child(0)->childCount(), 5);
+  EXPECT_EQ(ChildCount(Child(Top(0), 0)), 5);
 }
 
 TEST_F(Detection, APassGoesOnPastMissingFilesAndFailedCopies) {
@@ -244,8 +244,8 @@ TEST_F(Detection, APassGoesOnPastMissingFilesAndFailedCopies) {
   EXPECT_EQ(w->PendingFiles->Count(), 0);
   EXPECT_TRUE(w->DriveWatchers[0]->Active());
   EXPECT_TRUE(w->TreeView1->updatesEnabled());
-  EXPECT_EQ(Texts(Top(0)->child(2)), std::vector<std::string>{});  // blocked.txt: no version node
-  EXPECT_EQ(Texts(Top(0)->child(1)).size(), 1u);                   // four.txt
+  EXPECT_EQ(Texts(Child(Top(0), 2)), std::vector<std::string>{});  // blocked.txt: no version node
+  EXPECT_EQ(Texts(Child(Top(0), 1)).size(), 1u);                   // four.txt
 
   fs::remove(blocked + "-bak");
   fs::create_directories(blocked + "-bak");
@@ -270,8 +270,8 @@ TEST_F(Detection, APathInTwoRowsIsCapturedOnceAndEveryRowFollows) {
   EXPECT_EQ(Column(u8"文件版本表", "文件序号"), std::vector<std::string>{std::to_string(first)});
   EXPECT_EQ(Column(u8"文件索引表", "大小"), (std::vector<std::string>{VersionStamp(doc), VersionStamp(doc)}));
   // The version shows under the node of the row it is filed under (shown below the later row).
-  EXPECT_EQ(Texts(Top(0)->child(1)), std::vector<std::string>{VersionStamp(doc)});
-  EXPECT_TRUE(Texts(Top(0)->child(0)).empty());
+  EXPECT_EQ(Texts(Child(Top(0), 1)), std::vector<std::string>{VersionStamp(doc)});
+  EXPECT_TRUE(Texts(Child(Top(0), 0)).empty());
   Pass();
   EXPECT_EQ(dialogs, 1);
   EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);
@@ -331,7 +331,7 @@ TEST_F(Detection, AVersionRowThatCannotBeWrittenLeavesTheFileForTheNextPass) {
     EXPECT_TRUE(fs::is_empty(doc + "-bak"));
     EXPECT_TRUE(Rows(u8"文件版本表").empty());
     EXPECT_EQ(Column(u8"文件索引表", "大小"), std::vector<std::string>{"2000-01-01-00-00-00"});
-    EXPECT_TRUE(Texts(Top(0)->child(0)).empty());
+    EXPECT_TRUE(Texts(Child(Top(0), 0)).empty());
 
     if (c.reopen) {
       w.reset();
@@ -370,9 +370,9 @@ TEST_F(Detection, FindFileNodeMatchesTheWholePathWithItsCase) {
   File(b, "/x/doc.txt");
   File(b, "/x/doc.txt.old");
   Make();
-  EXPECT_EQ(w->FindFileNode("/x/doc.txt"), Top(1)->child(1));
-  EXPECT_EQ(w->FindFileNode("/x/Doc.txt"), Top(0)->child(0));
-  EXPECT_EQ(w->FindFileNode("/x/doc"), nullptr);
+  EXPECT_EQ(w->FindFileNode("/x/doc.txt"), Child(Top(1), 1));
+  EXPECT_EQ(w->FindFileNode("/x/Doc.txt"), Child(Top(0), 0));
+  EXPECT_FALSE(w->FindFileNode("/x/doc").isValid());
 }
 
 // The tree as the row-by-row walk with filters builds it, for comparison with the load.
@@ -425,11 +425,11 @@ TEST_F(Detection, LoadBuildsTheTreeOfTheRowByRowWalk) {
   for (int i = 0; i < 12; ++i) Version(f[(i * 7) % 6], "2008-01-01-00-00-" + std::to_string(10 + i), "1");
   Make();
   TTree shown;
-  for (int i = 0; i < w->TreeView1->topLevelItemCount(); ++i) {
-    QTreeWidgetItem* area = Top(i);
+  for (int i = 0; i < w->TreeModel->rowCount(); ++i) {
+    QModelIndex area = Top(i);
     shown.push_back({Tmainw::NodeText(area), {}});
-    for (int j = 0; j < area->childCount(); ++j)
-      shown.back().second.push_back({Tmainw::NodeText(area->child(j)), Texts(area->child(j))});
+    for (int j = 0; j < ChildCount(area); ++j)
+      shown.back().second.push_back({Tmainw::NodeText(Child(area, j)), Texts(Child(area, j))});
   }
   EXPECT_EQ(shown, LiteralLoad(catalog));
   EXPECT_EQ(shown.size(), 3u);

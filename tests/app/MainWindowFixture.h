@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QUrl>
 #include <chrono>
@@ -52,10 +53,26 @@ inline void SetStamp(const std::string& path, int secs) {
   std::filesystem::last_write_time(path, t);
 }
 
-inline std::vector<std::string> Texts(QTreeWidgetItem* parent) {
+// The tree's nodes as the model offers them to the view.
+inline QModelIndex Child(const QModelIndex& parent, int row) {
+  return parent.model()->index(row, 0, parent);
+}
+inline int ChildCount(const QModelIndex& node) {
+  return node.model()->rowCount(node);
+}
+inline std::vector<std::string> Texts(const QModelIndex& parent) {
   std::vector<std::string> out;
-  for (int i = 0; i < parent->childCount(); ++i) out.push_back(Tmainw::NodeText(parent->child(i)));
+  for (int i = 0; i < ChildCount(parent); ++i) out.push_back(Tmainw::NodeText(Child(parent, i)));
   return out;
+}
+// Every node of a model, each before its children.
+inline void EachNode(const QAbstractItemModel& model, const std::function<void(const QModelIndex&)>& visit,
+                     const QModelIndex& parent = QModelIndex()) {
+  for (int i = 0; i < model.rowCount(parent); ++i) {
+    QModelIndex n = model.index(i, 0, parent);
+    visit(n);
+    EachNode(model, visit, n);
+  }
 }
 
 struct MainWindow : testing::Test {
@@ -121,8 +138,8 @@ struct MainWindow : testing::Test {
   }
   std::vector<test::TRow> Rows(std::u8string_view table) { return test::CatalogTable(catalog, table).Rows(); }
 
-  QTreeWidgetItem* Top(int i) { return w->TreeView1->topLevelItem(i); }
-  void Select(QTreeWidgetItem* node) { w->TreeView1->setCurrentItem(node); }
+  QModelIndex Top(int i) { return w->TreeModel->index(i, 0); }
+  void Select(const QModelIndex& node) { w->TreeView1->setCurrentIndex(node); }
   void Drop(const QStringList& paths) {
     QMimeData mime;
     QList<QUrl> urls;

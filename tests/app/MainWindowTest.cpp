@@ -59,7 +59,7 @@ TEST_F(MainWindow, LayoutCaptionsAndNames) {
   EXPECT_EQ(m.PageControl1->tabText(0), Q(u8"文件管理树"));
   EXPECT_EQ(m.PageControl2->tabText(0), Q(u8"版本列表"));
   EXPECT_EQ(m.findChild<QTextBrowser*>("WebBrowser1")->height(), 39);
-  QTreeWidget* tree = m.findChild<QTreeWidget*>("TreeView1");
+  QTreeView* tree = m.findChild<QTreeView*>("TreeView1");
   EXPECT_EQ(tree->indentation(), 19);
   EXPECT_EQ(tree->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_TRUE(tree->viewport()->acceptDrops());
@@ -122,7 +122,7 @@ TEST_F(MainWindow, MissingCatalogLeavesTheRestUndone) {
   fs::remove(catalog);
   Tmainw& m = Make();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(m.TreeView1->topLevelItemCount(), 0);
+  EXPECT_EQ(m.TreeModel->rowCount(), 0);
   EXPECT_FALSE(m.StartCheck->isChecked());
   EXPECT_FALSE(fs::exists(AutoStartEntryPath(AppTitle())));
   EXPECT_FALSE(fs::exists(dir.File("exe/setup.ini")));
@@ -145,19 +145,20 @@ TEST_F(MainWindow, LoadCatalogOrder) {
   Version(f3, "2009-01-01-00-00-00", "3");
   Version(f2, "2010-01-01-00-00-00", "4");
   Make();
-  ASSERT_EQ(w->TreeView1->topLevelItemCount(), 2);
+  ASSERT_EQ(w->TreeModel->rowCount(), 2);
   EXPECT_EQ(Tmainw::NodeText(Top(0)), "A");
   EXPECT_EQ(Tmainw::NodeText(Top(1)), "B");
   EXPECT_EQ(Texts(Top(0)), (std::vector<std::string>{"/x/two.txt", "/x/one.txt"}));
-  EXPECT_EQ(Texts(Top(0)->child(1)),
+  EXPECT_EQ(Texts(Child(Top(0), 1)),
             (std::vector<std::string>{"2008-01-01-00-00-02", "2008-01-01-00-00-00"}));
-  EXPECT_EQ(Texts(Top(0)->child(0)), (std::vector<std::string>{"2010-01-01-00-00-00"}));
+  EXPECT_EQ(Texts(Child(Top(0), 0)), (std::vector<std::string>{"2010-01-01-00-00-00"}));
   EXPECT_EQ(Texts(Top(1)), (std::vector<std::string>{"/x/three.txt"}));
-  EXPECT_EQ(Tmainw::NodeFileNo(Top(0)->child(1)), f1);
-  for (QTreeWidgetItemIterator it(w->TreeView1); *it; ++it)
-    if ((*it)->childCount()) {
-      EXPECT_TRUE((*it)->isExpanded());
+  EXPECT_EQ(Tmainw::NodeFileNo(Child(Top(0), 1)), f1);
+  EachNode(*w->TreeModel, [&](const QModelIndex& n) {
+    if (ChildCount(n)) {
+      EXPECT_TRUE(w->TreeView1->isExpanded(n)) << Tmainw::NodeText(n);
     }
+  });
 }
 
 TEST_F(MainWindow, NewAreaDialog) {
@@ -224,7 +225,7 @@ TEST_F(MainWindow, NewAreaDialog) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     messages.clear();
-    int before = w->TreeView1->topLevelItemCount();
+    int before = w->TreeModel->rowCount();
     onDialog = [&](QDialog& d) {
       auto* area = dynamic_cast<TCreatDataAreaW*>(&d);
       EXPECT_NE(area, nullptr);
@@ -233,7 +234,7 @@ TEST_F(MainWindow, NewAreaDialog) {
     };
     w->GlowButton13->click();
     EXPECT_EQ(QStringList(messages.begin(), messages.end()), c.messages);
-    EXPECT_EQ(w->TreeView1->topLevelItemCount(), before + (c.added ? 1 : 0));
+    EXPECT_EQ(w->TreeModel->rowCount(), before + (c.added ? 1 : 0));
   }
   auto rows = Rows(u8"数据存储区");
   ASSERT_EQ(rows.size(), 1u);
@@ -247,13 +248,13 @@ TEST_F(MainWindow, AddingFilesByDropAndByDialog) {
   Area("AB", dir.File("other"));
   Area("A", dir.File("area"));
   Make();
-  QTreeWidgetItem* areaA = Top(1);
+  QModelIndex areaA = Top(1);
   std::string p1 = dir.Write("one.txt", "1"), p2 = dir.Write("two", "22"), p3 = dir.Write("a.b.c", "333");
   Select(areaA);
   Drop({QString::fromStdString(p1), QString::fromStdString(p2), QString::fromStdString(p3)});
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(Texts(areaA), (std::vector<std::string>{p3, p2, p1}));
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(areaA->child(i)->childCount(), 1);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(ChildCount(Child(areaA, i)), 1);
 
   auto files = Rows(u8"文件索引表");
   ASSERT_EQ(files.size(), 3u);
@@ -270,16 +271,16 @@ TEST_F(MainWindow, AddingFilesByDropAndByDialog) {
   EXPECT_EQ(versions[1]["文件名称"], dir.File("area/two-bak/two{" + VersionStamp(p2) + "}"));
   EXPECT_EQ(versions[1]["文件扩展名"], "");
   EXPECT_EQ(test::TempDir::Read(versions[2]["文件名称"]), "333");
-  EXPECT_EQ(Tmainw::NodeText(areaA->child(0)->child(0)), s3);
+  EXPECT_EQ(Tmainw::NodeText(Child(Child(areaA, 0), 0)), s3);
   // The new nodes know their file numbers, so the list finds their versions.
-  EXPECT_EQ(Tmainw::NodeFileNo(areaA->child(0)), 3);
-  EXPECT_EQ(Tmainw::NodeFileNo(areaA->child(2)), 1);
-  Select(areaA->child(0));
+  EXPECT_EQ(Tmainw::NodeFileNo(Child(areaA, 0)), 3);
+  EXPECT_EQ(Tmainw::NodeFileNo(Child(areaA, 2)), 1);
+  Select(Child(areaA, 0));
   EXPECT_EQ(ListRows(),
             (std::vector<std::vector<QString>>{{QString::fromStdString(s3), "3 B", ""}}));
 
   // Dropped on a version node: nothing is added.
-  Select(areaA->child(0)->child(0));
+  Select(Child(Child(areaA, 0), 0));
   Drop({QString::fromStdString(p1)});
   EXPECT_EQ(Rows(u8"文件索引表").size(), 3u);
 
@@ -294,13 +295,13 @@ TEST_F(MainWindow, AddingFilesByDropAndByDialog) {
     return static_cast<int>(QDialog::Accepted);
   };
   w->N1->trigger();
-  EXPECT_EQ(Tmainw::NodeText(areaA->child(0)), p4);
-  EXPECT_EQ(areaA->child(0)->childCount(), 1);
+  EXPECT_EQ(Tmainw::NodeText(Child(areaA, 0)), p4);
+  EXPECT_EQ(ChildCount(Child(areaA, 0)), 1);
   // Cancelled: nothing.
   onDialog = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
   w->GlowButton8->click();
   EXPECT_EQ(Rows(u8"文件索引表").size(), 4u);
-  EXPECT_EQ(Top(0)->childCount(), 0);
+  EXPECT_EQ(ChildCount(Top(0)), 0);
 
   // A path the code page cannot hold is refused with its text; nothing is stored.
   std::string odd = dir.Write("\xF0\x9F\x98\x80.txt", "x");
@@ -356,12 +357,12 @@ TEST_F(MainWindow, AddingRefusesWhatTheCatalogCannotHold) {
     SCOPED_TRACE(c.name);
     messages.clear();
     Select(Top(c.area));
-    int nodes = Top(c.area)->childCount();
+    int nodes = ChildCount(Top(c.area));
     Drop({QString::fromStdString(c.path)});
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].startsWith(c.message)) << messages[0].toStdString();
     EXPECT_EQ(Rows(u8"文件索引表").size(), 1u);
-    EXPECT_EQ(Top(c.area)->childCount(), nodes);
+    EXPECT_EQ(ChildCount(Top(c.area)), nodes);
   }
   EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);
 }
@@ -375,7 +376,7 @@ TEST_F(MainWindow, NotesFitTheirFieldAndABrokenTailIsNotShown) {
   Version(f, "2008-01-01-00-00-00", "1", cut + A(u8"文").substr(0, 1));
   Version(f, "2008-01-01-00-00-02", "1");
   Make();
-  Select(Top(0)->child(0));
+  Select(Child(Top(0), 0));
   auto rows = ListRows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1][2], QString(127, QChar(u'文')));
@@ -388,7 +389,7 @@ TEST_F(MainWindow, NotesFitTheirFieldAndABrokenTailIsNotShown) {
     note.Button1->click();
     return 0;
   };
-  Select(Top(0)->child(0)->child(0));
+  Select(Child(Child(Top(0), 0), 0));
   w->N5->trigger();
   std::string kept;
   for (int i = 0; i < 127; ++i) kept += A(u8"说");
@@ -406,14 +407,14 @@ TEST_F(MainWindow, RemovingAndOpeningGoByTheFileNumber) {
   Version(f1, "2008-01-01-00-00-00", "1");
   Version(f2, "2008-01-01-00-00-02", "1");
   Make();
-  Select(Top(1)->child(0));
+  Select(Child(Top(1), 0));
   w->N3->trigger();
   w->N2->trigger();
   auto files = Rows(u8"文件索引表");
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0]["文件序号"], std::to_string(f1));
-  EXPECT_EQ(Top(1)->childCount(), 0);
-  EXPECT_EQ(Top(0)->childCount(), 1);
+  EXPECT_EQ(ChildCount(Top(1)), 0);
+  EXPECT_EQ(ChildCount(Top(0)), 1);
   using C = TRecordingShell::TCall;
   EXPECT_EQ(shell->calls, (std::vector<std::pair<C, std::string>>{{C::Open, "/x/same.txt"}}));
 }
@@ -423,15 +424,21 @@ TEST_F(MainWindow, ListFillSizesAndLookUps) {
   int32_t f1 = File(a, "/x/one.txt");
   int32_t f2 = File(a, "/x/two.txt");
   // Both files share a version text; each keeps its own size and note.
+  Version(f1, "1999-01-01-00-00-00", "7");
   Version(f1, "2008-01-01-00-00-00", "2048", A(u8"第一"));
   Version(f1, "2008-01-01-00-00-02", "1536");
   Version(f2, "2008-01-01-00-00-02", "12345", "two");
   Version(f2, "2008-01-01-00-00-04", "n/a");
   Make();
-  QTreeWidgetItem* one = Top(0)->child(1);
-  QTreeWidgetItem* two = Top(0)->child(0);
-  // A version node the catalog no longer knows.
-  one->addChild(w->NewNode("1999-01-01-00-00-00", 0));
+  QModelIndex one = Child(Top(0), 1);
+  QModelIndex two = Child(Top(0), 0);
+  // A version node the catalog no longer knows: its row goes after the tree was read.
+  TRadeTable* versions = w->Catalog().Tbfilever;
+  versions->SetFiltered(false);
+  versions->First();
+  ASSERT_EQ(versions->FieldByName(A(u8"版本"))->AsString(), "1999-01-01-00-00-00");
+  versions->Delete();
+  ASSERT_EQ(Texts(one).back(), "1999-01-01-00-00-00");
   Select(one);
   EXPECT_EQ(ListRows(), (std::vector<std::vector<QString>>{{"2008-01-01-00-00-02", "1.5 KB", ""},
                                                            {"2008-01-01-00-00-00", "2 KB", Q(u8"第一")},
@@ -440,7 +447,7 @@ TEST_F(MainWindow, ListFillSizesAndLookUps) {
   EXPECT_EQ(ListRows(),
             (std::vector<std::vector<QString>>{{"2008-01-01-00-00-04", "n/a", ""},
                                                {"2008-01-01-00-00-02", "12.1 KB", "two"}}));
-  Select(two->child(1));
+  Select(Child(two, 1));
   EXPECT_EQ(ListRows(),
             (std::vector<std::vector<QString>>{{"2008-01-01-00-00-02", "12.1 KB", "two"}}));
   Select(Top(0));
@@ -456,10 +463,10 @@ TEST_F(MainWindow, OpenAndShowInFileManager) {
   Version(f2, "2008-01-01-00-00-00", "1", "", "/bak/two{2008-01-01-00-00-00}.txt");
   Make();
   using C = TRecordingShell::TCall;
-  Select(Top(0)->child(0)->child(0));  // the version of two.txt
-  emit w->TreeView1->itemDoubleClicked(w->TreeView1->currentItem(), 0);
+  Select(Child(Child(Top(0), 0), 0));  // the version of two.txt
+  emit w->TreeView1->doubleClicked(w->TreeView1->currentIndex());
   w->N6->trigger();
-  Select(Top(0)->child(1));
+  Select(Child(Top(0), 1));
   w->N3->trigger();
   w->N6->trigger();
   Select(Top(0));
@@ -490,7 +497,7 @@ TEST_F(MainWindow, WritingANote) {
     note.Button1->click();
     return 0;
   };
-  QTreeWidgetItem* version = Top(0)->child(1)->child(0);  // one.txt's
+  QModelIndex version = Child(Child(Top(0), 1), 0);  // one.txt's
   Select(version);
   w->N5->trigger();
   EXPECT_EQ(heading, "2008-01-01-00-00-00");
@@ -500,7 +507,7 @@ TEST_F(MainWindow, WritingANote) {
   EXPECT_EQ(rows[0]["说明"], A(u8"新说明"));
   EXPECT_EQ(rows[1]["说明"], "other");
   // On a file node the dialog opens, and nothing changes.
-  Select(Top(0)->child(0));
+  Select(Child(Top(0), 0));
   w->N5->trigger();
   EXPECT_EQ(dialogs, 2);
   EXPECT_EQ(Rows(u8"文件版本表")[1]["说明"], "other");
@@ -513,13 +520,13 @@ TEST_F(MainWindow, RightClickSelectsBeforeRemoving) {
   Version(f1, "2008-01-01-00-00-00", "1");
   Make();
   w->show();
-  QTreeWidgetItem* one = Top(0)->child(1);
-  Select(Top(0)->child(0));
-  QPoint at = w->TreeView1->visualItemRect(one).center();
+  QModelIndex one = Child(Top(0), 1);
+  Select(Child(Top(0), 0));
+  QPoint at = w->TreeView1->visualRect(one).center();
   QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), QPointF(w->TreeView1->viewport()->mapToGlobal(at)),
                     Qt::RightButton, Qt::RightButton, Qt::NoModifier);
   QApplication::sendEvent(w->TreeView1->viewport(), &press);
-  EXPECT_EQ(w->TreeView1->currentItem(), one);
+  EXPECT_EQ(w->TreeView1->currentIndex(), one);
   w->N2->trigger();
   EXPECT_EQ(Texts(Top(0)), (std::vector<std::string>{"/x/one.txt.old"}));
   auto files = Rows(u8"文件索引表");
@@ -529,7 +536,7 @@ TEST_F(MainWindow, RightClickSelectsBeforeRemoving) {
   // Other levels: nothing.
   Select(Top(0));
   w->N2->trigger();
-  EXPECT_EQ(Top(0)->childCount(), 1);
+  EXPECT_EQ(ChildCount(Top(0)), 1);
 }
 
 TEST_F(MainWindow, CloseMinimiseAndHideGoToTheTray) {

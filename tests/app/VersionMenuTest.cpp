@@ -8,7 +8,7 @@ namespace {
 
 struct VersionMenu : MainWindow {
   std::string path;
-  QTreeWidgetItem* file = nullptr;
+  QModelIndex file;
   void Track() {
     path = dir.Write("watched/a.txt", "first");
     SetStamp(path, 0);
@@ -17,8 +17,8 @@ struct VersionMenu : MainWindow {
     w->LoadCatalog(catalog);
     Select(Top(0));
     w->AddPathToSelectedArea(QString::fromStdString(path));
-    file = Top(0)->child(0);
-    ASSERT_EQ(file->childCount(), 1);
+    file = Child(Top(0), 0);
+    ASSERT_EQ(ChildCount(file), 1);
   }
   // Opens the menu as a right click would, so its entries fit the selection, and triggers the action.
   void Trigger(QMenu* menu, QAction* action) {
@@ -30,16 +30,16 @@ struct VersionMenu : MainWindow {
 
 TEST_F(VersionMenu, RestoreFromTheTreeAddsTheSavedAndRestoredNodes) {
   Track();
-  std::string first = Tmainw::NodeText(file->child(0));
+  std::string first = Tmainw::NodeText(Child(file, 0));
   dir.Write("watched/a.txt", "changed");
   SetStamp(path, 10);
-  Select(file->child(0));
+  Select(Child(file, 0));
   Trigger(w->PopupMenu1, w->N7);
   EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
   EXPECT_EQ(test::TempDir::Read(path), "first");
-  ASSERT_EQ(file->childCount(), 3);
-  EXPECT_EQ(Tmainw::NodeText(file->child(0)), VersionStamp(path));
-  EXPECT_EQ(Tmainw::NodeText(file->child(2)), first);
+  ASSERT_EQ(ChildCount(file), 3);
+  EXPECT_EQ(Tmainw::NodeText(Child(file, 0)), VersionStamp(path));
+  EXPECT_EQ(Tmainw::NodeText(Child(file, 2)), first);
   Select(file);
   EXPECT_EQ(ListRows()[0][2], Q(u8"恢复自 ") + QString::fromStdString(first));
   EXPECT_EQ(ListRows()[1][2], Q(u8"恢复前自动保存"));
@@ -56,10 +56,10 @@ TEST_F(VersionMenu, DeleteFromTheListAsksNamingTheVersionAndRemovesTheRow) {
   verinfo second;
   ASSERT_TRUE(w->CaptureVersion(path, "", second));
   w->LoadCatalog(catalog);
-  file = Top(0)->child(0);
+  file = Child(Top(0), 0);
   Select(file);
   w->ListView1->setCurrentItem(w->ListView1->topLevelItem(1));  // the older version
-  std::string older = Tmainw::NodeText(file->child(1));
+  std::string older = Tmainw::NodeText(Child(file, 1));
   QString asked;
   int answer = QMessageBox::No;
   onDialog = [&](QDialog& d) {
@@ -68,12 +68,12 @@ TEST_F(VersionMenu, DeleteFromTheListAsksNamingTheVersionAndRemovesTheRow) {
   };
   Trigger(w->ListMenu, w->N10);
   EXPECT_TRUE(asked.contains(QString::fromStdString(older)));
-  EXPECT_EQ(file->childCount(), 2);
+  EXPECT_EQ(ChildCount(file), 2);
   answer = QMessageBox::Yes;
   w->ListView1->setCurrentItem(w->ListView1->topLevelItem(1));
   Trigger(w->ListMenu, w->N10);
-  ASSERT_EQ(file->childCount(), 1);
-  EXPECT_EQ(Tmainw::NodeText(file->child(0)), second.Version);
+  ASSERT_EQ(ChildCount(file), 1);
+  EXPECT_EQ(Tmainw::NodeText(Child(file, 0)), second.Version);
   EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);
 }
 

@@ -52,12 +52,10 @@ struct WindowUse : MainWindow {
   // Every node the tree shows, as "text" or "*text" when it is marked as a match.
   std::vector<QString> Shown() {
     std::vector<QString> out;
-    for (QTreeWidgetItemIterator it(w->TreeView1); *it; ++it) {
-      QTreeWidgetItem* n = *it;
-      bool hidden = false;
-      for (QTreeWidgetItem* p = n; p; p = p->parent()) hidden = hidden || p->isHidden();
-      if (!hidden) out.push_back((n->font(0).bold() ? "*" : "") + n->text(0));
-    }
+    // The model offers the view only the nodes the search lets through.
+    EachNode(*w->TreeModel, [&](const QModelIndex& n) {
+      out.push_back((n.data(Qt::FontRole).value<QFont>().bold() ? "*" : "") + n.data().toString());
+    });
     return out;
   }
   int32_t f1 = 0, f2 = 0, f3 = 0;
@@ -69,8 +67,8 @@ TEST_F(WindowUse, AtTheDefaultSizeTheTreeAndTheListBothShow) {
   m.show();
   ASSERT_EQ(m.size(), QSize(744, 393));
   QApplication::processEvents();
-  Select(Top(0)->child(1));  // ReadMe.md: three rows
-  const int row = m.TreeView1->visualItemRect(Top(0)).height();
+  Select(Child(Top(0), 1));  // ReadMe.md: three rows
+  const int row = m.TreeView1->visualRect(Top(0)).height();
   ASSERT_GT(row, 0);
   // Below the ribbon, the list's pane takes at least a third of what the tree and the list share and
   // shows its rows; the tree still shows several nodes.
@@ -100,7 +98,7 @@ TEST_F(WindowUse, AtTheDefaultSizeTheTreeAndTheListBothShow) {
 TEST_F(WindowUse, SearchNarrowsMarksAndClearingRestoresTheSelection) {
   Fill();
   Tmainw& m = Make();
-  QTreeWidgetItem* plan = Top(0)->child(0);
+  QModelIndex plan = Child(Top(0), 0);
   Select(plan);
   const std::vector<QString> all = Shown();
   ASSERT_EQ(all.size(), 10u);
@@ -132,8 +130,7 @@ TEST_F(WindowUse, SearchNarrowsMarksAndClearingRestoresTheSelection) {
   m.SearchEdit->setText(Q(u8"标题"));
   m.SearchEdit->clear();
   EXPECT_EQ(Shown(), all);
-  EXPECT_EQ(m.TreeView1->currentItem(), plan);
-  EXPECT_FALSE(plan->isHidden());
+  EXPECT_EQ(m.TreeView1->currentIndex(), plan);
   EXPECT_EQ(ListRows().size(), 1u);
 }
 
@@ -149,7 +146,7 @@ TEST_F(WindowUse, SearchSeesANoteWrittenWhileTheWindowIsOpen) {
 TEST_F(WindowUse, AnOutsideWriteReloadsTheTreeKeepingTheSelection) {
   Fill();
   Tmainw& m = Make();
-  QTreeWidgetItem* readme = Top(0)->child(1);
+  QModelIndex readme = Child(Top(0), 1);
   Select(readme);
   m.ListView1->topLevelItem(1)->setSelected(true);  // 2008-01-02
   ASSERT_TRUE(m.CatalogWatcher->files().contains(QString::fromStdString(catalog)));
@@ -162,13 +159,13 @@ TEST_F(WindowUse, AnOutsideWriteReloadsTheTreeKeepingTheSelection) {
   waited.start();
   while (!m.ReloadTimer->Enabled() && waited.elapsed() < 10000) QApplication::processEvents();
   ASSERT_TRUE(m.ReloadTimer->Enabled());
-  EXPECT_EQ(Top(0)->childCount(), 2);
+  EXPECT_EQ(ChildCount(Top(0)), 2);
   loop.Advance(500);
   EXPECT_FALSE(m.ReloadTimer->Enabled());
-  ASSERT_EQ(Top(0)->childCount(), 3);
-  EXPECT_EQ(Tmainw::NodeText(Top(0)->child(0)), "/home/u/new.txt");
-  QTreeWidgetItem* current = m.TreeView1->currentItem();
-  ASSERT_NE(current, nullptr);
+  ASSERT_EQ(ChildCount(Top(0)), 3);
+  EXPECT_EQ(Tmainw::NodeText(Child(Top(0), 0)), "/home/u/new.txt");
+  QModelIndex current = m.TreeView1->currentIndex();
+  ASSERT_TRUE(current.isValid());
   EXPECT_EQ(Tmainw::NodeText(current), "/home/u/ReadMe.md");
   EXPECT_EQ(Tmainw::NodeFileNo(current), f1);
   EXPECT_EQ(Texts(current)[0], "2008-01-04-00-00-00");
@@ -182,16 +179,19 @@ TEST_F(WindowUse, AnOutsideWriteReloadsTheTreeKeepingTheSelection) {
 TEST_F(WindowUse, TheWindowsOwnWritesRebuildNothingAndTheReloadWritesNothing) {
   Fill();
   Tmainw& m = Make();
-  QTreeWidgetItem* readme = Top(0)->child(1);
+  QModelIndex readme = Child(Top(0), 1);
   Select(readme);
+  int rebuilt = 0;
+  QObject::connect(m.TreeModel, &QAbstractItemModel::modelReset, [&] { ++rebuilt; });
   // The window's own write is in its tree already: the reload keeps every node as it is.
   m.SetVersionNote(f1, "2008-01-03-00-00-00", A(u8"自己写的"));
   const auto before = fs::last_write_time(catalog);
   const auto size = fs::file_size(catalog);
   m.CatalogFileChanged();
   loop.Advance(500);
-  EXPECT_EQ(Top(0)->child(1), readme);
-  EXPECT_EQ(m.TreeView1->currentItem(), readme);
+  EXPECT_EQ(rebuilt, 0);
+  EXPECT_EQ(Child(Top(0), 1), readme);
+  EXPECT_EQ(m.TreeView1->currentIndex(), readme);
   EXPECT_EQ(ListRows()[0][2], Q(u8"自己写的"));
   // Reading the catalog again leaves the file as it was, so the watcher has nothing to report and
   // no second reload follows.
