@@ -307,7 +307,8 @@ int TableLocate(const TTableCommand& c) {
 // Insert and update are all or nothing: every row is checked before the first is written (its
 // values, the unique indexes against the table and among the command's own rows, the
 // auto-increment rule), with the file lock held from the reading of the table to the last write.
-// What can still fail while writing (the disk) is reported with exactly what was written before it.
+// What can still fail while writing (the disk) is reported with exactly what was written before it;
+// an insert's rows are written as one batch group, so they are all there or none is.
 //
 // The auto-increment rule: 0 (or no value) takes the next number; a number given must be from 1 to
 // 2147483646 (so the counter keeps room for the next row) and held by no other row of the table or
