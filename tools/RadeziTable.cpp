@@ -410,7 +410,7 @@ int TableInsert(const TTableCommand& c) {
     if (!inserted) throw EDatabaseError(Format("%s; no row was inserted", e.what()));
     listRows();
     throw EDatabaseError(
-        Format("%s; the rows were inserted before it (listed on standard output)", e.what()));
+        Format("%s; every row was inserted before it (listed on standard output)", e.what()));
   }
   listRows();
   return 0;
