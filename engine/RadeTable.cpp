@@ -9,7 +9,7 @@
 #include "engine/RadeDatabase.h"
 #include "engine/RadeSession.h"
 #include "engine/RecordWindow.h"
-#include "engine/filter/CompareValues.h"
+#include "engine/values/CompareValues.h"
 #include "platform/Collation.h"
 #include "platform/FileStream.h"
 #include "rtl/DateTime.h"

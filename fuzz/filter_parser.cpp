@@ -9,7 +9,7 @@
 
 #include "engine/filter/FilterDataSource.h"
 #include "engine/filter/FilterParser.h"
-#include "engine/filter/FilterValues.h"
+#include "engine/values/FilterValues.h"
 #include "platform/CodePage.h"
 #include "platform/Collation.h"
 #include "rtl/Exceptions.h"

@@ -13,30 +13,36 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 
 
 def read_table():
+    """Returns the arrows (layer -> layers it may include) and the paths of each layer: a line may
+    name several paths before its colon, the first being the layer's name."""
     allowed = {}
+    members = {}
     with open(os.path.join(ROOT, "tests", "layers.txt"), encoding="utf-8") as f:
         for line in f:
             line = line.split("#", 1)[0].strip()
             if not line:
                 continue
-            layer, _, targets = line.partition(":")
-            allowed[layer.strip()] = set(targets.split())
-    return allowed
+            paths, _, targets = line.partition(":")
+            paths = paths.split()
+            allowed[paths[0]] = set(targets.split())
+            for p in paths:
+                members[p] = paths[0]
+    return allowed, members
 
 
-def layer_of(path, layers):
+def layer_of(path, members):
     best = None
-    for layer in layers:
-        if path == layer or path.startswith(layer + "/"):
-            if best is None or len(layer) > len(best):
-                best = layer
-    return best
+    for member in members:
+        if path == member or path.startswith(member + "/"):
+            if best is None or len(member) > len(best):
+                best = member
+    return None if best is None else members[best]
 
 
 def main():
-    allowed = read_table()
+    allowed, members = read_table()
     faults = []
-    for top in sorted(set(l.split("/")[0] for l in allowed)):
+    for top in sorted(set(m.split("/")[0] for m in members)):
         for folder, _, files in os.walk(os.path.join(ROOT, top)):
             for name in sorted(files):
                 if not name.endswith((".h", ".cpp")):
@@ -44,13 +50,13 @@ def main():
                 path = os.path.relpath(os.path.join(folder, name), ROOT).replace(os.sep, "/")
                 if path.startswith(FREE):
                     continue
-                own = layer_of(path, allowed)
+                own = layer_of(path, members)
                 with open(os.path.join(ROOT, path), encoding="utf-8", errors="replace") as f:
                     for number, line in enumerate(f, 1):
                         m = INCLUDE.match(line)
                         if not m:
                             continue
-                        target = layer_of(m.group(1), allowed)
+                        target = layer_of(m.group(1), members)
                         if target is None or target == own or target in allowed[own]:
                             continue
                         faults.append("%s:%d: %s -> %s (%s)" % (path, number, own, target, m.group(1)))

@@ -10,7 +10,7 @@
 #include "engine/filter/ExprParser.h"
 #include "engine/filter/FilterDataSource.h"
 #include "engine/filter/FilterErrors.h"
-#include "engine/filter/FilterValues.h"
+#include "engine/values/FilterValues.h"
 #include "engine/filter/LikeMatch.h"
 #include "platform/CodePage.h"
 #include "platform/Collation.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "engine/filter/DateText.h"
-#include "engine/filter/FilterValues.h"
+#include "engine/values/FilterValues.h"
 #include "platform/CodePage.h"
 #include "rtl/DateTime.h"
 #include "rtl/Exceptions.h"

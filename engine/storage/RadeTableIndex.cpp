@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/filter/CompareValues.h"
+#include "engine/values/CompareValues.h"
 #include "engine/storage/RadeTableIO.h"
 #include "engine/storage/RadeTableKeys.h"
 #include "platform/Collation.h"

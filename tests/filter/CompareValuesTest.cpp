@@ -1,4 +1,4 @@
-#include "engine/filter/CompareValues.h"
+#include "engine/values/CompareValues.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/filter/FilterValues.h"
+#include "engine/values/FilterValues.h"
 #include "platform/CodePage.h"
 
 namespace lanqi {

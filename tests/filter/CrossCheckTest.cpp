@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/filter/CompareValues.h"
+#include "engine/values/CompareValues.h"
 #include "engine/filter/ExprNodes.h"
 #include "engine/filter/ExprParser.h"
-#include "engine/filter/FilterValues.h"
+#include "engine/values/FilterValues.h"
 #include "engine/filter/LikeMatch.h"
 #include "tests/filter/FilterFixture.h"
 

@@ -10,7 +10,7 @@
 #include "engine/FieldTypes.h"
 #include "engine/filter/FilterDataSource.h"
 #include "engine/filter/FilterParser.h"
-#include "engine/filter/FilterValues.h"
+#include "engine/values/FilterValues.h"
 #include "rtl/Exceptions.h"
 
 namespace lanqi {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/filter/FilterParser.h"
-#include "engine/filter/FilterValues.h"
+#include "engine/values/FilterValues.h"
 #include "platform/CodePage.h"
 #include "rtl/Exceptions.h"
 #include "rtl/FormatSettings.h"

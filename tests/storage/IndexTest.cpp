@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/filter/CompareValues.h"
+#include "engine/values/CompareValues.h"
 #include "engine/storage/DatabaseCheck.h"
 #include "platform/CodePage.h"
 #include "rtl/DateTime.h"

@@ -1,9 +1,9 @@
-#include "engine/filter/CompareValues.h"
+#include "engine/values/CompareValues.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engine/filter/FilterValues.h"
+#include "engine/values/FilterValues.h"
 #include "platform/Collation.h"
 
 namespace lanqi {
