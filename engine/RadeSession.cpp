@@ -1,10 +1,6 @@
 #include "engine/RadeSession.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 
 #include "engine/RadeDatabase.h"
@@ -355,35 +351,10 @@ TScreenCursorHook& CursorHook() {
   return hook;
 }
 
-// Asks on the controlling terminal with echo off; no terminal means no password.
-bool TerminalLoginPrompt(const std::string& fileName, std::string& password) {
-  FILE* tty = std::fopen("/dev/tty", "r+");
-  if (!tty) return false;
-  int fd = fileno(tty);
-  std::fprintf(tty, "Database Login\nDatabase: %s\nPassword: ", fileName.c_str());
-  std::fflush(tty);
-  termios old{};
-  bool restore = tcgetattr(fd, &old) == 0;
-  if (restore) {
-    termios quiet = old;
-    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    tcsetattr(fd, TCSAFLUSH, &quiet);
-  }
-  char line[1024];
-  bool ok = std::fgets(line, sizeof line, tty) != nullptr;
-  if (restore) tcsetattr(fd, TCSAFLUSH, &old);
-  std::fprintf(tty, "\n");
-  std::fclose(tty);
-  if (!ok) return false;
-  password = line;
-  while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) password.pop_back();
-  return true;
-}
 }  // namespace
 
 bool ShowLoginPrompt(const std::string& fileName, std::string& password) {
-  if (LoginHook()) return LoginHook()(fileName, password);
-  return TerminalLoginPrompt(fileName, password);
+  return LoginHook() && LoginHook()(fileName, password);
 }
 
 void SetLoginPromptHook(TLoginPromptHook hook) {

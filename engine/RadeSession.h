@@ -119,11 +119,11 @@ class TRadeSessionList {
 TRadeSessionList& Sessions();
 TRadeSession& DefaultSession();
 
-// The password prompt for an encrypted database: true with the password when confirmed. The default
-// asks on the terminal without echo; the application installs its dialog.
+// The password prompt for an encrypted database: true with the password when confirmed. With no
+// hook nobody is asked (false); the programs install theirs (radezi the terminal, lanqi its dialog).
 using TLoginPromptHook = std::function<bool(const std::string& fileName, std::string& password)>;
 bool ShowLoginPrompt(const std::string& fileName, std::string& password);
-// An empty hook restores the terminal prompt.
+// An empty hook removes the prompt.
 void SetLoginPromptHook(TLoginPromptHook hook);
 
 // The mouse cursor while a filter is applied: true the busy cursor, false the default one. The

@@ -1,7 +1,5 @@
 #include "engine/RecordWindow.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -27,21 +25,15 @@ void TFileView::Refresh() {
     return;
   }
   const int64_t size = io_.FileSize();
-  if (map_ && (fs->Handle() != mapHandle_ || size > mapLength_)) Release();
-  if (!map_ && size > 0) {
+  if (map_.Data() && (fs->Handle() != map_.Handle() || size > map_.Length())) Release();
+  if (!map_.Data() && size > 0) {
     // Room for the file to grow a while before the view has to be made again; the pages past the
     // end are never touched, since only the bytes the file holds under the lock are read.
     int64_t length = size + size / 8;
     length = (length + 0xFFFF) & ~int64_t{0xFFFF};
-    void* m = mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED, fs->Handle(), 0);
-    if (m != MAP_FAILED) {
-      map_ = m;
-      mapLength_ = length;
-      mapHandle_ = fs->Handle();
-      base_ = static_cast<const uint8_t*>(m);
-    }
+    if (map_.Map(fs->Handle(), length)) base_ = map_.Data();
   }
-  size_ = map_ ? size : 0;
+  size_ = map_.Data() ? size : 0;
 }
 
 const uint8_t* TFileView::Bytes(int64_t offset, int32_t count) {
@@ -52,10 +44,7 @@ const uint8_t* TFileView::Bytes(int64_t offset, int32_t count) {
 }
 
 void TFileView::Release() {
-  if (map_) munmap(map_, static_cast<size_t>(mapLength_));
-  map_ = nullptr;
-  mapLength_ = 0;
-  mapHandle_ = -1;
+  map_.Unmap();
   base_ = nullptr;
   size_ = 0;
 }

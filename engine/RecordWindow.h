@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/storage/RadeTableIO.h"
+#include "platform/FileMapping.h"
 
 namespace lanqi {
 
@@ -29,9 +30,7 @@ class TFileView {
 
  private:
   TRadeZIFileIO& io_;
-  void* map_ = nullptr;
-  int64_t mapLength_ = 0;
-  int mapHandle_ = -1;
+  TFileMapping map_;
   const uint8_t* base_ = nullptr;
   int64_t size_ = 0;  // the bytes of the view that the file holds
   std::vector<uint8_t> raw_;

@@ -2,7 +2,6 @@
 // code with its messages.
 #include "tools/RadeziCommands.h"
 
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,6 +25,7 @@
 #include "tools/RadeziShell.h"
 #include "tools/RadeziTable.h"
 #include "tools/RadeziValues.h"
+#include "tools/TerminalPrompt.h"
 
 namespace lanqi {
 namespace {
@@ -363,24 +363,9 @@ int Run(const std::vector<std::string>& argv) {
 }  // namespace
 
 std::string PromptPassword() {
-  FILE* tty = std::fopen("/dev/tty", "r+");
-  if (!tty) throw EDatabaseError("A password is needed: give --password");
-  std::fputs("Password: ", tty);
-  std::fflush(tty);
-  termios old{};
-  int fd = fileno(tty);
-  bool haveTerm = tcgetattr(fd, &old) == 0;
-  if (haveTerm) {
-    termios quiet = old;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(fd, TCSAFLUSH, &quiet);
-  }
   std::string pw;
-  int c;
-  while ((c = std::fgetc(tty)) != EOF && c != '\n') pw += static_cast<char>(c);
-  if (haveTerm) tcsetattr(fd, TCSAFLUSH, &old);
-  std::fputs("\n", tty);
-  std::fclose(tty);
+  if (ReadHiddenLine("Password: ", pw) == TTerminalRead::NoTerminal)
+    throw EDatabaseError("A password is needed: give --password");
   return pw;
 }
 
