@@ -81,16 +81,20 @@ void TCatalogTreeModel::Rebuild() {
   keys_.assign(areas_.size(), {});
   slots_.assign(1, TSlot{});
   images_.assign(1, -1);
+  loadedVersions_.assign(1, 0);
   for (size_t a = 0; a < areas_.size(); ++a) {
     keys_[a].reserve(areas_[a].Files.size());
-    for (size_t f = 0; f < areas_[a].Files.size(); ++f)
+    for (size_t f = 0; f < areas_[a].Files.size(); ++f) {
       keys_[a].push_back(NewKey(static_cast<int>(a), static_cast<int>(f)));
+      loadedVersions_.back() = static_cast<int>(areas_[a].Files[f].Versions.size());
+    }
   }
 }
 
 uint32_t TCatalogTreeModel::NewKey(int area, int file) {
   slots_.push_back(TSlot{area, file});
   images_.push_back(-1);
+  loadedVersions_.push_back(0);
   return static_cast<uint32_t>(slots_.size() - 1);
 }
 
@@ -276,7 +280,10 @@ TCatalogTreeModel::TPlace TCatalogTreeModel::AddArea(TCatalogArea area) {
   areas_.push_back(std::move(area));
   const TCatalogArea& a = areas_.back();
   keys_.emplace_back();
-  for (size_t f = 0; f < a.Files.size(); ++f) keys_.back().push_back(NewKey(pos, static_cast<int>(f)));
+  for (size_t f = 0; f < a.Files.size(); ++f) {
+    keys_.back().push_back(NewKey(pos, static_cast<int>(f)));
+    images_.back() = 0;
+  }
   if (filtered_) {
     shownAreas_.push_back(pos);
     shownFiles_.push_back(TShownArea{Descending(a.Files.size()), Ascending(a.Folders.size())});
@@ -298,6 +305,7 @@ TCatalogTreeModel::TPlace TCatalogTreeModel::AddFile(int area, TCatalogFile file
   if (parent.isValid()) beginInsertRows(parent, 0, 0);
   a.Files.push_back(std::move(file));
   uint32_t key = NewKey(area, pos);
+  images_[key] = 0;
   keys_[area].push_back(key);
   if (filtered_) {
     shownFiles_[area].Files.insert(shownFiles_[area].Files.begin(), pos);
@@ -352,6 +360,8 @@ void TCatalogTreeModel::Remove(const TPlace& p) {
   } else if (p.Kind == TKind::Version) {
     TCatalogFile& f = a.Files[p.File];
     f.Versions.erase(f.Versions.begin() + p.Item);
+    int& loaded = loadedVersions_[KeyOf(p.Area, p.File)];
+    if (p.Item < loaded) --loaded;
     if (p.Item < static_cast<int>(f.Protected.size())) f.Protected.erase(f.Protected.begin() + p.Item);
     if (filtered_) {
       uint32_t key = KeyOf(p.Area, p.File);
@@ -524,7 +534,9 @@ QVariant TCatalogTreeModel::data(const QModelIndex& index, int role) const {
       if (p.Kind == TKind::Version && p.Item < static_cast<int>(f.Protected.size()) && f.Protected[p.Item] &&
           !protectedIcon_.isNull())
         return protectedIcon_;
-      return FileIcon(KeyOf(p.Area, p.File));
+      const uint32_t key = KeyOf(p.Area, p.File);
+      if (p.Kind == TKind::Version && p.Item >= loadedVersions_[key]) return imageList_->Icon(0);
+      return FileIcon(key);
     }
     case kMatchRole:
       return Matches(p);

@@ -43,8 +43,9 @@ class TCatalogTreeModel : public QAbstractItemModel {
 
   explicit TCatalogTreeModel(QObject* parent = nullptr);
 
-  // The icons: index 0 of images for areas and folders, a file's type for the file and its
-  // versions; protectedIcon for a protected version. Null images: no icons.
+  // The icons: index 0 of images for areas and folders, a file's type for the file and the versions
+  // the catalog held when the tree was read; index 0 for the nodes added since (as they are drawn
+  // until the next load); protectedIcon for a protected version. Null images: no icons.
   void SetImages(TSystemImages* images, QIcon protectedIcon);
 
   // Shows tree (a reset; the search ends).
@@ -125,6 +126,7 @@ class TCatalogTreeModel : public QAbstractItemModel {
   std::vector<std::vector<uint32_t>> keys_;  // by area and file position
   std::vector<TSlot> slots_;                 // by key; key 0 is never used
   mutable std::vector<int> images_;          // by key: the file's icon index, -1 not yet asked
+  std::vector<int> loadedVersions_;          // by key: the versions (the first ones) read with the tree
   TSystemImages* imageList_ = nullptr;
   QIcon protectedIcon_;
 

@@ -6,10 +6,12 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QPersistentModelIndex>
+#include <QStyle>
 #include <QTreeView>
 #include <functional>
 
 #include "app/CatalogTreeModel.h"
+#include "app/SystemImages.h"
 
 namespace lanqi {
 namespace {
@@ -149,6 +151,33 @@ TEST(CatalogTreeModel, EditsUnderASearchAndAroundHeldNodesStayConsistent) {
   m.AddArea(TCatalogArea{0, "new", "/n", {}, {}});
   EXPECT_EQ(Listing(m).back(), "new");
   EXPECT_TRUE(ModelCheck::failures().empty()) << ModelCheck::failures().front();
+}
+
+TEST(CatalogTreeModel, IconsOfTheLoadedNodesAndOfThoseAddedSince) {
+  TSystemImages images;
+  TCatalogTreeModel m;
+  const QIcon marked = QApplication::style()->standardIcon(QStyle::SP_DialogApplyButton);
+  m.SetImages(&images, marked);
+  m.SetTree(Sample());
+  auto icon = [&](const TPlace& p) { return m.IndexOf(p).data(Qt::DecorationRole).value<QIcon>().cacheKey(); };
+  const qint64 folder = images.Icon(0).cacheKey();
+  const qint64 text = images.Icon(images.SystemIconIndex("/d/c.txt")).cacheKey();
+  ASSERT_NE(text, folder);
+  const TPlace c = m.FindFileNo(3);
+  EXPECT_EQ(icon(TPlace{TKind::Area, 0, -1, -1}), folder);
+  EXPECT_EQ(icon(TPlace{TKind::Folder, 0, -1, 0}), folder);
+  EXPECT_EQ(icon(c), text);
+  EXPECT_EQ(icon(TPlace{TKind::Version, 0, 2, 0}), text);
+  EXPECT_EQ(icon(TPlace{TKind::Version, 0, 2, 1}), marked.cacheKey());  // protected
+  // Added since the load: the folder image until the tree is read again.
+  const TPlace added = m.AddVersion(c, "c4");
+  EXPECT_EQ(icon(added), folder);
+  m.Remove(TPlace{TKind::Version, 0, 2, 0});  // c1 goes: c2 and c3 are still from the load
+  EXPECT_EQ(icon(TPlace{TKind::Version, 0, 2, 1}), text);
+  EXPECT_EQ(icon(TPlace{TKind::Version, 0, 2, 2}), folder);
+  const TPlace file = m.AddFile(0, FileOf(9, "/d/n.txt", {}));
+  EXPECT_EQ(icon(file), folder);
+  EXPECT_EQ(icon(m.AddVersion(file, "n1")), folder);
 }
 
 TEST(CatalogTreeModel, TheViewAsksOnlyForTheRowsItShows) {
