@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <ctime>
 #include <map>
-#include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "app/VersionCatalog.h"
@@ -19,6 +19,12 @@ namespace {
 
 using TCopyKey = std::pair<uint64_t, uint64_t>;  // device, inode
 
+struct TCopyKeyHash {
+  size_t operator()(const TCopyKey& k) const {
+    return std::hash<uint64_t>()(k.first * 0x9E3779B97F4A7C15ull ^ k.second);
+  }
+};
+
 struct TCopy {
   bool Present = false;
   TCopyKey Key;
@@ -27,12 +33,18 @@ struct TCopy {
 
 // A set of copies whose bytes add up, each copy once.
 struct TSpace {
-  std::set<TCopyKey> Seen;
+  std::unordered_set<TCopyKey, TCopyKeyHash> Seen;
   int64_t Bytes = 0;
   void Add(const TCopy& c) {
     if (c.Present && Seen.insert(c.Key).second) Bytes += c.Size;
   }
 };
+
+int Digits(const std::string& v, size_t at, size_t n) {
+  int value = 0;
+  for (size_t i = at; i < at + n; ++i) value = value * 10 + (v[i] - '0');
+  return value;
+}
 
 // The date of a version text "yyyy-mm-dd-hh-mm-ss"; false for any other text.
 bool VersionDay(const std::string& v, std::chrono::sys_days& day) {
@@ -41,19 +53,32 @@ bool VersionDay(const std::string& v, std::chrono::sys_days& day) {
     bool dash = i == 4 || i == 7 || i == 10 || i == 13 || i == 16;
     if (dash ? v[i] != '-' : (v[i] < '0' || v[i] > '9')) return false;
   }
-  std::chrono::year_month_day ymd{std::chrono::year{std::stoi(v.substr(0, 4))},
-                                  std::chrono::month{static_cast<unsigned>(std::stoi(v.substr(5, 2)))},
-                                  std::chrono::day{static_cast<unsigned>(std::stoi(v.substr(8, 2)))}};
+  std::chrono::year_month_day ymd{std::chrono::year{Digits(v, 0, 4)},
+                                  std::chrono::month{static_cast<unsigned>(Digits(v, 5, 2))},
+                                  std::chrono::day{static_cast<unsigned>(Digits(v, 8, 2))}};
   if (!ymd.ok()) return false;
   day = ymd;
   return true;
 }
 
-// The later of two version texts; stamps sort by their text, and a stamp beats any other text.
-void KeepNewest(std::string& newest, const std::string& v) {
-  std::chrono::sys_days d;
-  bool vStamp = VersionDay(v, d), nStamp = VersionDay(newest, d);
-  if (newest.empty() || (vStamp && !nStamp) || (vStamp == nStamp && v > newest)) newest = v;
+// The newest of a file's or an area's version texts: stamps sort by their text, and a stamp beats
+// any other text.
+struct TNewest {
+  std::string Text;
+  bool Stamp = false;
+  void Keep(const std::string& v, bool stamp) {
+    if (Text.empty() || (stamp && !Stamp) || (stamp == Stamp && v > Text)) {
+      Text = v;
+      Stamp = stamp;
+    }
+  }
+};
+
+// The system's name for a code-page path; plain ASCII, as most paths are, needs no conversion.
+std::string OsName(const std::string& path) {
+  for (char c : path)
+    if (static_cast<unsigned char>(c) >= 0x80) return ToOsPath(path);
+  return path;
 }
 
 std::string Utf8(const std::string& ansi) {
@@ -104,7 +129,7 @@ TCatalogReport BuildCatalogReport(TVersionCatalog& catalog, std::chrono::sys_day
     if (added && !path.empty()) {
       struct stat st {};
       try {
-        if (::stat(ToOsPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (::stat(OsName(path).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
           it->second.Present = true;
           it->second.Key = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
           it->second.Size = static_cast<int64_t>(st.st_size);
@@ -125,31 +150,36 @@ TCatalogReport BuildCatalogReport(TVersionCatalog& catalog, std::chrono::sys_day
     area.Name = a.Name;
     area.Folder = a.Folder;
     TSpace areaSpace;
+    TNewest areaNewest;
     for (const TCatalogFile& f : a.Files) {
       TReportFile file;
       file.FileNo = f.FileNo;
       file.Path = f.Path;
       TSpace fileSpace;
+      TNewest fileNewest;
       // Older catalogs hold some paths twice: each row reports the versions of its own number, as
       // the tree shows them.
       auto rows = versionsOf.find(f.FileNo);
       if (rows != versionsOf.end()) {
         for (const verinfo& v : rows->second) {
           ++file.Versions;
-          KeepNewest(file.LastChange, v.Version);
+          std::chrono::sys_days d;
+          const bool stamp = VersionDay(v.Version, d);
+          fileNewest.Keep(v.Version, stamp);
           const TCopy& c = copyOf(v.FilePath);
           fileSpace.Add(c);
           areaSpace.Add(c);
           all.Add(c);
-          std::chrono::sys_days d;
-          if (VersionDay(v.Version, d) && d >= first && d <= today) ++perDay[(d - first).count()];
+          if (stamp && d >= first && d <= today) ++perDay[(d - first).count()];
         }
       }
       file.Space = fileSpace.Bytes;
+      file.LastChange = fileNewest.Text;
       area.Versions += file.Versions;
-      if (!file.LastChange.empty()) KeepNewest(area.LastChange, file.LastChange);
+      if (!file.LastChange.empty()) areaNewest.Keep(fileNewest.Text, fileNewest.Stamp);
       area.Files.push_back(std::move(file));
     }
+    area.LastChange = areaNewest.Text;
     area.Space = areaSpace.Bytes;
     report.Versions += area.Versions;
     report.Areas.push_back(std::move(area));
