@@ -160,17 +160,18 @@ class TRDEDataSet : public TRDBDataSet {
 
 // What a table dataset reads while other programs write the file. A record's bytes are read only
 // under the file lock, so no record is ever read while another program writes it. A walk reads
-// ahead in windows: Next (or Prior) from the record read last copies that record and the ones
-// after it (before it) out of the file under one hold of the lock, up to 1024 records, 256 KiB
-// or one millisecond of holding the lock, whichever comes first; the first window of a walk from
-// First (Last) holds 16 records and each window that follows on twice as many as the one before.
-// The records of a window show the file as it was when the window was read: another program's
-// change to one of them shows from the next window on. A record reached any other way (Locate,
-// RecNo, a bookmark, Resync, Refresh, Edit) is read afresh, and a window ends at any write this
-// program makes to a database file (through any dataset or thread), so the program always reads
-// back its own writes. Which records the view holds, and in which order, is decided when the view
-// is loaded (open, an index change, Refresh, a filter, a range), as ever; a blob field's content is
-// read when it is first used.
+// ahead in windows: the Next (Prior) that needs a record the window does not hold copies that
+// record and the ones after (before) it out of the file under one hold of the lock, up to 1024
+// records, 256 KiB or one millisecond of holding the lock, whichever comes first. The first window
+// of a walk from First (Last) holds 16 records, one from a record reached any other way holds that
+// record alone, and each window that follows on holds twice as many as the one before. The
+// records of a window show the file as it was when the window was read: another program's change
+// to one of them shows from the next window on. A record reached any other way (First, Last,
+// Locate, RecNo, a bookmark, Resync, Refresh, Edit) is read afresh, and a window ends at any write
+// this program makes to a database file (through any dataset, open or thread), so the program
+// always reads back its own writes. Which records the view holds, and in which order, is decided
+// when the view is loaded (open, an index change, Refresh, a filter, a range), as ever; a blob
+// field's content is read when it is first used.
 class TRadeTable : public TRDEDataSet {
  public:
   explicit TRadeTable(TComponent* owner = nullptr);
