@@ -405,6 +405,10 @@ bool TVersionCatalog::CaptureVersion(const std::string& path, const std::string&
   std::string ext = ExtractFileExt(name);
   std::string copy = IncludeTrailingPathDelimiter(backupFolder) + name.substr(0, name.size() - ext.size()) +
                      "{" + stamp + "}" + ext;
+  // The file's row may come from another program or from a catalog of other widths: a copy's
+  // path or extension the version row would cut is refused before anything is written.
+  CheckFits(Tbfilever, N().extension, ext.size(), N().extensionTooLong, path);
+  CheckFits(Tbfilever, N().copyName, copy.size(), N().copyTooLong, path);
   // Copy, version row, stamp: whichever step fails, no row names a missing copy, no copy is left
   // without its row, and the stamp still differs, so the next pass captures the file again.
   const bool hadCopy = FileExists(copy);

@@ -178,12 +178,12 @@ TEST_F(Detection, TheNoteByWayOfClosingThePrompt) {
        ""},
       {"longer than its field",
        [](TFormVerSm& d) {
-         d.Edit1->setPlainText(QString(128, QChar(u'说')));
+         d.Edit1->setPlainText(QString(65, QChar(u'说')));
          d.Button1->click();
        },
        [] {
-         std::string kept;
-         for (int i = 0; i < 127; ++i) kept += A(u8"说");
+         std::string kept;  // the 128 bytes of the field
+         for (int i = 0; i < 64; ++i) kept += A(u8"说");
          return kept;
        }()},
       {"left alone for 10 seconds", [this](TFormVerSm&) { loop.Advance(10000); }, ""},

@@ -211,7 +211,7 @@ TEST_F(MainWindow, NewAreaDialog) {
          d.Edit2->setText("x");
          d.Button1->click();
        },
-       {Q(u8"目录路径过长（最多1024字节）：") + QString::fromStdString(deep)},
+       {Q(u8"目录路径过长（最多200字节）：") + QString::fromStdString(deep)},
        false},
       {"confirmed",
        [&](TCreatDataAreaW& d) {
@@ -345,11 +345,11 @@ TEST_F(MainWindow, AddingRefusesWhatTheCatalogCannotHold) {
       {"tracked already, in another area", 1, tracked,
        Q(u8"文件已在监控中：") + QString::fromStdString(tracked)},
       {"path longer than its field", 0, longPath,
-       Q(u8"文件路径过长（最多1024字节）：") + QString::fromStdString(longPath)},
+       Q(u8"文件路径过长（最多512字节）：") + QString::fromStdString(longPath)},
       {"extension longer than its field", 0, longExt,
-       Q(u8"文件扩展名过长（最多64字节）：") + QString::fromStdString(longExt)},
+       Q(u8"文件扩展名过长（最多16字节）：") + QString::fromStdString(longExt)},
       {"copy name longer than its field", 1, longName,
-       Q(u8"备份文件路径过长（最多1024字节）：") + QString::fromStdString(longName)},
+       Q(u8"备份文件路径过长（最多255字节）：") + QString::fromStdString(longName)},
       {"backup folder cannot be made", 0, blocked,
        Q(u8"无法建立备份目录：") + QString::fromStdString(dir.File("area/blocked.txt-bak"))},
   };
@@ -370,31 +370,31 @@ TEST_F(MainWindow, AddingRefusesWhatTheCatalogCannotHold) {
 TEST_F(MainWindow, NotesFitTheirFieldAndABrokenTailIsNotShown) {
   int32_t a = Area("A", dir.File("area"));
   int32_t f = File(a, "/x/one.txt");
-  // Another program cut this note inside its 128th character: 127 whole ones and a lead byte.
+  // Another program cut this note inside a character: 63 whole ones and a lead byte.
   std::string cut;
-  for (int i = 0; i < 127; ++i) cut += A(u8"文");
+  for (int i = 0; i < 63; ++i) cut += A(u8"文");
   Version(f, "2008-01-01-00-00-00", "1", cut + A(u8"文").substr(0, 1));
   Version(f, "2008-01-01-00-00-02", "1");
   Make();
   Select(Child(Top(0), 0));
   auto rows = ListRows();
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[1][2], QString(127, QChar(u'文')));
+  EXPECT_EQ(rows[1][2], QString(63, QChar(u'文')));
 
-  // 128 characters typed into the note box: it keeps the 127 that the field holds.
+  // 65 characters typed into the note box: it keeps the 64 that the field's 128 bytes hold.
   onDialog = [&](QDialog& d) {
     auto& note = dynamic_cast<TFormVerSm&>(d);
-    note.Edit1->setPlainText(QString(128, QChar(u'说')));
-    EXPECT_EQ(note.Edit1->toPlainText(), QString(127, QChar(u'说')));
+    note.Edit1->setPlainText(QString(65, QChar(u'说')));
+    EXPECT_EQ(note.Edit1->toPlainText(), QString(64, QChar(u'说')));
     note.Button1->click();
     return 0;
   };
   Select(Child(Child(Top(0), 0), 0));
   w->N5->trigger();
   std::string kept;
-  for (int i = 0; i < 127; ++i) kept += A(u8"说");
+  for (int i = 0; i < 64; ++i) kept += A(u8"说");
   EXPECT_EQ(Rows(u8"文件版本表")[1]["说明"], kept);
-  EXPECT_EQ(ListRows()[0][2], QString(127, QChar(u'说')));
+  EXPECT_EQ(ListRows()[0][2], QString(64, QChar(u'说')));
   EXPECT_TRUE(messages.empty());
 }
 
