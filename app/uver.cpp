@@ -340,6 +340,7 @@ void Tmainw::BuildMenus() {
   PopupMenu1->addSeparator();
   N1 = action(PopupMenu1, "N1", u8"添加监控版本", [this] { N1Click(); });
   N2 = action(PopupMenu1, "N2", u8"删除监控文件", [this] { N2Click(); });
+  N11 = action(PopupMenu1, "N11", u8"删除监控目录", [this] { N11Click(); });
   N4 = action(PopupMenu1, "N4", u8"增加存储区", [this] { N4Click(); });
   PopupMenu1->addSeparator();
   CompareItem = action(PopupMenu1, "CompareItem", u8"与当前文件比较", [this] { CompareSelected(); });
@@ -893,6 +894,7 @@ void Tmainw::UpdateVersionActions(bool fromList) {
   ProtectItem->setChecked(onVersion && IsProtectedVersion(fileNo, version));
   std::string area;
   CleanupItem->setVisible(!fromList && NodeLevel(TreeView1->currentIndex()) == 0 && SelectedAreaName(area));
+  N11->setVisible(!fromList && NodeKind(TreeView1->currentIndex()) == TKind::Folder);
 }
 
 namespace {

@@ -111,6 +111,7 @@ class Tmainw : public QWidget {
   QAction* N1;               // "添加监控版本"
   QAction* N2;               // "删除监控文件"
   QAction* N4;               // "增加存储区"
+  QAction* N11;              // "删除监控目录", on a folder node
   QAction* CompareItem;      // "与当前文件比较"
   QMenu* ListMenu;           // the version list's menu
   QAction* ListCompareItem;  // "与当前文件比较", "比较所选的两个版本" with two rows selected
@@ -219,6 +220,8 @@ class Tmainw : public QWidget {
   void TrackFolderAsked(const std::string& folder);
   // "删除监控目录": no new files of the folder are tracked; its files stay tracked.
   void RemoveFolderClick(int32_t folderNo);
+  // "删除监控目录" for the selected folder node.
+  void N11Click();
   // A detection pass's first step: the new files of tracked folders are tracked, each with its
   // first version.
   void TrackNewFolderFilesInPass();

@@ -77,6 +77,13 @@ void Tmainw::TrackFolderAsked(const std::string& folder) {
   }
 }
 
+void Tmainw::N11Click() {
+  const QModelIndex node = TreeView1->currentIndex();
+  if (NodeKind(node) != TCatalogTreeModel::TKind::Folder) return;
+  const TCatalogTreeModel::TPlace place = TreeModel->PlaceOf(node);
+  RemoveFolderClick(TreeModel->Tree()[place.Area].Folders[place.Item].FolderNo);
+}
+
 void Tmainw::RemoveFolderClick(int32_t folderNo) {
   if (!RemoveTrackedFolder(*catalog_, folderNo)) return;
   ReloadCatalog();

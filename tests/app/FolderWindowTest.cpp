@@ -139,6 +139,25 @@ TEST_F(FolderWindow, AFolderAddedFromTheRibbonTracksItsFilesAndThePassItsNewOnes
   auto versions = Rows(u8"文件版本表");
   ASSERT_EQ(versions.size(), 2u);
   EXPECT_EQ(test::TempDir::Read(versions[1]["文件名称"]), "c");
+
+  // The tree takes the new file once the pass is over; the folder shows under its area after its
+  // files, and "删除监控目录" on it stops tracking new files while its files stay.
+  loop.Advance(500);
+  EXPECT_EQ(Texts(Top(0)), (std::vector<std::string>{c, a, dir.File("watched")}));
+  QModelIndex folder = Child(Top(0), 2);
+  ASSERT_EQ(Tmainw::NodeKind(folder), TCatalogTreeModel::TKind::Folder);
+  Select(folder);
+  emit w->PopupMenu1->aboutToShow();
+  EXPECT_TRUE(w->N11->isVisible());
+  w->N11->trigger();
+  EXPECT_TRUE(TrackedFolders(w->Catalog()).empty());
+  EXPECT_EQ(Texts(Top(0)), (std::vector<std::string>{c, a}));
+  Select(Top(0));
+  emit w->PopupMenu1->aboutToShow();
+  EXPECT_FALSE(w->N11->isVisible());
+  dir.Write("watched/d.txt", "d");
+  Pass();
+  EXPECT_EQ(TrackedPaths(), (std::vector<std::string>{a, c}));
   EXPECT_TRUE(messages.empty());
 }
 

@@ -45,7 +45,7 @@ TEST_F(MainWindow, LayoutCaptionsAndNames) {
   EXPECT_EQ(
       texts(m.findChild<QMenu*>("PopupMenu1")),
       (QStringList{Q(u8"填写版本版本说明"), Q(u8"定位到版本文件"), Q(u8"打开文件"), "-", Q(u8"添加监控版本"),
-                   Q(u8"删除监控文件"), Q(u8"增加存储区"), "-", Q(u8"与当前文件比较"), Q(u8"恢复此版本"),
+                   Q(u8"删除监控文件"), Q(u8"删除监控目录"), Q(u8"增加存储区"), "-", Q(u8"与当前文件比较"), Q(u8"恢复此版本"),
                    Q(u8"另存为…"), Q(u8"导出为 Git 仓库…"), Q(u8"删除此版本"), Q(u8"保护此版本"),
                    Q(u8"清理规则…")}));
   EXPECT_EQ(texts(m.ListMenu), (QStringList{Q(u8"与当前文件比较"), "-", Q(u8"恢复此版本"), Q(u8"另存为…"),
