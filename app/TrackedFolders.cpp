@@ -344,6 +344,10 @@ TFolderTracking TrackNewFolderFiles(TVersionCatalog& catalog) {
   TFolderTracking done;
   std::vector<TCatalogFolder> folders = TrackedFolders(catalog);
   if (folders.empty()) return done;
+  // A file another program (the command line's add-folder or capture) tracked since this catalog
+  // read its file table is tracked already, not new: the table is read again first.
+  catalog.Tbfileid->Close();
+  catalog.Tbfileid->Open();
   TWalkContext context(catalog);
   for (const TCatalogFolder& f : folders) TrackFolderFiles(catalog, context, f, done);
   return done;

@@ -358,6 +358,11 @@ bool TVersionCatalog::AddFileToArea(const std::string& areaName, const std::stri
   int32_t areaNo = Int(Tbarea, N().areaNo);
   // A folder would be listed as changed at every pass and could never be copied.
   if (DirectoryExists(path)) throw Exception(Format(N().folderRefused.c_str(), path.c_str()));
+  // Another program (the command line, a second window) may have tracked the path since this
+  // catalog read its file table: the check and the new row are made under the file lock, on the
+  // table as the file holds it now.
+  TFileLockGuard lock(*Tbfileid->Database()->FileIO());
+  Tbfileid->Close();
   // Unfiltered, so that the new row is the current one after the post and its number can be read.
   Unfiltered(Tbfileid);
   // One row per path: a second one would never get its stamp and be prompted for at every pass.

@@ -93,10 +93,13 @@ void Tmainw::tmr1Timer() {
     }
   } end{this};
   TrackNewFolderFilesInPass();
+  // The session may have ended while that waited on a message: the window is closed and its list
+  // of pending files gone.
+  if (closed_ || !PendingFiles) return;
   ScanTrackedFiles();
   BeginTreeUpdate();
   end.bulk = true;
-  for (int i = 0; i < PendingFiles->Count(); ++i) {
+  for (int i = 0; !closed_ && PendingFiles && i < PendingFiles->Count(); ++i) {
     const std::string path = PendingFiles->Strings(i);
     if (!FileExists(path)) continue;
     std::string note;

@@ -293,6 +293,39 @@ TEST_F(VersionCatalogTest, AnotherProcesssRestoreIsSeenThroughTheSharedCatalog) 
   EXPECT_EQ(Notes(), (std::vector<std::string>{"", "恢复前自动保存", "恢复自 " + first}));
 }
 
+// A path another program tracked after this catalog read its file table is refused, not tracked a
+// second time (the window's folder pass after a command line's add-folder did that).
+TEST_F(VersionCatalogTest, APathAnotherProgramTrackedIsNotTrackedAgain) {
+  const std::string other = dir.File("work/other.txt");
+  dir.Write("work/other.txt", "x");
+  ASSERT_EQ(catalog.FileNoOf(other), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    int code = 1;
+    try {
+      TVersionCatalog second;
+      second.Open(dir.File("catalog.dat"));
+      code = second.AddFileToArea("docs", other) ? 0 : 2;
+    } catch (...) {
+    }
+    _exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  try {
+    catalog.AddFileToArea("docs", other);
+    ADD_FAILURE() << "tracked twice";
+  } catch (const std::exception& e) {
+    EXPECT_EQ(AnsiToUtf8(e.what()), "文件已在监控中：" + other);
+  }
+  catalog.Reload();
+  int rows = 0;
+  for (catalog.Tbfileid->First(); !catalog.Tbfileid->Eof(); catalog.Tbfileid->Next())
+    rows += catalog.Tbfileid->FieldByName(A(u8"源文件名称"))->AsString() == other;
+  EXPECT_EQ(rows, 1);
+}
+
 // A table beside the three, asked for first by another program while this catalog is open: both end
 // with one table holding both rows, and the three tables' bytes (everything the file held before,
 // apart from the directory's count and new slot) stay as they were.

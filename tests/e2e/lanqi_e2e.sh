@@ -2,7 +2,9 @@
 # The desktop program from outside, under Xvfb: a catalog prepared with radezi, a second start that
 # ends at once, a save of a tracked file that brings up the note prompt, the prompt closing itself,
 # the version list at the default size, the compare window with the change marked, a restore
-# through the version's menu, the end of the session, and the catalog and the copies afterwards.
+# through the version's menu, a folder tracked from the command line and a new file saved in it
+# tracked, the report page, the end of the session, and
+# the catalog and the copies afterwards.
 # Usage: lanqi_e2e.sh BUILD_DIR. Screenshots are kept in BUILD_DIR/e2e-artifacts/lanqi/.
 set -u
 B=$(cd "$1" && pwd)
@@ -130,14 +132,18 @@ sleep 1
 import -window "$MAIN" "$ART/main-window.png" 2>/dev/null || fail "screenshot of the main window"
 
 # The version before the save (the second node under the file) beside the current file: its menu,
-# 与当前文件比较 (the seventh command).
+# 与当前文件比较 (the seventh command). The keys make it the current node, which scrolls the tree by
+# one row so that it shows whole, at the height of the third row.
 menu_pick() {  # x y downs
   click "$1" "$2" 3
   sleep 0.5
   for ((i = 0; i < $3; i++)); do xdotool key Down; done
   xdotool key Return
 }
-menu_pick 150 275 7
+xdotool key Down Down
+sleep 0.5
+VERSION_Y=260
+menu_pick 150 $VERSION_Y 7
 CMP=$(wait_window 900x560 50) || fail "the compare window did not open"
 sleep 1
 import -window "$CMP" "$ART/compare-window.png" 2>/dev/null || fail "screenshot of the compare window"
@@ -153,12 +159,36 @@ xdotool windowunmap "$CMP" 2>/dev/null
 # The same version put back through its menu, 恢复此版本 (the eighth command): the file holds the
 # version's bytes and the catalog records the restore; the watcher's report of the write brings no
 # prompt.
-menu_pick 150 275 8
+menu_pick 150 $VERSION_Y 8
 OLD="$HOME/area/report.txt-bak/report{2020-06-01-10-00-00}.txt"
 for _ in $(seq 50); do cmp -s "$REPORT" "$OLD" && break; sleep 0.1; done
 cmp -s "$REPORT" "$OLD" || fail "the restore did not put the version back"
 sleep 7
 [ -z "$(window_of_size 383x288)" ] || fail "a note prompt came up after the restore"
+
+# A folder tracked from the command line while the window runs: its admitted file gets its first
+# version at once, an editor's lock file in it none; a file saved in it later becomes tracked by
+# the window's next pass.
+mkdir -p "$HOME/proj"
+printf 'plan\n' >"$HOME/proj/plan.txt"
+printf 'lock\n' >"$HOME/proj/.~lock.plan.txt#"
+"$W/bin/lanqi" --catalog "$CAT" add-folder "$HOME/proj" --area 账目 >"$W/add-folder.out" 2>&1 ||
+  fail "lanqi add-folder: $(cat "$W/add-folder.out")"
+tracked() { "$R" dump "$CAT" 文件索引表 --mode json | grep -cF "\"$1\""; }
+[ "$(tracked "$HOME/proj/plan.txt")" -eq 1 ] || fail "add-folder did not track plan.txt"
+[ "$(tracked "$HOME/proj/.~lock.plan.txt#")" -eq 0 ] || fail "add-folder tracked an editor's lock file"
+printf 'notes of the meeting\n' >"$HOME/proj/notes.txt"
+for _ in $(seq 200); do [ "$(tracked "$HOME/proj/notes.txt")" -eq 1 ] && break; sleep 0.1; done
+[ "$(tracked "$HOME/proj/notes.txt")" -eq 1 ] || fail "a file saved in the tracked folder was not tracked"
+echo "a file saved in the tracked folder became tracked"
+# Whatever prompt that brought closes itself.
+for _ in $(seq 150); do [ -z "$(window_of_size 383x288)" ] && break; sleep 0.1; done
+
+# The report page (the ribbon's third page) for the README.
+click 168 45
+sleep 1.5
+import -window "$MAIN" "$ART/report-page.png" 2>/dev/null || fail "screenshot of the report page"
+click 38 45
 
 # The end of the session.
 sleep 1
@@ -174,7 +204,7 @@ APP=""
 "$R" dump "$CAT" 文件版本表 >"$W/versions.json" || fail "radezi dump"
 # One row per line.
 tr -d '\n' <"$W/versions.json" | sed 's/},/}\n/g' >"$W/rows"
-[ "$(wc -l <"$W/rows")" -eq 4 ] || fail "not five versions: $(cat "$W/versions.json")"
+"$R" dump "$CAT" 文件索引表 --mode json | grep 源文件名称; [ "$(wc -l <"$W/rows")" -eq 6 ] || fail "not seven versions (five of report.txt and budget.csv, the first of plan.txt and notes.txt): $(cat "$W/versions.json")"
 grep -qF '"说明": "恢复自 2020-06-01-10-00-00"' "$W/rows" || fail "no restore row: $(cat "$W/versions.json")"
 SECS=$SAVED_SECS
 STAMP=$(date -d "@$((SECS / 2 * 2))" +%Y-%m-%d-%H-%M-%S)
