@@ -332,6 +332,7 @@ std::vector<TCatalogArea> TVersionCatalog::ReadTree() {
     areas.push_back(std::move(a));
   }
   AttachTrackedFolders(*this, areas);
+  AttachProtectedMarks(*this, areas);
   return areas;
 }
 

@@ -232,6 +232,7 @@ TEST_F(CatalogCleanupTest, EachCaptureRunsItsAreasRulesOverThatFile) {
   std::vector<std::string> names;
   catalog.Tbarea->Database()->GetTableNames(names);
   EXPECT_EQ(names.size(), 3u);
+  EXPECT_TRUE(catalog.ReadTree()[0].Files[0].Protected.empty());
 
   TCatalogCleanup cleanup(catalog);
   cleanup.SetRules(1, {2, 0, 0});
@@ -242,6 +243,8 @@ TEST_F(CatalogCleanupTest, EachCaptureRunsItsAreasRulesOverThatFile) {
   EXPECT_EQ(Texts(catalog, a), (std::vector<std::string>{v1.Version, v3.Version, v4.Version}));
   EXPECT_FALSE(std::filesystem::exists(v2.FilePath));
   EXPECT_TRUE(std::filesystem::exists(v1.FilePath));
+  // The tree as read carries the marks by version position.
+  EXPECT_EQ(catalog.ReadTree()[0].Files[0].Protected, (std::vector<bool>{true, false, false}));
 
   // A version deleted by hand takes its mark with it.
   ASSERT_TRUE(catalog.DeleteVersion(a, v1.Version));
