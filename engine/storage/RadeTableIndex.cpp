@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/values/CompareValues.h"
 #include "engine/storage/RadeTableIO.h"
 #include "engine/storage/RadeTableKeys.h"
+#include "engine/values/CompareValues.h"
 #include "platform/Collation.h"
 #include "rtl/Exceptions.h"
 
@@ -14,7 +14,7 @@ namespace {
 // Sort keys give the collation's order of whole texts; they are used for ftString and
 // ftFixedChar keys compared whole. Equal sort keys are settled by CompareValues itself.
 bool SortKeyType(uint8_t t) {
-  return t == ftString || t == ftFixedChar;
+  return IsAnsiStringType(t);
 }
 
 int Sign(int v) {
