@@ -300,6 +300,8 @@ void TRDEDataSet::WriteFieldValue(TField* field, const void* source) {
     if (field->IsBlob()) DatabaseError("General error");
     int32_t offset = fieldOffsets_[static_cast<size_t>(field->FieldNo() - 1)];
     std::memcpy(b->Bytes() + offset, source, static_cast<size_t>(field->DataSize()));
+    // Raised here and once more below: one write gives two field-change events, as the component
+    // always has, so listeners written against it see the count they expect.
     DataEvent(deFieldChange, field);
   }
   if (State() != dsCalcFields && State() != dsFilter) DataEvent(deFieldChange, field);

@@ -306,6 +306,8 @@ int32_t TRadeTableIO::FindInsertPosFor(const TSearchKey& key, int32_t k, const T
   int32_t code;
   int32_t pos = Search(key, list, k, 0, code);
   if (code == -2) return 0;
+  // An equal key goes right after the equal entry the search met, not after the last one: stored
+  // indexes already hold their equal keys in this order, and readers take a chain as it is.
   return code == -1 ? pos : pos + 1;
 }
 
