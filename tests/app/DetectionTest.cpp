@@ -171,7 +171,7 @@ TEST_F(Detection, AnUnchangedSavePromptsNothing) {
   EXPECT_EQ(dialogs, 1);
   EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);
   EXPECT_EQ(Rows(u8"文件索引表")[0]["大小"], VersionStamp(doc));
-  EXPECT_EQ(Top(0)->child(0)->childCount(), 1);
+  EXPECT_EQ(ChildCount(Child(Top(0), 0)), 1);
 
   dir.Write("doc.txt", "new bytes!");
   SetStamp(doc, 30);
