@@ -414,8 +414,15 @@ const TCaptureNames& C() {
 }
 
 // The version text of the n-th capture inside one stamp slot: the stamp, then stamp-2, stamp-3...
-std::string SlotVersion(const std::string& stamp, int n) {
-  return n < 2 ? stamp : stamp + "-" + std::to_string(n);
+// where the version field has room for them, else the stamp and one more character (2-9, then
+// a-z) in a field sized to the stamp and one byte; "" when even that runs out.
+std::string SlotVersion(const std::string& stamp, int n, size_t room) {
+  if (n < 2) return stamp;
+  std::string dashed = stamp + "-" + std::to_string(n);
+  if (dashed.size() <= room) return dashed;
+  static const char kMarks[] = "23456789abcdefghijklmnopqrstuvwxyz";
+  if (n - 2 < static_cast<int>(sizeof kMarks - 1) && stamp.size() + 1 <= room) return stamp + kMarks[n - 2];
+  return "";
 }
 
 // Something (a file, a dangling link, a folder) already holds the name.
@@ -501,7 +508,10 @@ TCapturePlan TVersionCatalog::PrepareCapture(const std::string& path) {
   std::unordered_map<std::string, bool> taken;
   for (const verinfo& v : versions) taken[v.Version] = true;
   for (int n = 1;; ++n) {
-    std::string version = SlotVersion(plan.Stamp, n);
+    std::string version = SlotVersion(plan.Stamp, n, Room(Tbfilever, N().version));
+    if (version.empty())
+      throw Exception(
+          Format(N().copyTooLong.c_str(), static_cast<int>(Room(Tbfilever, N().version)), path.c_str()));
     std::string copy = base + "{" + version + "}" + plan.Extension;
     if (taken.count(version) || NameTaken(copy)) continue;
     plan.Version = version;
@@ -706,7 +716,12 @@ bool TVersionCatalog::CommitCapture(TCapturePlan& plan, const std::string& note,
   for (int n = 2;
        std::any_of(versions.begin(), versions.end(), [&](const verinfo& v) { return v.Version == version; });
        ++n)
-    version = SlotVersion(plan.Stamp, n);
+    version = SlotVersion(plan.Stamp, n, Room(Tbfilever, N().version));
+  if (version.empty()) {
+    dropCopy();
+    throw Exception(
+        Format(N().copyTooLong.c_str(), static_cast<int>(Room(Tbfilever, N().version)), plan.Path.c_str()));
+  }
   plan.Version = version;
   Unfiltered(Tbfilever);
   try {
