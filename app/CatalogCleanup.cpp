@@ -361,6 +361,21 @@ std::vector<TCleanupItem> TCatalogCleanup::Remove(const std::vector<TCleanupItem
   return removed;
 }
 
+void AttachProtectedMarks(TVersionCatalog& catalog, std::vector<TCatalogArea>& areas) {
+  const std::set<std::pair<int32_t, std::string>> marks = TCatalogCleanup(catalog).ProtectedVersions();
+  if (marks.empty()) return;
+  std::unordered_map<int32_t, std::unordered_set<std::string>> byFile;
+  for (const auto& [file, version] : marks) byFile[file].insert(version);
+  for (TCatalogArea& area : areas) {
+    for (TCatalogFile& f : area.Files) {
+      auto m = byFile.find(f.FileNo);
+      if (m == byFile.end()) continue;
+      f.Protected.assign(f.Versions.size(), false);
+      for (size_t i = 0; i < f.Versions.size(); ++i) f.Protected[i] = m->second.count(f.Versions[i]) > 0;
+    }
+  }
+}
+
 std::vector<TCleanupItem> CleanupAfterCapture(TVersionCatalog& catalog, int32_t fileNo) {
   TCatalogCleanup cleanup(catalog);
   return cleanup.Run(0, fileNo, NowLocalSeconds());

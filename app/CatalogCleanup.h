@@ -67,6 +67,10 @@ class TCatalogCleanup {
   TVersionCatalog& catalog_;
 };
 
+// Fills each file's Protected flags (by version position) from the protected marks; a file without
+// any keeps them empty. A catalog without marks is only asked whether it has their table.
+void AttachProtectedMarks(TVersionCatalog& catalog, std::vector<TCatalogArea>& areas);
+
 // Runs the rules of the file's area over that file's versions, as each capture does. A catalog without
 // rules costs one read of the small rules table.
 std::vector<TCleanupItem> CleanupAfterCapture(TVersionCatalog& catalog, int32_t fileNo);

@@ -46,10 +46,14 @@ int Digits(const std::string& v, size_t at, size_t n) {
   return value;
 }
 
-// The date of a version text "yyyy-mm-dd-hh-mm-ss"; false for any other text.
+// The date of a version text "yyyy-mm-dd-hh-mm-ss" (with "-2", "-3"... or one more character for
+// later saves inside the same 2-second slot); false for any other text.
 bool VersionDay(const std::string& v, std::chrono::sys_days& day) {
-  if (v.size() != 19) return false;
-  for (size_t i = 0; i < v.size(); ++i) {
+  if (v.size() < 19) return false;
+  const bool dashed = v.size() > 20 && v[19] == '-' && v.find_first_not_of("0123456789", 20) == std::string::npos;
+  const bool marked = v.size() == 20 && ((v[19] >= '2' && v[19] <= '9') || (v[19] >= 'a' && v[19] <= 'z'));
+  if (v.size() > 19 && !dashed && !marked) return false;
+  for (size_t i = 0; i < 19; ++i) {
     bool dash = i == 4 || i == 7 || i == 10 || i == 13 || i == 16;
     if (dash ? v[i] != '-' : (v[i] < '0' || v[i] > '9')) return false;
   }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CaptureSettings.h"
 #include "app/CatalogCleanup.h"
 #include "app/CatalogReport.h"
 #include "app/DiffCommand.h"
@@ -527,6 +528,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (!FileExists(catalogPath)) throw TMissing("catalog not found: " + Shown(catalogPath));
     TVersionCatalog catalog;
     catalog.Open(catalogPath);
+    // The window's setting, from the same "setup.ini".
+    catalog.SetSkipUnchanged(LoadSkipUnchanged(ExeDirectory()));
     const std::string& c = a.Command;
     if (c == "list") return List(catalog, a, out);
     if (c == "history") return History(catalog, a, out);

@@ -16,6 +16,7 @@
 #include <unordered_set>
 
 #include "app/CatalogCleanup.h"
+#include "app/ContentHash.h"
 #include "app/TrackedFolders.h"
 #include "engine/RadeZI.h"
 #include "platform/CodePage.h"
@@ -332,6 +333,7 @@ std::vector<TCatalogArea> TVersionCatalog::ReadTree() {
     areas.push_back(std::move(a));
   }
   AttachTrackedFolders(*this, areas);
+  AttachProtectedMarks(*this, areas);
   return areas;
 }
 
@@ -398,64 +400,375 @@ bool TVersionCatalog::AddFileToArea(const std::string& areaName, const std::stri
   return true;
 }
 
-bool TVersionCatalog::CaptureVersion(const std::string& path, const std::string& note, verinfo& info) {
+namespace {
+
+// The two tables captures keep beside the three: the digests of backup copies, and each tracked
+// file's fingerprint at its last capture.
+struct TCaptureNames {
+  std::string contentTable = Ansi(u8"版本内容表");
+  std::string fingerprintTable = Ansi(u8"文件指纹表");
+  std::string identity = Ansi(u8"副本标识");
+  std::string digest = Ansi(u8"内容摘要");
+  std::string stamp = Ansi(u8"文件时间");
+  std::string fingerprint = Ansi(u8"文件指纹");
+};
+
+const TCaptureNames& C() {
+  static const TCaptureNames names;
+  return names;
+}
+
+// The version text of the n-th capture inside one stamp slot: the stamp, then stamp-2, stamp-3...
+// where the version field has room for them, else the stamp and one more character (2-9, then
+// a-z) in a field sized to the stamp and one byte; "" when even that runs out.
+std::string SlotVersion(const std::string& stamp, int n, size_t room) {
+  if (n < 2) return stamp;
+  std::string dashed = stamp + "-" + std::to_string(n);
+  if (dashed.size() <= room) return dashed;
+  static const char kMarks[] = "23456789abcdefghijklmnopqrstuvwxyz";
+  if (n - 2 < static_cast<int>(sizeof kMarks - 1) && stamp.size() + 1 <= room) return stamp + kMarks[n - 2];
+  return "";
+}
+
+// Something (a file, a dangling link, a folder) already holds the name.
+bool NameTaken(const std::string& path) {
+  struct stat st {};
+  return ::lstat(ToOsPath(path).c_str(), &st) == 0;
+}
+
+}  // namespace
+
+TRadeTable* TVersionCatalog::ContentTable() {
+  TRadeFieldDefs f;
+  f.Add(N().fileNo, ftInteger);
+  f.Add(N().copyName, ftString, 1024);
+  f.Add(C().identity, ftString, 96);
+  f.Add(N().size, ftString, 32);
+  f.Add(C().digest, ftString, 64);
+  TRadeIndexDefs x;
+  x.Add("ContentFile", {0});
+  return ExtraTable(C().contentTable, f, x);
+}
+
+TRadeTable* TVersionCatalog::FingerprintTable() {
+  TRadeFieldDefs f;
+  f.Add(N().fileNo, ftInteger);
+  f.Add(C().stamp, ftString, 32);
+  f.Add(C().fingerprint, ftString, 96);
+  TRadeIndexDefs x;
+  x.Add("PrintFile", {0});
+  return ExtraTable(C().fingerprintTable, f, x);
+}
+
+TCapturePlan TVersionCatalog::PrepareCapture(const std::string& path) {
+  TCapturePlan plan;
+  plan.Path = path;
+  plan.SkipUnchanged = skipUnchanged_;
   Unfiltered(Tbfileid);
   Tbfileid->First();
-  if (!LocateExact(Tbfileid, {N().sourceName}, {Variant(path)})) return false;
-  std::string backupFolder = Text(Tbfileid, N().backupFolder);
-  int32_t fileNo = Int(Tbfileid, N().fileNo);
-  std::string stamp = VersionStamp(path);
-  std::string size = IntToStr(FileSizeOf(path));
-  std::string name = ExtractFileName(path);
-  std::string ext = ExtractFileExt(name);
-  std::string copy = IncludeTrailingPathDelimiter(backupFolder) + name.substr(0, name.size() - ext.size()) +
-                     "{" + stamp + "}" + ext;
+  if (!LocateExact(Tbfileid, {N().sourceName}, {Variant(path)})) return plan;
+  const std::string backupFolder = Text(Tbfileid, N().backupFolder);
+  const int32_t fileNo = Int(Tbfileid, N().fileNo);
+  // Fingerprint first: whatever is written after it makes the file differ from what is stored.
+  plan.Fingerprint = FileFingerprint(path);
+  plan.Stamp = VersionStamp(path);
+  const std::string name = ExtractFileName(path);
+  plan.Extension = ExtractFileExt(name);
+  const std::string base =
+      IncludeTrailingPathDelimiter(backupFolder) + name.substr(0, name.size() - plan.Extension.size());
+  // The file's versions, newest first, one entry per copy.
+  std::vector<verinfo> versions = Versions(fileNo);
+  std::unordered_map<std::string, size_t> knownAt;
+  for (auto v = versions.rbegin(); v != versions.rend(); ++v) {
+    if (v->FilePath.empty() || knownAt.count(v->FilePath)) continue;
+    TCapturePlan::TKnownCopy k;
+    k.Version = v->Version;
+    k.Copy = v->FilePath;
+    if (!TryStrToInt64(v->Size, k.Size)) k.Size = -1;
+    knownAt[k.Copy] = plan.Known.size();
+    plan.Known.push_back(k);
+  }
+  // Digests known from earlier captures; without them (a catalog that cannot take the table) the
+  // copies are read again when a save needs them.
+  if (!plan.Known.empty()) {
+    try {
+      TRadeTable* content = ContentTable();
+      Unfiltered(content);
+      TField* cFile = content->FieldByName(N().fileNo);
+      TField* cCopy = content->FieldByName(N().copyName);
+      for (content->First(); !content->Eof(); content->Next()) {
+        if (cFile->AsInteger() != fileNo) continue;
+        auto at = knownAt.find(cCopy->AsString());
+        if (at == knownAt.end()) continue;
+        TCapturePlan::TKnownCopy& k = plan.Known[at->second];
+        k.Digest = Text(content, C().digest);
+        k.Identity = Text(content, C().identity);
+        k.Stored = true;
+      }
+    } catch (const std::exception&) {
+    }
+  }
+  // A version text no row of the file holds and a copy name nothing on disk holds: a second save
+  // in one stamp slot gets stamp-2 and its own copy, never the first one's.
+  std::unordered_map<std::string, bool> taken;
+  for (const verinfo& v : versions) taken[v.Version] = true;
+  for (int n = 1;; ++n) {
+    std::string version = SlotVersion(plan.Stamp, n, Room(Tbfilever, N().version));
+    if (version.empty())
+      throw Exception(
+          Format(N().copyTooLong.c_str(), static_cast<int>(Room(Tbfilever, N().version)), path.c_str()));
+    std::string copy = base + "{" + version + "}" + plan.Extension;
+    if (taken.count(version) || NameTaken(copy)) continue;
+    plan.Version = version;
+    plan.Copy = copy;
+    break;
+  }
   // The file's row may come from another program or from a catalog of other widths: a copy's
   // path or extension the version row would cut is refused before anything is written.
-  CheckFits(Tbfilever, N().extension, ext.size(), N().extensionTooLong, path);
-  CheckFits(Tbfilever, N().copyName, copy.size(), N().copyTooLong, path);
-  // Copy, version row, stamp: whichever step fails, no row names a missing copy, no copy is left
-  // without its row, and the stamp still differs, so the next pass captures the file again.
-  const bool hadCopy = FileExists(copy);
+  CheckFits(Tbfilever, N().extension, plan.Extension.size(), N().extensionTooLong, path);
+  CheckFits(Tbfilever, N().version, plan.Version.size(), N().copyTooLong, path);
+  CheckFits(Tbfilever, N().copyName, plan.Copy.size(), N().copyTooLong, path);
+  plan.FileNo = fileNo;
+  return plan;
+}
+
+bool TVersionCatalog::DigestContent(TCapturePlan& plan, const std::function<void(int64_t, int64_t)>& progress,
+                                    const std::atomic<bool>* cancel) {
+  int64_t size = -1;
+  {
+    struct stat st {};
+    if (::stat(ToOsPath(plan.Path).c_str(), &st) == 0) size = st.st_size;
+  }
+  // Only copies of the same length can hold the same bytes; without one, nothing is read twice.
+  std::vector<TCapturePlan::TKnownCopy*> same;
+  for (TCapturePlan::TKnownCopy& k : plan.Known)
+    if (k.Size == size && size >= 0) same.push_back(&k);
+  if (same.empty()) return true;
+  int64_t total = size;
+  for (TCapturePlan::TKnownCopy* k : same) {
+    // A digest holds while its copy is the very file it was computed from.
+    if (!k->Digest.empty() && CopyIdentity(k->Copy) != k->Identity) {
+      k->Digest.clear();
+      k->Stored = false;
+    }
+    if (k->Digest.empty()) total += k->Size;
+  }
+  int64_t before = 0;
+  auto step = [&](int64_t done) {
+    if (progress) progress(before + done, total);
+  };
+  std::string digest;
+  int64_t read = 0;
+  if (!HashFileContent(plan.Path, digest, read, step, cancel)) return !(cancel && cancel->load());
+  before += read;
+  const std::string fingerprint = FileFingerprint(plan.Path);
+  for (TCapturePlan::TKnownCopy* k : same) {
+    if (!k->Digest.empty()) continue;
+    std::string identity = CopyIdentity(k->Copy);
+    std::string copyDigest;
+    int64_t copyRead = 0;
+    bool ok = !identity.empty() && HashFileContent(k->Copy, copyDigest, copyRead, step, cancel);
+    if (cancel && cancel->load()) return false;
+    before += k->Size;
+    // Read whole and unchanged meanwhile, or not trusted.
+    if (ok && copyRead == k->Size && CopyIdentity(k->Copy) == identity) {
+      k->Digest = copyDigest;
+      k->Identity = identity;
+    }
+  }
+  if (read != size) return true;
+  for (size_t i = 0; i < plan.Known.size(); ++i) {
+    TCapturePlan::TKnownCopy& k = plan.Known[i];
+    if (k.Digest != digest || k.Size != read || !FileExists(k.Copy)) continue;
+    if (i == 0 && plan.SkipUnchanged) {
+      plan.Unchanged = true;
+    } else {
+      plan.Shared = true;
+      plan.Copy = k.Copy;
+    }
+    plan.Size = read;
+    break;
+  }
+  // The digest describes the copy about to be made only when the file held still while it was read.
+  if (!plan.Unchanged && !plan.Shared && fingerprint == FileFingerprint(plan.Path)) plan.Digest = digest;
+  if (plan.Shared) plan.Digest = digest;
+  return true;
+}
+
+bool TVersionCatalog::CopyForCapture(TCapturePlan& plan,
+                                     const std::function<void(int64_t done, int64_t total)>& progress,
+                                     const std::atomic<bool>* cancel) {
+  if (plan.FileNo == 0) return false;
+  plan.Unchanged = plan.Shared = plan.Copied = plan.Cancelled = false;
+  if (!DigestContent(plan, progress, cancel)) {
+    plan.Cancelled = true;
+    return false;
+  }
+  if (plan.Unchanged || plan.Shared) {
+    if (progress) progress(plan.Size, plan.Size);
+    return true;
+  }
+  const std::string digest = plan.Digest;
+  const std::string before = FileFingerprint(plan.Path);
+  TCopyOptions options;
+  options.ReadOnly = true;   // a copy may be named by several versions: nothing may change it
+  options.NoReplace = true;  // and none is ever written over
+  options.Progress = progress;
+  options.Cancel = cancel;
   std::string reason;
-  if (!CopyFileReplace(path, copy, &reason))
-    throw Exception(Format(N().backupFailed.c_str(), (path + " " + reason).c_str()));
+  bool cancelled = false;
+  if (!CopyFileFast(plan.Path, plan.Copy, options, &plan.Method, &reason, &cancelled)) {
+    if (cancelled) {
+      plan.Cancelled = true;
+      return false;
+    }
+    throw Exception(Format(N().backupFailed.c_str(), (plan.Path + " " + reason).c_str()));
+  }
+  plan.Copied = true;
+  struct stat st {};
+  plan.Size = ::stat(ToOsPath(plan.Copy).c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+  // A digest read before the copy names the copy only when the file did not change in between.
+  if (digest.empty() || FileFingerprint(plan.Path) != before || plan.Size < 0) plan.Digest.clear();
+  return true;
+}
+
+void TVersionCatalog::StoreDigests(const TCapturePlan& plan) {
+  // What is written here only saves reading copies again: a failure loses nothing.
+  try {
+    TRadeTable* content = ContentTable();
+    Unfiltered(content);
+    auto put = [&](const std::string& copy, int64_t size, const std::string& digest) {
+      std::string identity = CopyIdentity(copy);
+      if (identity.empty() || digest.empty()) return;
+      content->First();
+      if (LocateExact(content, {N().fileNo, N().copyName}, {Variant(plan.FileNo), Variant(copy)}))
+        content->Edit();
+      else
+        content->Append();
+      content->FieldByName(N().fileNo)->SetAsInteger(plan.FileNo);
+      content->FieldByName(N().copyName)->SetAsString(copy);
+      content->FieldByName(C().identity)->SetAsString(identity);
+      content->FieldByName(N().size)->SetAsString(IntToStr(size));
+      content->FieldByName(C().digest)->SetAsString(digest);
+      PostOrCancel(content);
+    };
+    for (const TCapturePlan::TKnownCopy& k : plan.Known)
+      if (!k.Stored && !k.Digest.empty()) put(k.Copy, k.Size, k.Digest);
+    if (plan.Copied && !plan.Digest.empty()) put(plan.Copy, plan.Size, plan.Digest);
+  } catch (const std::exception&) {
+  }
+}
+
+void TVersionCatalog::StoreStamp(const TCapturePlan& plan) {
+  // Every row of the path takes the stamp (a catalog may hold the path twice), so none of them
+  // is prompted for again.
+  std::vector<int32_t> fileNos;
+  Unfiltered(Tbfileid);
+  TField* source = Tbfileid->FieldByName(N().sourceName);
+  TField* stored = Tbfileid->FieldByName(N().size);
+  for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next()) {
+    if (source->AsString() != plan.Path) continue;
+    fileNos.push_back(Int(Tbfileid, N().fileNo));
+    if (stored->AsString() == plan.Stamp) continue;
+    Tbfileid->Edit();
+    stored->SetAsString(plan.Stamp);
+    PostOrCancel(Tbfileid);
+  }
+  // The fingerprint goes with the stamp it was read with; a stamp stored without it (by a program
+  // that knows only the three tables) makes it void. Without it, at worst a later pass reads the
+  // file again and finds it unchanged.
+  try {
+    TRadeTable* prints = FingerprintTable();
+    Unfiltered(prints);
+    for (int32_t fileNo : fileNos) {
+      prints->First();
+      if (LocateExact(prints, {N().fileNo}, {Variant(fileNo)}))
+        prints->Edit();
+      else
+        prints->Append();
+      prints->FieldByName(N().fileNo)->SetAsInteger(fileNo);
+      prints->FieldByName(C().stamp)->SetAsString(plan.Stamp);
+      prints->FieldByName(C().fingerprint)->SetAsString(plan.Fingerprint);
+      PostOrCancel(prints);
+    }
+  } catch (const std::exception&) {
+  }
+}
+
+bool TVersionCatalog::CommitCapture(TCapturePlan& plan, const std::string& note, verinfo& info) {
+  if (plan.FileNo == 0 || plan.Cancelled) return false;
+  // Whichever step fails, no row names a missing copy, no copy is left without its row, and the
+  // stamp still differs, so the next pass captures the file again.
+  auto dropCopy = [&] {
+    if (!plan.Copied) return;
+    std::error_code ignored;
+    std::filesystem::remove(ToOsPath(plan.Copy), ignored);
+    plan.Copied = false;
+  };
+  std::vector<verinfo> versions = Versions(plan.FileNo);
+  if (plan.Unchanged) {
+    // Unchanged against the version that is newest now, or captured afresh at the next pass.
+    if (versions.empty() || plan.Known.empty() || versions.back().Version != plan.Known.front().Version)
+      return false;
+    StoreDigests(plan);
+    StoreStamp(plan);
+    return false;
+  }
+  if (plan.Shared && !FileExists(plan.Copy))
+    throw Exception(Format(N().backupFailed.c_str(), (plan.Path + " " + plan.Copy).c_str()));
+  // A version text taken meanwhile (another program captured the file) moves on to the next free one.
+  std::string version = plan.Version;
+  for (int n = 2;
+       std::any_of(versions.begin(), versions.end(), [&](const verinfo& v) { return v.Version == version; });
+       ++n)
+    version = SlotVersion(plan.Stamp, n, Room(Tbfilever, N().version));
+  if (version.empty()) {
+    dropCopy();
+    throw Exception(
+        Format(N().copyTooLong.c_str(), static_cast<int>(Room(Tbfilever, N().version)), plan.Path.c_str()));
+  }
+  plan.Version = version;
   Unfiltered(Tbfilever);
   try {
+    CheckFits(Tbfilever, N().version, version.size(), N().copyTooLong, plan.Path);
     Tbfilever->Append();
-    Tbfilever->FieldByName(N().fileNo)->SetAsInteger(fileNo);
+    Tbfilever->FieldByName(N().fileNo)->SetAsInteger(plan.FileNo);
     Tbfilever->FieldByName(N().note)->SetAsString(FitText(note, Room(Tbfilever, N().note)));
-    Tbfilever->FieldByName(N().version)->SetAsString(stamp);
-    Tbfilever->FieldByName(N().size)->SetAsString(size);
-    Tbfilever->FieldByName(N().extension)->SetAsString(ext);
-    Tbfilever->FieldByName(N().copyName)->SetAsString(copy);
+    Tbfilever->FieldByName(N().version)->SetAsString(version);
+    Tbfilever->FieldByName(N().size)->SetAsString(IntToStr(plan.Size));
+    Tbfilever->FieldByName(N().extension)->SetAsString(plan.Extension);
+    Tbfilever->FieldByName(N().copyName)->SetAsString(plan.Copy);
     Tbfilever->Post();
   } catch (...) {
-    // A copy that was there before belongs to an earlier row of the same stamp and stays.
-    if (!hadCopy) {
-      std::error_code ignored;
-      std::filesystem::remove(ToOsPath(copy), ignored);
-    }
+    dropCopy();
     DropPending(Tbfilever);
     throw;
   }
   info = VersionRow(Tbfilever);
-  // Every row of the path takes the stamp (a catalog may hold the path twice), so none of them
-  // is prompted for again.
-  TField* source = Tbfileid->FieldByName(N().sourceName);
-  TField* stored = Tbfileid->FieldByName(N().size);
-  for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next()) {
-    if (source->AsString() != path || stored->AsString() == stamp) continue;
-    Tbfileid->Edit();
-    stored->SetAsString(stamp);
-    PostOrCancel(Tbfileid);
-  }
+  StoreDigests(plan);
+  StoreStamp(plan);
   // The area's cleanup rules, over this file's versions. The version is kept either way: a cleanup
   // that fails is left for the next capture or the next cleanup on demand, which reports it.
   try {
-    CleanupAfterCapture(*this, fileNo);
+    CleanupAfterCapture(*this, plan.FileNo);
   } catch (const std::exception&) {
   }
+  return true;
+}
+
+bool TVersionCatalog::CaptureVersion(const std::string& path, const std::string& note, verinfo& info) {
+  TCapturePlan plan = PrepareCapture(path);
+  if (plan.FileNo == 0) return false;
+  CopyForCapture(plan, {}, nullptr);
+  return CommitCapture(plan, note, info);
+}
+
+bool TVersionCatalog::SkipIfUnchanged(const std::string& path) {
+  if (!skipUnchanged_) return false;
+  TCapturePlan plan = PrepareCapture(path);
+  if (plan.FileNo == 0 || !DigestContent(plan, {}, nullptr) || !plan.Unchanged) return false;
+  verinfo ignored;
+  CommitCapture(plan, "", ignored);
   return true;
 }
 
@@ -521,13 +834,34 @@ std::vector<verinfo> TVersionCatalog::AllVersions() {
 }
 
 std::vector<std::string> TVersionCatalog::ChangedFiles() {
+  // The fingerprints stored with the stamps: two saves inside one stamp slot share the stamp, not
+  // the fingerprint.
+  std::unordered_map<int32_t, std::pair<std::string, std::string>> prints;
+  try {
+    TRadeTable* printTable = FingerprintTable();
+    Unfiltered(printTable);
+    for (printTable->First(); !printTable->Eof(); printTable->Next())
+      prints.emplace(Int(printTable, N().fileNo),
+                     std::make_pair(Text(printTable, C().stamp), Text(printTable, C().fingerprint)));
+  } catch (const std::exception&) {
+    // A catalog that cannot take the table (read-only) is compared by stamps alone.
+    prints.clear();
+  }
   Unfiltered(Tbfileid);
   std::vector<std::string> changed;
   TField* source = Tbfileid->FieldByName(N().sourceName);
   TField* stored = Tbfileid->FieldByName(N().size);
+  TField* number = Tbfileid->FieldByName(N().fileNo);
   for (Tbfileid->First(); !Tbfileid->Eof(); Tbfileid->Next()) {
     std::string path = source->AsString();
-    if (VersionStamp(path) == stored->AsString()) continue;
+    const std::string stamp = stored->AsString();
+    if (VersionStamp(path) == stamp) {
+      auto print = prints.find(number->AsInteger());
+      // Without a fingerprint of this very stamp, the stamp alone decides.
+      if (print == prints.end() || print->second.first != stamp ||
+          print->second.second == FileFingerprint(path))
+        continue;
+    }
     // Paths compare as the file system does: letter case counts.
     if (std::find(changed.begin(), changed.end(), path) == changed.end()) changed.push_back(path);
   }
@@ -576,6 +910,14 @@ TRestoreResult TVersionCatalog::RestoreVersion(int32_t fileNo, const std::string
   LocateExact(Tbfileid, {N().fileNo}, {Variant(fileNo)});
   const std::string backupFolder = Text(Tbfileid, N().backupFolder);
 
+  // Both states are recorded as versions even where their content is a version's already (then
+  // they name that version's copy).
+  auto capture = [&](const std::string& note, verinfo& info) {
+    TCapturePlan plan = PrepareCapture(path);
+    plan.SkipUnchanged = false;
+    CopyForCapture(plan, {}, nullptr);
+    return CommitCapture(plan, note, info);
+  };
   TRestoreResult result;
   // The current state is kept unless it is the newest version already.
   std::vector<verinfo> versions = Versions(fileNo);
@@ -586,14 +928,14 @@ TRestoreResult TVersionCatalog::RestoreVersion(int32_t fileNo, const std::string
   }
   if (differs) {
     MakeStampFree(*this, fileNo, path, backupFolder);
-    result.SavedCurrent = CaptureVersion(path, N().savedBeforeRestore, result.Saved);
+    result.SavedCurrent = capture(N().savedBeforeRestore, result.Saved);
   }
   if (!ReplaceFileContents(ToOsPath(path), bytes, mode))
     throw Exception(Format(N().cannotWrite.c_str(), path.c_str()));
   // The restored state is a version of its own; its capture also stores the new stamp, so the
   // change report this write brings finds nothing to capture.
   MakeStampFree(*this, fileNo, path, backupFolder);
-  CaptureVersion(path, N().restoredFrom + version, result.Restored);
+  capture(N().restoredFrom + version, result.Restored);
   return result;
 }
 
@@ -605,10 +947,19 @@ bool TVersionCatalog::DeleteVersion(int32_t fileNo, const std::string& version) 
   // The row goes first: a row never names a missing copy.
   Tbfilever->Delete();
   Tbfilever->First();
-  // A copy another row still names (captures of one stamp share it) stays.
+  // A copy another row still names (versions of equal content share one) stays.
   if (!copy.empty() && !LocateExact(Tbfilever, {N().copyName}, {Variant(copy)})) {
     std::error_code ignored;
     std::filesystem::remove(ToOsPath(copy), ignored);
+    // Its digest goes with it (a stale one would not match a later copy of that name anyway).
+    try {
+      TRadeTable* content = ContentTable();
+      Unfiltered(content);
+      content->First();
+      while (LocateExact(content, {N().fileNo, N().copyName}, {Variant(fileNo), Variant(copy)}))
+        content->Delete();
+    } catch (const std::exception&) {
+    }
   }
   // Its protected mark would otherwise pass to a later version of the same text.
   if (!LocateExact(Tbfilever, {N().fileNo, N().version}, {Variant(fileNo), Variant(version)}))

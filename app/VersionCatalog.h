@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Files.h"
 #include "rtl/Component.h"
 
 namespace lanqi {
@@ -65,6 +66,43 @@ struct TRestoreResult {
   verinfo Restored;           // the row recording the restored state
 };
 
+// One capture in three steps, so that the copy, the only long step, can run away from the thread
+// that owns the tables:
+//   TCapturePlan plan = catalog.PrepareCapture(path);        // tables: what there is to do
+//   catalog.CopyForCapture(plan, progress, &cancel);         // no table: digest, copy (any thread)
+//   catalog.CommitCapture(plan, note, info);                 // tables: version row, then stamp
+// The note can be asked for between the second step and the third: after CopyForCapture, Unchanged
+// says that there is nothing to ask about. Only one step may run at a time on one plan; the first
+// and the last run on the thread that uses the catalog.
+struct TCapturePlan {
+  // Filled by PrepareCapture.
+  std::string Path;
+  int32_t FileNo = 0;       // 0: the path is not tracked, and the other steps do nothing
+  std::string Stamp;        // the stamp and fingerprint read before any byte is: CommitCapture stores
+  std::string Fingerprint;  // these, so a save made meanwhile differs from them and is captured next
+  std::string Version;      // the new version's text: the stamp, or stamp-2, -3 ... when taken
+  std::string Copy;         // where the copy goes: a name that no row holds and no file has
+  std::string Extension;
+  bool SkipUnchanged = true;  // from the catalog's setting; a caller may clear it (a restore does)
+  struct TKnownCopy {
+    std::string Version;  // the newest version naming it
+    std::string Copy;
+    int64_t Size = -1;
+    std::string Digest;    // "" until known; CopyForCapture computes the ones it needs
+    std::string Identity;  // the copy's identity when the digest was computed
+    bool Stored = false;   // the digest is in the catalog already
+  };
+  std::vector<TKnownCopy> Known;  // the file's copies, newest first
+  // Filled by CopyForCapture.
+  bool Unchanged = false;  // the content equals the newest version's: no copy, no row, only the stamp
+  bool Shared = false;     // the content equals an older version's: the row names that copy (Copy)
+  bool Copied = false;     // Copy was written by CopyForCapture
+  bool Cancelled = false;
+  TCopyMethod Method = TCopyMethod::None;
+  int64_t Size = -1;   // the captured content's byte count
+  std::string Digest;  // its SHA-256, when it had to be computed and the file held still meanwhile
+};
+
 class TVersionCatalog {
  public:
   TVersionCatalog();
@@ -96,7 +134,26 @@ class TVersionCatalog {
 
   void AddArea(const std::string& name, const std::string& folder);
   bool AddFileToArea(const std::string& areaName, const std::string& path, int32_t* fileNo = nullptr);
+  // Records the file's current state as a new version (the three capture steps in a row). False
+  // when nothing new was recorded: the path is not tracked, or its content equals the newest
+  // version's and unchanged saves are skipped (then only its stamp is stored).
   bool CaptureVersion(const std::string& path, const std::string& note, verinfo& info);
+  // The capture steps (see TCapturePlan). CopyForCapture raises "备份文件失败：..." when the copy
+  // fails and returns false (plan.Cancelled) when cancel was set: no partial copy stays. progress
+  // gets the bytes read or copied so far and the bytes the step will move at most.
+  TCapturePlan PrepareCapture(const std::string& path);
+  bool CopyForCapture(TCapturePlan& plan, const std::function<void(int64_t done, int64_t total)>& progress,
+                      const std::atomic<bool>* cancel);
+  // Writes the version row (unless Unchanged) and then the stamp; a plan whose copy went missing or
+  // whose newest version changed meanwhile raises and stores nothing, so the next pass captures again.
+  // The plan's copy is removed when its row cannot be written. Returns whether a row was written.
+  bool CommitCapture(TCapturePlan& plan, const std::string& note, verinfo& info);
+  // True when the file's content equals its newest version's and unchanged saves are skipped: its
+  // stamp is then stored (no copy, no row), and there is nothing to prompt for.
+  bool SkipIfUnchanged(const std::string& path);
+  // Whether a save whose content equals the newest version's is skipped (true by default).
+  void SetSkipUnchanged(bool skip) { skipUnchanged_ = skip; }
+  bool SkipUnchanged() const { return skipUnchanged_; }
   bool FindFileInfo(int32_t fileNo, verinfo& info);
   bool FindVersionInfo(int32_t fileNo, const std::string& version, verinfo& info);
   void SetVersionNote(int32_t fileNo, const std::string& version, const std::string& note);
@@ -133,7 +190,15 @@ class TVersionCatalog {
   int ExportGitRepository(int32_t fileNo, const std::string& folder);
 
  private:
+  TRadeTable* ContentTable();
+  TRadeTable* FingerprintTable();
+  void StoreDigests(const TCapturePlan& plan);
+  void StoreStamp(const TCapturePlan& plan);
+  bool DigestContent(TCapturePlan& plan, const std::function<void(int64_t, int64_t)>& progress,
+                     const std::atomic<bool>* cancel);
+
   TComponent components_;  // owns the tables
+  bool skipUnchanged_ = true;
   std::map<std::string, TRadeTable*> extraTables_;
 };
 

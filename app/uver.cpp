@@ -32,6 +32,7 @@
 #include <iterator>
 
 #include "app/AutoMonitor.h"
+#include "app/CaptureSettings.h"
 #include "app/CompareWindow.h"
 #include "app/Ribbon.h"
 #include "app/UCreatArea.h"
@@ -215,6 +216,11 @@ void Tmainw::BuildLayout() {
   StartCheck = new QCheckBox(U(u8"开机启动"));
   StartCheck->setObjectName(QStringLiteral("StartCheck"));
   Ribbon1->AddWidget(settings, StartCheck);
+  SkipUnchangedCheck = new QCheckBox(U(u8"忽略内容未变的保存"));
+  SkipUnchangedCheck->setObjectName(QStringLiteral("SkipUnchangedCheck"));
+  SkipUnchangedCheck->setChecked(LoadSkipUnchanged(setup_.SettingsFolder));
+  catalog_->SetSkipUnchanged(SkipUnchangedCheck->isChecked());
+  Ribbon1->AddWidget(settings, SkipUnchangedCheck);
   Ribbon1->Pages()->setCurrentIndex(files);
 
   AppMenu1 = Ribbon1->AppMenu();
@@ -311,6 +317,10 @@ void Tmainw::BuildLayout() {
   connect(GlowButton11, &QToolButton::toggled, this, [this] { Guard([this] { GlowButton11Click(); }); });
   connect(GlowButton10, &QToolButton::clicked, this, [this] { Guard([this] { CompareSelected(); }); });
   connect(StartCheck, &QCheckBox::toggled, this, [this] { Guard([this] { StartCheckClick(); }); });
+  connect(SkipUnchangedCheck, &QCheckBox::toggled, this, [this](bool on) {
+    catalog_->SetSkipUnchanged(on);
+    Guard([this, on] { SaveSkipUnchanged(setup_.SettingsFolder, on); });
+  });
   connect(Ribbon1, &TRibbon::appMenuItemClicked, this,
           [this](int index) { Guard([this, index] { AppMenu1MenuItemClick(index); }); });
   connect(SearchEdit, &QLineEdit::textChanged, this, [this] { Guard([this] { ApplySearch(); }); });

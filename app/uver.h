@@ -95,6 +95,7 @@ class Tmainw : public QWidget {
   QToolButton* GlowButton11;  // "自动监测": checked while saves are detected
   QToolButton* GlowButton10;  // "版本合并"
   QCheckBox* StartCheck;      // "开机启动"
+  QCheckBox* SkipUnchangedCheck;  // "忽略内容未变的保存"
   QMenu* AppMenu1;            // "后台运行", "退出软软件"
   QTabWidget* PageControl1;   // "文件管理树"
   QTextBrowser* WebBrowser1;

@@ -102,6 +102,10 @@ void Tmainw::tmr1Timer() {
   for (int i = 0; !closed_ && PendingFiles && i < PendingFiles->Count(); ++i) {
     const std::string path = PendingFiles->Strings(i);
     if (!FileExists(path)) continue;
+    // A save that brought no new content has nothing to ask about: only its stamp is stored.
+    bool unchanged = false;
+    Guard([&] { unchanged = catalog_->SkipIfUnchanged(path); });
+    if (unchanged) continue;
     std::string note;
     {
       TFormVerSm dialog(this);

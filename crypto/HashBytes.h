@@ -1,7 +1,9 @@
-// Byte-order helpers shared by the digests and ciphers.
+// Rotations shared by the digests and ciphers; the byte-order loads and stores come with them.
 #pragma once
 
 #include <cstdint>
+
+#include "rtl/ByteOrder.h"
 
 namespace lanqi {
 
@@ -10,27 +12,6 @@ inline uint32_t Rol32(uint32_t v, int s) {
 }
 inline uint32_t Ror32(uint32_t v, int s) {
   return (v >> s) | (v << ((32 - s) & 31));
-}
-
-inline uint32_t LoadLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-inline uint32_t LoadBE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[3]) | static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[1]) << 16 |
-         static_cast<uint32_t>(p[0]) << 24;
-}
-inline void StoreLE32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-inline void StoreBE32(uint8_t* p, uint32_t v) {
-  p[3] = static_cast<uint8_t>(v);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[0] = static_cast<uint8_t>(v >> 24);
 }
 
 }  // namespace lanqi

@@ -48,6 +48,8 @@ enum TFieldType : uint8_t {
 
 constexpr bool IsBlobType(int t) { return (t >= ftBlob && t <= ftTypedBinary) || t == ftOraBlob || t == ftOraClob; }
 constexpr bool IsStringType(int t) { return t == ftString || t == ftFixedChar || t == ftWideString || t == ftGuid; }
+// The code-page text types, whose slot holds the text's bytes up to a zero byte.
+constexpr bool IsAnsiStringType(int t) { return t == ftString || t == ftFixedChar; }
 
 // Small bit-set over an enumeration whose values are bit numbers.
 template <class E>

@@ -12,6 +12,7 @@
 #include "engine/values/CompareValues.h"
 #include "platform/Collation.h"
 #include "platform/FileStream.h"
+#include "rtl/AnsiText.h"
 #include "rtl/DateTime.h"
 
 namespace lanqi {
@@ -299,6 +300,8 @@ void TRDEDataSet::WriteFieldValue(TField* field, const void* source) {
     if (field->IsBlob()) DatabaseError("General error");
     int32_t offset = fieldOffsets_[static_cast<size_t>(field->FieldNo() - 1)];
     std::memcpy(b->Bytes() + offset, source, static_cast<size_t>(field->DataSize()));
+    // Raised here and once more below: one write gives two field-change events, as the component
+    // always has, so listeners written against it see the count they expect.
     DataEvent(deFieldChange, field);
   }
   if (State() != dsCalcFields && State() != dsFilter) DataEvent(deFieldChange, field);
@@ -551,8 +554,7 @@ void TRadeTable::LoadFieldDefs() {
     TFieldDef fd;
     fd.Name = d->Name;
     fd.DataType = static_cast<TFieldType>(d->FieldType);
-    bool sized = d->FieldType == ftString || d->FieldType == ftFixedChar || d->FieldType == ftWideString ||
-                 d->FieldType == ftGuid;
+    bool sized = IsStringType(d->FieldType);
     fd.Size = sized ? d->DataSize : 0;
     fd.Required = false;
     fd.FieldNo = i + 1;
@@ -975,9 +977,7 @@ void TRadeTable::DeactivateFilter() {
 
 namespace {
 bool PrintableAscii(const uint8_t* p, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    if (p[i] < 0x20 || p[i] > 0x7E) return false;
-  return true;
+  return IsPrintableAscii(std::string_view(reinterpret_cast<const char*>(p), n));
 }
 
 // Equality of a string key and a stored string where both are printable ASCII: there the
@@ -1004,8 +1004,8 @@ bool QuickStringEqual(const uint8_t* key, size_t keyLen, bool keyAscii, const ui
   for (size_t i = 0; i < n; ++i) {
     uint8_t a = key[i], b = rec[i];
     if (ci) {
-      if (a >= 'A' && a <= 'Z') a = static_cast<uint8_t>(a + 32);
-      if (b >= 'A' && b <= 'Z') b = static_cast<uint8_t>(b + 32);
+      a = static_cast<uint8_t>(LowerAscii(static_cast<char>(a)));
+      b = static_cast<uint8_t>(LowerAscii(static_cast<char>(b)));
     }
     if (a != b) {
       equal = false;
@@ -1043,7 +1043,7 @@ int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& key
   const bool partial = options.Contains(LocatePartialKey);
   const bool ci = options.Contains(LocateCaseInsensitive);
   bool stringKey = std::any_of(keys.begin(), keys.end(), [](TField* f) {
-    return f->DataType() == ftString || f->DataType() == ftFixedChar || f->DataType() == ftWideString;
+    return IsAnsiStringType(f->DataType()) || f->DataType() == ftWideString;
   });
   int32_t index = -1;
   TRadeIndexDefs& ix = tableIO_->IndexDefs();
@@ -1093,7 +1093,7 @@ int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& key
     for (TField* f : keys) {
       const uint8_t* k = scratch->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)];
       keyBytes.push_back(k);
-      bool text = f->DataType() == ftString || f->DataType() == ftFixedChar;
+      bool text = IsAnsiStringType(f->DataType());
       size_t len = text ? strnlen(reinterpret_cast<const char*>(k), static_cast<size_t>(f->DataSize())) : 0;
       keyLen.push_back(len);
       keyAscii.push_back(text && PrintableAscii(k, len));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "rtl/AnsiText.h"
 #include "rtl/Exceptions.h"
 
 namespace lanqi {
@@ -83,7 +84,7 @@ int Collate(const icu::Collator& c, const char16_t* a, size_t na, const char16_t
 }
 
 inline unsigned char FoldAscii(unsigned char ch, bool fold) {
-  return fold && ch >= 'A' && ch <= 'Z' ? static_cast<unsigned char>(ch + ('a' - 'A')) : ch;
+  return fold ? static_cast<unsigned char>(LowerAscii(static_cast<char>(ch))) : ch;
 }
 
 // The ASCII comparison; false when a character that matters has no weights of its own. A common
@@ -351,7 +352,7 @@ bool WidenAscii(std::string_view s, bool fold, char16_t* out) {
   for (size_t i = 0; i < s.size(); ++i) {
     auto ch = static_cast<unsigned char>(s[i]);
     if (ch >= 0x80) return false;
-    if (fold && ch >= 'A' && ch <= 'Z') ch = static_cast<unsigned char>(ch + ('a' - 'A'));
+    if (fold) ch = static_cast<unsigned char>(LowerAscii(static_cast<char>(ch)));
     out[i] = static_cast<char16_t>(ch);
   }
   return true;

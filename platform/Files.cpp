@@ -1,12 +1,15 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -245,6 +248,151 @@ bool CopyFileReplace(const std::string& src, const std::string& dst, std::string
   if (out >= 0) close(out);
   if (!tmpOs.empty()) unlink(tmpOs.c_str());
   if (reason) *reason = why;
+  return ok;
+}
+
+const char* CopyMethodName(TCopyMethod m) {
+  switch (m) {
+    case TCopyMethod::Reflink:
+      return "reflink";
+    case TCopyMethod::CopyRange:
+      return "copy_file_range";
+    case TCopyMethod::ReadWrite:
+      return "read/write";
+    case TCopyMethod::None:
+      break;
+  }
+  return "";
+}
+
+namespace {
+
+// The errors by which a file system (or a pair of them) says it cannot do a method at all.
+bool MethodRefused(int e) {
+  return e == EOPNOTSUPP || e == ENOTSUP || e == EXDEV || e == EINVAL || e == ENOSYS || e == ENOTTY ||
+         e == EBADF || e == EPERM;
+}
+
+struct TCopyCancelled {};
+
+// Moves tmp to target unless target exists: renameat2 where the file system has it, else a hard
+// link (which refuses an existing name as well) and the removal of tmp.
+bool RenameNoReplace(const std::string& tmp, const std::string& target, int& e) {
+  if (::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+  e = errno;
+  if (e != EINVAL && e != ENOSYS && e != EOPNOTSUPP) return false;
+  if (::link(tmp.c_str(), target.c_str()) != 0) {
+    e = errno;
+    return false;
+  }
+  ::unlink(tmp.c_str());
+  return true;
+}
+
+}  // namespace
+
+bool CopyFileFast(const std::string& src, const std::string& dst, const TCopyOptions& options,
+                  TCopyMethod* method, std::string* reason, bool* cancelled) {
+  std::string why;
+  std::string tmpOs;
+  int out = -1;
+  bool ok = false;
+  bool stopped = false;
+  TCopyMethod used = TCopyMethod::None;
+  auto checkCancel = [&] {
+    if (options.Cancel && options.Cancel->load(std::memory_order_relaxed)) throw TCopyCancelled{};
+  };
+  try {
+    TFileStream in(src, fmOpenRead | fmShareDenyNone);
+    struct stat st;
+    if (fstat(in.Handle(), &st) != 0) throw EReadError(Reason(in.FileName(), errno));
+    const int64_t total = st.st_size;
+    const std::string target = ExpandFileName(dst);
+    const std::string targetOs = ToOsPath(target);
+    checkCancel();
+    tmpOs = ToOsPath(ExtractFilePath(target)) + ".lanqi-copy-XXXXXX";
+    out = mkostemp(tmpOs.data(), O_CLOEXEC);
+    if (out < 0) {
+      tmpOs.clear();
+      throw EWriteError(Reason(target, errno));
+    }
+    auto progress = [&](int64_t done) {
+      if (options.Progress) options.Progress(done, total);
+    };
+    int64_t off = 0;
+    if ((options.Methods & kCopyReflink) && ::ioctl(out, FICLONE, in.Handle()) == 0) {
+      used = TCopyMethod::Reflink;
+      off = total;
+      progress(total);
+    }
+    if (used == TCopyMethod::None && (options.Methods & kCopyRange)) {
+      // Pieces of 8 MiB, so that a cancel or a progress report is never far away.
+      for (;;) {
+        checkCancel();
+        loff_t inOff = off;
+        ssize_t n = ::copy_file_range(in.Handle(), &inOff, out, nullptr, 8u << 20, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+          // Refused before any byte: the plain loop does the work; later, it is a real failure.
+          if (off == 0 && MethodRefused(errno)) break;
+          throw EWriteError(Reason(target, errno));
+        }
+        used = TCopyMethod::CopyRange;
+        if (n == 0) break;
+        off += n;
+        progress(off);
+      }
+    }
+    if (used == TCopyMethod::None) {
+      if (!(options.Methods & kCopyReadWrite)) throw EWriteError(Reason(target, EOPNOTSUPP));
+      used = TCopyMethod::ReadWrite;
+      std::vector<char> buf(1 << 20);
+      for (;;) {
+        checkCancel();
+        int32_t n = in.ReadAt(off, buf.data(), static_cast<int32_t>(buf.size()));
+        if (n == 0) break;
+        for (int32_t done = 0; done < n;) {
+          ssize_t w = write(out, buf.data() + done, static_cast<size_t>(n - done));
+          if (w < 0 && errno == EINTR) continue;
+          if (w <= 0) throw EWriteError(Reason(target, w < 0 ? errno : ENOSPC));
+          done += static_cast<int32_t>(w);
+        }
+        off += n;
+        progress(off);
+      }
+    }
+    checkCancel();
+    fchmod(out, options.ReadOnly ? (st.st_mode & 0555) : (st.st_mode & 0777));
+    const struct timespec times[2] = {{0, UTIME_NOW}, st.st_mtim};
+    if (futimens(out, times) != 0) throw EWriteError(Reason(target, errno));
+    if (fsync(out) != 0) throw EWriteError(Reason(target, errno));
+    if (close(out) != 0) {
+      out = -1;
+      throw EWriteError(Reason(target, errno));
+    }
+    out = -1;
+    int e = 0;
+    if (options.NoReplace ? !RenameNoReplace(tmpOs, targetOs, e)
+                          : ::rename(tmpOs.c_str(), targetOs.c_str()) != 0)
+      throw EWriteError(Reason(target, options.NoReplace ? e : errno));
+    tmpOs.clear();
+    int dirFd = open(ToOsPath(ExtractFilePath(target)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      fsync(dirFd);
+      close(dirFd);
+    }
+    ok = true;
+  } catch (const Exception& e) {
+    why = e.Message();
+  } catch (const TCopyCancelled&) {
+    stopped = true;
+    why = "cancelled";
+  }
+  if (out >= 0) close(out);
+  if (!tmpOs.empty()) unlink(tmpOs.c_str());
+  if (method) *method = ok ? used : TCopyMethod::None;
+  if (reason) *reason = why;
+  if (cancelled) *cancelled = stopped;
   return ok;
 }
 

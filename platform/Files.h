@@ -4,7 +4,9 @@
 // this layer returns is code-page text as well.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,35 @@ bool ForceDirectories(const std::string& path, std::string* reason = nullptr);
 // system's text, naming the failing side, into *reason when given; it never raises, because
 // callers such as the version capture go on without the copy.
 bool CopyFileReplace(const std::string& src, const std::string& dst, std::string* reason = nullptr);
+
+// How CopyFileFast made a copy: a clone sharing the source's blocks (FICLONE: the file system's
+// copy on write, no bytes move), an in-kernel copy (copy_file_range: no trip through user memory,
+// and some file systems share blocks there too), or the plain read and write loop.
+enum class TCopyMethod { None, Reflink, CopyRange, ReadWrite };
+// Bits of TCopyOptions::Methods: the methods a copy may try, best first.
+constexpr unsigned kCopyReflink = 1, kCopyRange = 2, kCopyReadWrite = 4, kCopyAnyMethod = 7;
+// "reflink", "copy_file_range", "read/write" ("" for None).
+const char* CopyMethodName(TCopyMethod m);
+
+struct TCopyOptions {
+  unsigned Methods = kCopyAnyMethod;
+  bool ReadOnly = false;   // the copy gets the source's mode without any write bit
+  bool NoReplace = false;  // an existing dst is never replaced: the copy then fails
+  // Called after each piece with the bytes copied so far and the source's size (once at the end for
+  // a clone); on the copying thread.
+  std::function<void(int64_t done, int64_t total)> Progress;
+  // Read between pieces; once true, the copy stops, its temporary file is removed and CopyFileFast
+  // returns false with *cancelled set.
+  const std::atomic<bool>* Cancel = nullptr;
+};
+
+// Copies src to dst as CopyFileReplace does (a temporary file in dst's folder, flushed to the device
+// and renamed into place, the folder synced; the copy keeps src's last-write time), by the best of the
+// allowed methods the two file systems support: a method that is refused (EOPNOTSUPP, EXDEV, EINVAL,
+// ENOSYS...) before any byte is written falls back to the next one. *method receives the one used.
+// False on failure or cancel, with the system's text in *reason; never raises. Safe on any thread.
+bool CopyFileFast(const std::string& src, const std::string& dst, const TCopyOptions& options,
+                  TCopyMethod* method = nullptr, std::string* reason = nullptr, bool* cancelled = nullptr);
 
 // Replaces the file at osPath (the operating system's own path, not code-page text) with bytes:
 // they go to a temporary file in the same folder, are flushed to the device and renamed over it

@@ -14,10 +14,10 @@ bool Gbk936LeadByte(uint8_t b) {
 std::atomic<TLeadByteTest> leadByteTest{&Gbk936LeadByte};
 
 inline uint8_t Upper(uint8_t c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c;
+  return static_cast<uint8_t>(UpperAscii(static_cast<char>(c)));
 }
 inline uint8_t Lower(uint8_t c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c + 32) : c;
+  return static_cast<uint8_t>(LowerAscii(static_cast<char>(c)));
 }
 
 template <class F>
@@ -79,15 +79,22 @@ std::string LowerCaseAscii(std::string_view s) {
   return MapAscii(s, Lower);
 }
 
+bool IsPrintableAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) {
+    auto b = static_cast<uint8_t>(c);
+    return b >= 0x20 && b <= 0x7E;
+  });
+}
+
 std::string TrimLeft(std::string_view s) {
   size_t i = 0;
-  while (i < s.size() && static_cast<uint8_t>(s[i]) <= ' ') ++i;
+  while (i < s.size() && IsBlankByte(s[i])) ++i;
   return std::string(s.substr(i));
 }
 
 std::string TrimRight(std::string_view s) {
   size_t n = s.size();
-  while (n > 0 && static_cast<uint8_t>(s[n - 1]) <= ' ') --n;
+  while (n > 0 && IsBlankByte(s[n - 1])) --n;
   return std::string(s.substr(0, n));
 }
 

@@ -25,7 +25,20 @@ bool SameTextAscii(std::string_view a, std::string_view b);
 int CompareStrBytes(std::string_view a, std::string_view b);
 std::string UpperCaseAscii(std::string_view s);
 std::string LowerCaseAscii(std::string_view s);
+// One byte's ASCII case folding; every other byte unchanged.
+constexpr char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+constexpr char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+// Every byte printable ASCII (0x20..0x7E).
+bool IsPrintableAscii(std::string_view s);
 
+// The bytes the trimming drops: 0..32.
+constexpr bool IsBlankByte(char c) {
+  return static_cast<uint8_t>(c) <= ' ';
+}
 // Drop bytes 0..32 at both ends / the start / the end.
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);

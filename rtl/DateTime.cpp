@@ -93,7 +93,7 @@ class DateTimeFormatter {
     for (size_t k = 0; what[k]; ++k) {
       if (i + k >= p.size()) return false;
       char c = p[i + k];
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+      c = UpperAscii(c);
       if (c != what[k]) return false;
     }
     return true;
@@ -112,7 +112,7 @@ class DateTimeFormatter {
         continue;
       }
       char token = starter;
-      if (token >= 'a' && token <= 'z') token = static_cast<char>(token - 32);
+      token = UpperAscii(token);
       if (token >= 'A' && token <= 'Z') {
         if (token == 'M' && lastToken_ == 'H') token = 'N';
         lastToken_ = token;

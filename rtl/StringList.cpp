@@ -6,14 +6,6 @@
 
 namespace lanqi {
 
-namespace {
-
-inline bool IsBlankByte(char c) {
-  return static_cast<uint8_t>(c) <= ' ';
-}
-
-}  // namespace
-
 void TStringList::CheckIndex(int i, bool allowEnd) const {
   if (i < 0 || i > Count() || (i == Count() && !allowEnd))
     throw EStringListError(Format("List index out of bounds (%d)", i));

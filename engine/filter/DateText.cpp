@@ -3,6 +3,8 @@
 #include <ctime>
 #include <string>
 
+#include "rtl/DateTime.h"
+
 namespace lanqi {
 
 namespace {
@@ -161,7 +163,7 @@ bool ScanDateTime(std::string_view s, double& milliseconds, int currentYear, con
   if (ScanDate(s, p, day, currentYear)) {
     int32_t time = 0;
     if (p >= s.size() || ScanTime(s, p, time, fs)) {
-      milliseconds = static_cast<double>(day) * 86400000.0 + time;
+      milliseconds = static_cast<double>(day) * MSecsPerDay + time;
       return true;
     }
   }
@@ -182,7 +184,7 @@ double LocalNowMilliseconds() {
   localtime_r(&secs, &local);
   int64_t day = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) + kUnixEpochDay;
   int64_t ms = ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + ts.tv_nsec / 1000000;
-  return static_cast<double>(day) * 86400000.0 + static_cast<double>(ms);
+  return static_cast<double>(day) * MSecsPerDay + static_cast<double>(ms);
 }
 
 }  // namespace lanqi

@@ -10,8 +10,8 @@
 #include "engine/filter/ExprParser.h"
 #include "engine/filter/FilterDataSource.h"
 #include "engine/filter/FilterErrors.h"
-#include "engine/values/FilterValues.h"
 #include "engine/filter/LikeMatch.h"
+#include "engine/values/FilterValues.h"
 #include "platform/CodePage.h"
 #include "platform/Collation.h"
 #include "rtl/Exceptions.h"
@@ -141,7 +141,7 @@ double FloatOperation(uint8_t op, double a, double b) {
 
 void StoreTemporalResult(TExprNode* n, int64_t whole, double real, bool isReal) {
   if (n->DataType == ftInteger || n->DataType == ftDate || n->DataType == ftTime) {
-    StoreU32(n->Value, static_cast<uint32_t>(isReal ? static_cast<int64_t>(real) : whole));
+    StoreLE32(n->Value, static_cast<uint32_t>(isReal ? static_cast<int64_t>(real) : whole));
   } else {
     StoreF64(n->Value, isReal ? real : static_cast<double>(whole));
   }
@@ -156,7 +156,7 @@ void TemporalArithmetic(TExprNode* n) {
     const int64_t k = DayOrMsCount(r);
     const int64_t sign = n->Operator == opADD ? 1 : -1;
     if (lt == ftDateTime) {
-      StoreTemporalResult(n, 0, LoadF64(l->Value) + static_cast<double>(sign * k) * kMsPerDay, true);
+      StoreTemporalResult(n, 0, LoadF64(l->Value) + static_cast<double>(sign * k) * MSecsPerDay, true);
     } else {
       // Day numbers and milliseconds wrap as the 32-bit integers they are.
       StoreTemporalResult(
@@ -206,13 +206,13 @@ void Arithmetic(TExprNode* n) {
       // Wrap-around arithmetic in 32 bits.
       const auto a = static_cast<uint32_t>(LoadInteger(l->Value, l->DataType));
       const auto b = static_cast<uint32_t>(LoadInteger(r->Value, r->DataType));
-      StoreU32(n->Value, op == opADD ? a + b : op == opSUB ? a - b : a * b);
+      StoreLE32(n->Value, op == opADD ? a + b : op == opSUB ? a - b : a * b);
       return;
     }
     case ftLargeint: {
       const auto a = static_cast<uint64_t>(LoadInteger(l->Value, l->DataType));
       const auto b = static_cast<uint64_t>(LoadInteger(r->Value, r->DataType));
-      StoreU64(n->Value, op == opADD ? a + b : op == opSUB ? a - b : a * b);
+      StoreLE64(n->Value, op == opADD ? a + b : op == opSUB ? a - b : a * b);
       return;
     }
     default:
@@ -235,13 +235,13 @@ void SplitTemporal(const TExprNode* a, int64_t& day, int64_t& ms) {
     ms = 0;
   } else if (a->DataType == ftTime) {
     day = 1;
-    ms = LoadI32(a->Value) % 86400000;
-    if (ms < 0) ms += 86400000;
+    ms = LoadI32(a->Value) % MSecsPerDay;
+    if (ms < 0) ms += MSecsPerDay;
     return;
   } else {
     const int64_t total = RoundedMilliseconds(LoadF64(a->Value));
-    day = total / 86400000;
-    ms = total % 86400000;
+    day = total / MSecsPerDay;
+    ms = total % MSecsPerDay;
   }
   if (day <= 0)
     throw EConvertError(Format("'%lld.%lld' is not a valid timestamp", static_cast<long long>(day),
@@ -323,7 +323,7 @@ void EvaluateFunction(TExprNode* n) {
       } else {
         v = static_cast<int32_t>(ms / 1000 % 60);
       }
-      StoreU32(n->Value, static_cast<uint32_t>(v));
+      StoreLE32(n->Value, static_cast<uint32_t>(v));
       return;
     }
     default:

@@ -8,6 +8,7 @@
 #include "engine/filter/DateText.h"
 #include "engine/values/FilterValues.h"
 #include "platform/CodePage.h"
+#include "rtl/AnsiText.h"
 #include "rtl/DateTime.h"
 #include "rtl/Exceptions.h"
 #include "rtl/FormatSettings.h"
@@ -133,16 +134,8 @@ std::string_view ConstText(const TExprNode* n) {
 void SplitLocaleDateTime(TDateTime dt, int64_t& day, int64_t& ms) {
   double whole = std::trunc(dt);
   day = static_cast<int64_t>(whole) + DateDelta;
-  ms = static_cast<int64_t>(std::llround(std::fabs(dt - whole) * kMsPerDay));
+  ms = static_cast<int64_t>(std::llround(std::fabs(dt - whole) * MSecsPerDay));
   if (ms >= MSecsPerDay) ms = MSecsPerDay - 1;
-}
-
-std::string TrimControls(std::string_view s) {
-  size_t b = 0;
-  size_t e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
-  return std::string(s.substr(b, e - b));
 }
 
 }  // namespace
@@ -482,7 +475,7 @@ TExprNode* TFilterParser::ParsePrimary() {
       double d = 0;
       if (ReadInt32(token_, i)) {
         node = nodes_->NewNode(nkConst, ftInteger, opNone, nullptr, nullptr, 4);
-        StoreU32(node->Value, static_cast<uint32_t>(i));
+        StoreLE32(node->Value, static_cast<uint32_t>(i));
       } else if (ReadFloat(token_, FormatSettings().DecimalSeparator, d)) {
         node = nodes_->NewNode(nkConst, ftFloat, opNone, nullptr, nullptr, 8);
         StoreF64(node->Value, d);
@@ -568,8 +561,8 @@ Variant TFilterParser::FieldValue(const std::string& name) {
     case tcTemporal:
       // As the runtime's date-time: days since 1899-12-30, the time of day as the fraction.
       if (f.DataType == ftDate) return Variant::FromDateTime(static_cast<double>(LoadI32(p) - DateDelta));
-      if (f.DataType == ftTime) return Variant::FromDateTime(LoadI32(p) / kMsPerDay);
-      return Variant::FromDateTime(LoadF64(p) / kMsPerDay - DateDelta);
+      if (f.DataType == ftTime) return Variant::FromDateTime(LoadI32(p) / static_cast<double>(MSecsPerDay));
+      return Variant::FromDateTime(LoadF64(p) / MSecsPerDay - DateDelta);
     default:
       return Variant::Null();
   }
@@ -617,7 +610,7 @@ bool TFilterParser::IsDateText(TExprNode* node) {
 }
 
 void TFilterParser::ConvertDateText(TExprNode* node) {
-  std::string text = TrimControls(ConstText(node));
+  std::string text = Trim(ConstText(node));
   const TFormatSettings& fs = FormatSettings();
   const int year = CurrentYear();
   TDateTime dt = 0;
@@ -629,7 +622,7 @@ void TFilterParser::ConvertDateText(TExprNode* node) {
       if (!TryStrToDateTime(text, dt, fs))
         throw EConvertError(Format("'%s' is not a valid date and time", text.c_str()));
       SplitLocaleDateTime(dt, day, ms);
-      value = static_cast<double>(day) * kMsPerDay + static_cast<double>(ms);
+      value = static_cast<double>(day) * MSecsPerDay + static_cast<double>(ms);
     }
     node->DataType = ftDateTime;
     node->SetValueSize(8);
@@ -644,7 +637,7 @@ void TFilterParser::ConvertDateText(TExprNode* node) {
     }
     node->DataType = ftTime;
     node->SetValueSize(4);
-    StoreU32(node->Value, static_cast<uint32_t>(time));
+    StoreLE32(node->Value, static_cast<uint32_t>(time));
   } else {
     size_t pos = 0;
     int32_t date = 0;
@@ -655,7 +648,7 @@ void TFilterParser::ConvertDateText(TExprNode* node) {
     }
     node->DataType = ftDate;
     node->SetValueSize(4);
-    StoreU32(node->Value, static_cast<uint32_t>(date));
+    StoreLE32(node->Value, static_cast<uint32_t>(date));
   }
   node->PartialLength = -1;
 }

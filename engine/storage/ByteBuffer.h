@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "rtl/ByteOrder.h"
+
 namespace lanqi {
 
 class TByteBuffer {
@@ -45,15 +47,9 @@ class TByteBuffer {
   }
 
   // The same conversions on raw memory, for record slots and the hot paths.
-  static int16_t LoadInt16(const uint8_t* p) { return static_cast<int16_t>(p[0] | (p[1] << 8)); }
-  static int32_t LoadInt32(const uint8_t* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                                (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
-  }
-  static int64_t LoadInt64(const uint8_t* p) {
-    return static_cast<int64_t>(static_cast<uint32_t>(LoadInt32(p)) |
-                                (static_cast<uint64_t>(static_cast<uint32_t>(LoadInt32(p + 4))) << 32));
-  }
+  static int16_t LoadInt16(const uint8_t* p) { return static_cast<int16_t>(LoadLE16(p)); }
+  static int32_t LoadInt32(const uint8_t* p) { return static_cast<int32_t>(LoadLE32(p)); }
+  static int64_t LoadInt64(const uint8_t* p) { return static_cast<int64_t>(LoadLE64(p)); }
   static double LoadDouble(const uint8_t* p) {
     uint64_t u = static_cast<uint64_t>(LoadInt64(p));
     double d;
@@ -65,22 +61,9 @@ class TByteBuffer {
     while (n < width && p[n] != 0) ++n;
     return std::string(reinterpret_cast<const char*>(p), n);
   }
-  static void StoreInt16(uint8_t* p, int16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-  }
-  static void StoreInt32(uint8_t* p, int32_t v) {
-    uint32_t u = static_cast<uint32_t>(v);
-    p[0] = static_cast<uint8_t>(u);
-    p[1] = static_cast<uint8_t>(u >> 8);
-    p[2] = static_cast<uint8_t>(u >> 16);
-    p[3] = static_cast<uint8_t>(u >> 24);
-  }
-  static void StoreInt64(uint8_t* p, int64_t v) {
-    uint64_t u = static_cast<uint64_t>(v);
-    StoreInt32(p, static_cast<int32_t>(static_cast<uint32_t>(u)));
-    StoreInt32(p + 4, static_cast<int32_t>(static_cast<uint32_t>(u >> 32)));
-  }
+  static void StoreInt16(uint8_t* p, int16_t v) { StoreLE16(p, static_cast<uint16_t>(v)); }
+  static void StoreInt32(uint8_t* p, int32_t v) { StoreLE32(p, static_cast<uint32_t>(v)); }
+  static void StoreInt64(uint8_t* p, int64_t v) { StoreLE64(p, static_cast<uint64_t>(v)); }
   static void StoreDouble(uint8_t* p, double v) {
     uint64_t u;
     std::memcpy(&u, &v, 8);

@@ -191,7 +191,7 @@ void CheckTable(TRadeZIFileIO& io, TRadeTableIO& t, std::vector<std::string>& ou
       const int32_t size = t.SlotSize(i);
       plain.assign(static_cast<size_t>(size), 0);
       io.DecodeBufferData(slot, plain.data(), t.FieldEncrypted(i), size);
-      if (type == ftString || type == ftFixedChar) {
+      if (IsAnsiStringType(type)) {
         std::string why = Unreadable(TByteBuffer::LoadText(plain.data(), plain.size()));
         if (!why.empty())
           out.push_back(Format("table '%s', record %d, field '%s': the text cannot be read: %s", tn.c_str(),

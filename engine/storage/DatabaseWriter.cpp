@@ -181,8 +181,7 @@ void ValidateTableDefinition(const std::string& tableName, const TRadeFieldDefs&
     if (!IsAcceptedFieldType(f->FieldType))
       Refuse(Format("Field '%s' has the type code %d, which a table cannot hold", f->Name.c_str(),
                     f->FieldType));
-    if ((f->FieldType == ftString || f->FieldType == ftFixedChar) &&
-        (f->DataSize < 1 || f->DataSize > kMaxStringSize))
+    if (IsAnsiStringType(f->FieldType) && (f->DataSize < 1 || f->DataSize > kMaxStringSize))
       Refuse(Format("Field '%s' needs a size from 1 to %d", f->Name.c_str(), kMaxStringSize));
     recordSize += FieldSlotSize(f->FieldType, f->DataSize);
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/values/FilterValues.h"
 #include "rtl/Exceptions.h"
 
 namespace lanqi {
@@ -22,27 +23,10 @@ void CheckMagicAndVersion(const uint8_t* first12, int32_t available, const std::
 }
 
 int32_t FieldSlotSize(uint8_t fieldType, int32_t declaredSize) {
-  switch (fieldType) {
-    case ftString:
-    case ftFixedChar:
-      return declaredSize < 0 || declaredSize >= (1 << 30) ? -1 : declaredSize + 1;
-    case ftSmallint:
-    case ftWord:
-    case ftBoolean:
-      return 2;
-    case ftInteger:
-    case ftDate:
-    case ftTime:
-    case ftAutoInc:
-      return 4;
-    case ftFloat:
-    case ftCurrency:
-    case ftDateTime:
-    case ftLargeint:
-      return 8;
-    default:
-      return IsBlobType(fieldType) ? kBlobDescriptorSize : -1;
-  }
+  if (IsAnsiStringType(fieldType))
+    return declaredSize < 0 || declaredSize >= (1 << 30) ? -1 : declaredSize + 1;
+  if (int32_t size = ValueSizeOf(fieldType)) return size;
+  return IsBlobType(fieldType) ? kBlobDescriptorSize : -1;
 }
 
 bool IsAcceptedFieldType(uint8_t fieldType) {

@@ -299,7 +299,9 @@ void TRadeTableIO::CommitBatchGroup() {
         order.assign(b.Order[static_cast<size_t>(k)].begin(), b.Order[static_cast<size_t>(k)].end());
       }
       for (int32_t row : order) {
-        // After every stored record whose key is not greater: a gallop, then a bisection.
+        // After every stored record whose key is not greater (a single insert goes after the first
+        // equal entry its search meets instead; both give a valid chain, and files hold either):
+        // a gallop, then a bisection.
         const TSearchKey& key = keys[static_cast<size_t>(row)];
         int32_t lo = j, hi = j, step = 1;
         while (true) {

@@ -109,7 +109,7 @@ void TRadeTableIO::LoadDefinitionsAndLists() {
     const TRadeFieldDef* f = fieldDefs_.Items(i);
     int32_t slot = FieldSlotSize(f->FieldType, f->DataSize);
     if (slot < 0) {
-      if (f->FieldType == ftString || f->FieldType == ftFixedChar)
+      if (IsAnsiStringType(f->FieldType))
         io_.Corrupt(
             Format("field '%s' of table '%s' has the size %d", f->Name.c_str(), tn.c_str(), f->DataSize));
       throw EDatabaseError("General error");

@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/values/CompareValues.h"
 #include "engine/storage/RadeTableIO.h"
 #include "engine/storage/RadeTableKeys.h"
+#include "engine/values/CompareValues.h"
 #include "platform/Collation.h"
 #include "rtl/Exceptions.h"
 
@@ -14,7 +14,7 @@ namespace {
 // Sort keys give the collation's order of whole texts; they are used for ftString and
 // ftFixedChar keys compared whole. Equal sort keys are settled by CompareValues itself.
 bool SortKeyType(uint8_t t) {
-  return t == ftString || t == ftFixedChar;
+  return IsAnsiStringType(t);
 }
 
 int Sign(int v) {
@@ -306,6 +306,8 @@ int32_t TRadeTableIO::FindInsertPosFor(const TSearchKey& key, int32_t k, const T
   int32_t code;
   int32_t pos = Search(key, list, k, 0, code);
   if (code == -2) return 0;
+  // An equal key goes right after the equal entry the search met, not after the last one: stored
+  // indexes already hold their equal keys in this order, and readers take a chain as it is.
   return code == -1 ? pos : pos + 1;
 }
 

@@ -5,22 +5,11 @@
 
 #include "engine/values/FilterValues.h"
 #include "platform/Collation.h"
+#include "rtl/AnsiText.h"
 
 namespace lanqi {
 
 namespace {
-
-bool PrintableAscii(std::string_view s) {
-  for (char c : s) {
-    auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b > 0x7E) return false;
-  }
-  return true;
-}
-
-char FoldAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
 
 std::string_view Cut(std::string_view s, int32_t n) {
   if (n >= 0 && static_cast<size_t>(n) < s.size()) return s.substr(0, static_cast<size_t>(n));
@@ -53,11 +42,11 @@ bool FilterStringsEqual(std::string_view l, std::string_view r, int32_t n, bool 
   std::string_view b = Cut(r, n);
   // The collator calls texts equal only when they are the same text (after case folding when
   // asked), so printable ASCII needs no collator; other bytes go through it.
-  if (PrintableAscii(a) && PrintableAscii(b)) {
+  if (IsPrintableAscii(a) && IsPrintableAscii(b)) {
     if (a.size() != b.size()) return false;
     if (!ignoreCase) return a == b;
     for (size_t i = 0; i < a.size(); ++i)
-      if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+      if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
     return true;
   }
   return CompareFilterStrings(l, r, n, ignoreCase) == 0;

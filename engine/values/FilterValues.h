@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "engine/FieldTypes.h"
+#include "rtl/ByteOrder.h"
+#include "rtl/DateTime.h"
 
 namespace lanqi {
 
@@ -78,52 +80,30 @@ constexpr int32_t ValueSizeOf(int t) {
   }
 }
 
-// Little-endian loads and stores; the byte assembly compiles to one move on little-endian hosts.
-inline uint16_t LoadU16(const void* p) {
-  auto b = static_cast<const uint8_t*>(p);
-  return static_cast<uint16_t>(b[0] | (b[1] << 8));
-}
-inline uint32_t LoadU32(const void* p) {
-  auto b = static_cast<const uint8_t*>(p);
-  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-         (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
-}
-inline uint64_t LoadU64(const void* p) {
-  auto b = static_cast<const uint8_t*>(p);
-  return static_cast<uint64_t>(LoadU32(b)) | (static_cast<uint64_t>(LoadU32(b + 4)) << 32);
-}
 inline int32_t LoadI32(const void* p) {
-  return static_cast<int32_t>(LoadU32(p));
+  return static_cast<int32_t>(LoadLE32(p));
 }
 inline double LoadF64(const void* p) {
-  uint64_t u = LoadU64(p);
+  uint64_t u = LoadLE64(p);
   double d;
   std::memcpy(&d, &u, sizeof d);
   return d;
 }
-inline void StoreU32(void* p, uint32_t v) {
-  auto b = static_cast<uint8_t*>(p);
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void StoreU64(void* p, uint64_t v) {
-  auto b = static_cast<uint8_t*>(p);
-  for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 inline void StoreF64(void* p, double d) {
   uint64_t u;
   std::memcpy(&u, &d, sizeof u);
-  StoreU64(p, u);
+  StoreLE64(p, u);
 }
 
 // An integer-class or large-integer value, exactly.
 inline int64_t LoadInteger(const void* p, int t) {
   switch (t) {
     case ftSmallint:
-      return static_cast<int16_t>(LoadU16(p));
+      return static_cast<int16_t>(LoadLE16(p));
     case ftWord:
-      return LoadU16(p);
+      return LoadLE16(p);
     case ftLargeint:
-      return static_cast<int64_t>(LoadU64(p));
+      return static_cast<int64_t>(LoadLE64(p));
     default:
       return LoadI32(p);
   }
@@ -134,8 +114,6 @@ inline double LoadNumber(const void* p, int t) {
   if (TypeClass(t) == tcFloat) return LoadF64(p);
   return static_cast<double>(LoadInteger(p, t));
 }
-
-constexpr double kMsPerDay = 86400000.0;
 
 // The date-time's milliseconds rounded to the nearest whole one, kept within a range where the
 // integer arithmetic below cannot overflow (far beyond any real date).
@@ -149,10 +127,10 @@ inline int64_t RoundedMilliseconds(double v) {
 
 // The day number of a date-time (nearest millisecond first) and its time of day.
 inline int64_t DateTimeDay(double v) {
-  return RoundedMilliseconds(v) / 86400000;
+  return RoundedMilliseconds(v) / MSecsPerDay;
 }
 inline int64_t DateTimeTimeOfDay(double v) {
-  return RoundedMilliseconds(v) % 86400000;
+  return RoundedMilliseconds(v) % MSecsPerDay;
 }
 
 // Outcome of comparing two operands: operators are derived from it (opNE is not opEQ, opGE not

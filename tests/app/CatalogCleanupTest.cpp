@@ -3,6 +3,7 @@
 // and the command line's form of both.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -226,12 +227,14 @@ TEST_F(CatalogCleanupTest, EachCaptureRunsItsAreasRulesOverThatFile) {
     EXPECT_TRUE(catalog.CaptureVersion(path, "", info));
     return info;
   };
-  // No rules: captures neither remove anything nor add tables to the catalog.
+  // No rules: captures neither remove anything nor add the cleanup's tables to the catalog.
   verinfo v1 = capture("one", 0);
   verinfo v2 = capture("two", 1);
   std::vector<std::string> names;
   catalog.Tbarea->Database()->GetTableNames(names);
-  EXPECT_EQ(names.size(), 3u);
+  for (const std::u8string_view cleanupTable : {u8"清理规则", u8"版本标记"})
+    EXPECT_EQ(std::count(names.begin(), names.end(), A(cleanupTable)), 0);
+  EXPECT_TRUE(catalog.ReadTree()[0].Files[0].Protected.empty());
 
   TCatalogCleanup cleanup(catalog);
   cleanup.SetRules(1, {2, 0, 0});
@@ -242,6 +245,8 @@ TEST_F(CatalogCleanupTest, EachCaptureRunsItsAreasRulesOverThatFile) {
   EXPECT_EQ(Texts(catalog, a), (std::vector<std::string>{v1.Version, v3.Version, v4.Version}));
   EXPECT_FALSE(std::filesystem::exists(v2.FilePath));
   EXPECT_TRUE(std::filesystem::exists(v1.FilePath));
+  // The tree as read carries the marks by version position.
+  EXPECT_EQ(catalog.ReadTree()[0].Files[0].Protected, (std::vector<bool>{true, false, false}));
 
   // A version deleted by hand takes its mark with it.
   ASSERT_TRUE(catalog.DeleteVersion(a, v1.Version));

@@ -55,6 +55,17 @@ TEST_F(CleanupWindow, ProtectFromTheListMarksTheRowAndTakesItBack) {
   EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
   EXPECT_TRUE(TCatalogCleanup(w->Catalog()).IsProtected(fileNo, versions[0]));
   EXPECT_EQ(ListIcons(), (std::vector<bool>{false, false, true}));
+  // A version shows the file's icon unless protected: the same icon object for each, another for a mark.
+  auto icon = [&](int row) {
+    return qvariant_cast<QIcon>(Child(Child(Top(0), 0), row).data(Qt::DecorationRole)).cacheKey();
+  };
+  EXPECT_NE(icon(2), icon(1));
+  EXPECT_EQ(icon(0), icon(1));
+  // Read again from the catalog, the tree shows the mark too.
+  w->LoadCatalog(catalog);
+  EXPECT_NE(icon(2), icon(1));
+  EXPECT_EQ(icon(0), icon(1));
+  Select(Child(Top(0), 0));
   // The menu shows the mark; triggered again, it goes.
   w->ListView1->setCurrentItem(w->ListView1->topLevelItem(2));
   emit w->ListMenu->aboutToShow();
@@ -62,6 +73,7 @@ TEST_F(CleanupWindow, ProtectFromTheListMarksTheRowAndTakesItBack) {
   w->ProtectItem->trigger();
   EXPECT_FALSE(TCatalogCleanup(w->Catalog()).IsProtected(fileNo, versions[0]));
   EXPECT_EQ(ListIcons(), (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(icon(2), icon(1));
   // On a file node of the tree the entry is hidden; on an area node the cleanup rules show.
   Select(Child(Top(0), 0));
   emit w->PopupMenu1->aboutToShow();

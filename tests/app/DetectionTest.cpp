@@ -152,6 +152,34 @@ TEST_F(Detection, TheWatchLimitIsToldOnceAndThenTrackedFilesArePolled) {
   EXPECT_EQ(messages.size(), 1u);
 }
 
+// A save that brings back the newest version's bytes asks nothing and keeps nothing but its stamp;
+// the next save with new bytes is prompted for as before.
+TEST_F(Detection, AnUnchangedSavePromptsNothing) {
+  int32_t a = Area("A", dir.File("area"));
+  std::string doc = dir.Write("doc.txt", "same bytes");
+  Track(a, doc, false);
+  fs::create_directories(doc + "-bak");
+  Make();
+  SetStamp(doc, 10);
+  Pass();
+  ASSERT_EQ(dialogs, 1);
+  ASSERT_EQ(Rows(u8"文件版本表").size(), 1u);
+
+  dir.Write("doc.txt", "same bytes");
+  SetStamp(doc, 20);
+  Pass();
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_EQ(Rows(u8"文件版本表").size(), 1u);
+  EXPECT_EQ(Rows(u8"文件索引表")[0]["大小"], VersionStamp(doc));
+  EXPECT_EQ(ChildCount(Child(Top(0), 0)), 1);
+
+  dir.Write("doc.txt", "new bytes!");
+  SetStamp(doc, 30);
+  Pass();
+  EXPECT_EQ(dialogs, 2);
+  EXPECT_EQ(Rows(u8"文件版本表").size(), 2u);
+}
+
 TEST_F(Detection, TheNoteByWayOfClosingThePrompt) {
   int32_t a = Area("A", dir.File("area"));
   std::string doc = dir.Write("doc.txt", "x");
@@ -199,6 +227,8 @@ TEST_F(Detection, TheNoteByWayOfClosingThePrompt) {
   int seconds = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // Each save brings new content: a save of the same bytes would make no version.
+    dir.Write("doc.txt", c.name);
     SetStamp(doc, seconds += 10);
     onDialog = [&](QDialog& d) {
       c.act(dynamic_cast<TFormVerSm&>(d));

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/values/CompareValues.h"
 #include "engine/filter/ExprNodes.h"
 #include "engine/filter/ExprParser.h"
-#include "engine/values/FilterValues.h"
 #include "engine/filter/LikeMatch.h"
+#include "engine/values/CompareValues.h"
+#include "engine/values/FilterValues.h"
 #include "tests/filter/FilterFixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -103,8 +103,8 @@ TEST(FilterCrossCheckTest, CompareValuesAgreesWithTheNodeEvaluation) {
         record[i] = pick(2) == 0 ? key[i] : static_cast<uint8_t>(rng());
       }
       if (type == ftTime) {
-        StoreU32(key, static_cast<uint32_t>(40000000 + pick(4000)));
-        StoreU32(record, static_cast<uint32_t>(40000000 + pick(4000)));
+        StoreLE32(key, static_cast<uint32_t>(40000000 + pick(4000)));
+        StoreLE32(record, static_cast<uint32_t>(40000000 + pick(4000)));
       }
     }
     const int direct = CompareValues(key, sizeof key, record, sizeof record, type, partial, ci);

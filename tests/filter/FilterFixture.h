@@ -55,7 +55,7 @@ class TMemoryRecord : public TFilterDataSource {
         p[1] = static_cast<uint8_t>(v >> 8);
         break;
       case ftLargeint:
-        StoreU64(p, static_cast<uint64_t>(v));
+        StoreLE64(p, static_cast<uint64_t>(v));
         break;
       case ftFloat:
       case ftCurrency:
@@ -63,7 +63,7 @@ class TMemoryRecord : public TFilterDataSource {
         StoreF64(p, static_cast<double>(v));
         break;
       default:
-        StoreU32(p, static_cast<uint32_t>(v));
+        StoreLE32(p, static_cast<uint32_t>(v));
     }
   }
   void SetFloat(const std::string& name, double v) { StoreF64(buffer_.data() + Find(name).Offset, v); }

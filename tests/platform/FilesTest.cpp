@@ -2,9 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -311,6 +314,140 @@ TEST(Files, DriveRootsAndKinds) {
       EXPECT_EQ(DriveKindOf("/dev/shm"), dkRamDisk);
     }
   }
+}
+
+}  // namespace
+}  // namespace lanqi
+
+namespace lanqi {
+namespace {
+
+// Whether the file system of folder clones files (FICLONE); the reason when it does not.
+bool ClonesFiles(const std::string& folder, std::string& why) {
+  const std::string a = folder + "/probe-a", b = folder + "/probe-b";
+  std::ofstream(a) << "probe";
+  int in = ::open(a.c_str(), O_RDONLY), out = ::open(b.c_str(), O_WRONLY | O_CREAT, 0600);
+  bool ok = ::ioctl(out, FICLONE, in) == 0;
+  if (!ok)
+    why =
+        "the file system of " + folder + " makes no reflink clones (FICLONE: " + SysErrorMessage(errno) + ")";
+  ::close(in);
+  ::close(out);
+  ::unlink(a.c_str());
+  ::unlink(b.c_str());
+  return ok;
+}
+
+// Each method on its own: the same bytes, the source's last-write time, a read-only copy when
+// asked, the progress reaching the size, nothing else left in the folder.
+TEST(CopyFileFast, EveryMethodCopiesWholeAndSaysWhichItUsed) {
+  test::TempDir dir;
+  std::string bytes(3 * (1 << 20) + 12345, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 4096);
+  const std::string src = dir.Write("src.bin", bytes);
+  ::chmod(src.c_str(), 0664);
+  std::string noClone;
+  const bool clones = ClonesFiles(dir.Path(), noClone);
+  struct Case {
+    unsigned methods;
+    TCopyMethod expected;
+  };
+  const Case cases[] = {
+      {kCopyReflink | kCopyRange, clones ? TCopyMethod::Reflink : TCopyMethod::CopyRange},
+      {kCopyAnyMethod, clones ? TCopyMethod::Reflink : TCopyMethod::CopyRange},
+      {kCopyRange, TCopyMethod::CopyRange},
+      {kCopyReadWrite, TCopyMethod::ReadWrite},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.methods);
+    ASSERT_TRUE(ForceDirectories(dir.File("bak")));
+    const std::string dst = dir.File("bak/copy" + std::to_string(n++) + ".bin");
+    TCopyOptions options;
+    options.Methods = c.methods;
+    options.ReadOnly = true;
+    options.NoReplace = true;
+    int64_t last = -1, total = -1;
+    options.Progress = [&](int64_t done, int64_t all) {
+      EXPECT_GT(done, last);
+      last = done;
+      total = all;
+    };
+    TCopyMethod used = TCopyMethod::None;
+    std::string reason;
+    ASSERT_TRUE(CopyFileFast(src, dst, options, &used, &reason)) << reason;
+    EXPECT_EQ(used, c.expected) << CopyMethodName(used);
+    EXPECT_EQ(last, static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(total, static_cast<int64_t>(bytes.size()));
+    EXPECT_TRUE(test::TempDir::Read(dst) == bytes);
+    struct stat a, b;
+    ASSERT_EQ(stat(src.c_str(), &a), 0);
+    ASSERT_EQ(stat(dst.c_str(), &b), 0);
+    EXPECT_EQ(b.st_mtim.tv_sec, a.st_mtim.tv_sec);
+    EXPECT_EQ(b.st_mtim.tv_nsec, a.st_mtim.tv_nsec);
+    EXPECT_EQ(b.st_mode & 0777, 0444u);
+  }
+  int entries = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.File("bak"))) ++entries;
+  EXPECT_EQ(entries, n);
+}
+
+// Where the temporary folder or the one the tests run in can clone, a clone is what a copy is, and
+// it is the source's bytes.
+TEST(CopyFileFast, ClonesWhereTheFileSystemCan) {
+  test::TempDir tmp;
+  const std::string here = std::filesystem::current_path().string() + "/clone-probe";
+  std::filesystem::create_directories(here);
+  std::string folder, why, reasons;
+  for (const std::string& f : {tmp.Path(), here}) {
+    if (ClonesFiles(f, why)) {
+      folder = f;
+      break;
+    }
+    reasons += (reasons.empty() ? "" : "; ") + why;
+  }
+  if (folder.empty()) {
+    std::filesystem::remove_all(here);
+    GTEST_SKIP() << reasons;
+  }
+  const std::string src = folder + "/src.bin", dst = folder + "/clone.bin";
+  std::ofstream(src) << std::string(1 << 20, 'r');
+  TCopyOptions options;
+  options.Methods = kCopyReflink;
+  TCopyMethod used = TCopyMethod::None;
+  std::string reason;
+  EXPECT_TRUE(CopyFileFast(src, dst, options, &used, &reason)) << reason;
+  EXPECT_EQ(used, TCopyMethod::Reflink);
+  EXPECT_EQ(test::TempDir::Read(dst), std::string(1 << 20, 'r'));
+  std::filesystem::remove_all(here);
+  std::filesystem::remove(src);
+  std::filesystem::remove(dst);
+}
+
+TEST(CopyFileFast, NeverWritesOverAnExistingCopyAndACancelLeavesNothing) {
+  test::TempDir dir;
+  const std::string src = dir.Write("src.bin", std::string(20 << 20, 'c'));
+  ASSERT_TRUE(ForceDirectories(dir.File("bak")));
+  const std::string kept = dir.Write("bak/kept.bin", "history");
+  TCopyOptions options;
+  options.NoReplace = true;
+  std::string reason;
+  EXPECT_FALSE(CopyFileFast(src, kept, options, nullptr, &reason));
+  EXPECT_EQ(reason, kept + ": " + SysErrorMessage(EEXIST));
+  EXPECT_EQ(test::TempDir::Read(kept), "history");
+  // A cancel during the copy (asked from the progress of the first piece) of either loop.
+  for (unsigned methods : {kCopyRange, kCopyReadWrite}) {
+    std::atomic<bool> cancel{false};
+    options.Methods = methods;
+    options.Cancel = &cancel;
+    options.Progress = [&](int64_t, int64_t) { cancel = true; };
+    bool cancelled = false;
+    EXPECT_FALSE(CopyFileFast(src, dir.File("bak/new.bin"), options, nullptr, &reason, &cancelled));
+    EXPECT_TRUE(cancelled);
+  }
+  int entries = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.File("bak"))) ++entries;
+  EXPECT_EQ(entries, 1);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/values/CompareValues.h"
 #include "engine/storage/DatabaseCheck.h"
+#include "engine/values/CompareValues.h"
 #include "platform/CodePage.h"
 #include "rtl/DateTime.h"
 #include "rtl/Exceptions.h"
