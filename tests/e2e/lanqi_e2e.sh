@@ -3,7 +3,7 @@
 # ends at once, a save of a tracked file that brings up the note prompt, the prompt closing itself,
 # the version list at the default size, the compare window with the change marked, a restore
 # through the version's menu, a folder tracked from the command line and a new file saved in it
-# tracked, the report page, the end of the session, and
+# tracked, an unchanged save that asks for nothing, the report page, the end of the session, and
 # the catalog and the copies afterwards.
 # Usage: lanqi_e2e.sh BUILD_DIR. Screenshots are kept in BUILD_DIR/e2e-artifacts/lanqi/.
 set -u
@@ -183,6 +183,15 @@ for _ in $(seq 200); do [ "$(tracked "$HOME/proj/notes.txt")" -eq 1 ] && break; 
 echo "a file saved in the tracked folder became tracked"
 # Whatever prompt that brought closes itself.
 for _ in $(seq 150); do [ -z "$(window_of_size 383x288)" ] && break; sleep 0.1; done
+
+# A save that leaves the content as it was asks for nothing and records nothing.
+VERSIONS=$("$R" dump "$CAT" 文件版本表 --mode json | grep -c '"版本"')
+cp "$REPORT" "$W/same.txt"
+cat "$W/same.txt" >"$REPORT"
+sleep 8
+[ -z "$(window_of_size 383x288)" ] || fail "an unchanged save brought a note prompt"
+[ "$("$R" dump "$CAT" 文件版本表 --mode json | grep -c '"版本"')" -eq "$VERSIONS" ] || fail "an unchanged save recorded a version"
+echo "an unchanged save prompted nothing"
 
 # The report page (the ribbon's third page) for the README.
 click 168 45
