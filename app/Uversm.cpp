@@ -131,6 +131,9 @@ TFileChange DescribeChange(const std::string& path, const std::string& newestCop
   change.SizeAfter = sizeOf(path);
   change.SizeBefore = sizeOf(newestCopy);
   if (!change.SizeBefore || !change.SizeAfter) return change;
+  // Line counts exist only for text within the compare limit; reading larger files would only
+  // keep the prompt (and the window) waiting.
+  if (*change.SizeBefore > kTextCompareLimit || *change.SizeAfter > kTextCompareLimit) return change;
   try {
     TCompareResult compared = CompareFiles(newestCopy, path);
     if (compared.IsText && compared.Merge) {

@@ -524,6 +524,7 @@ bool Tmainw::FormCloseQuery() {
 }
 
 void Tmainw::FormClose() {
+  AbandonCapture();
   // A pass that was armed does not run after the window has gone, nor a reload.
   tmr1->SetEnabled(false);
   ReloadTimer->SetEnabled(false);

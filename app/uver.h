@@ -50,6 +50,8 @@ class TReportPage;
 class TRibbon;
 class TTimer;
 class TTrayIcon;
+class TCaptureJob;
+class TFormCapture;
 
 // The size column: the stored byte count in the largest unit that keeps it at or above 1, with one
 // decimal where it adds something ("512 B", "1.5 KB", "3.2 MB"); a text that is no whole number of
@@ -134,6 +136,7 @@ class Tmainw : public QWidget {
   TFileSystemWatcher* FileSystemWatcher1;  // placed once, never activated
   QFileSystemWatcher* CatalogWatcher;      // the catalog file, written by other programs too
   TTimer* ReloadTimer;                     // 500 ms after the catalog changed on disk: ReloadCatalog
+  TFormCapture* FormCapture = nullptr;     // the progress of a pass's large copy, while it runs
   TRadeTable* Tbarea = nullptr;            // the catalog's tables, set by the first LoadCatalog
   TRadeTable* Tbfileid = nullptr;
   TRadeTable* Tbfilever = nullptr;
@@ -242,6 +245,8 @@ class Tmainw : public QWidget {
   // A drive watcher met the kernel's watch limit: said once, and from then on a pass runs every
   // tmr1 interval, as the unwatched folders cannot start one.
   void DriveWatchLimitReached();
+  // Stops a pass's copy that is still running and removes what it wrote (the window is closing).
+  void AbandonCapture();
   void ScanTrackedFiles();
   // The first file node carrying path; with fileNo, the one of that file number if there is one.
   // Invalid when there is none or the search hides it.
@@ -329,6 +334,7 @@ class Tmainw : public QWidget {
   int treeUpdates_ = 0;
   bool closed_ = false;
   bool pollTracked_ = false;  // passes by the clock: the watchers do not cover every folder
+  TCaptureJob* capture_ = nullptr;  // the pass's copy, while it runs
 };
 
 }  // namespace lanqi

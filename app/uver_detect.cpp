@@ -2,6 +2,8 @@
 // later a pass compares every tracked file's stamp with the one stored at its last capture and
 // captures the files that differ. The watchers are muted, not closed, for the pass: their watches
 // (one per folder of the drive, put on by their workers) are kept from one pass to the next.
+#include "app/CaptureJob.h"
+#include "app/CaptureProgress.h"
 #include "app/Uversm.h"
 #include "app/uver.h"
 #include "engine/RadeZI.h"
@@ -11,6 +13,14 @@
 #include "tray/TrayIcon.h"
 
 namespace lanqi {
+
+namespace {
+
+// Files larger than this show the progress of their copy, and their note is asked for while they
+// are copied; smaller ones are copied before their prompt.
+constexpr int64_t kProgressFrom = 50LL * 1024 * 1024;
+
+}  // namespace
 
 void Tmainw::CreateDriveWatchers() {
   std::vector<std::string> roots = setup_.DriveRoots ? *setup_.DriveRoots : FixedDriveRoots();
@@ -30,6 +40,11 @@ void Tmainw::CreateDriveWatchers() {
 void Tmainw::SetWatchersActive(bool active) {
   // Reopening a drive's watch would walk the whole drive again; muting costs nothing.
   for (TFileSystemWatcher* w : DriveWatchers) w->SetMuted(!active);
+}
+
+void Tmainw::AbandonCapture() {
+  // No version is half recorded: the pass that started the copy commits nothing after this.
+  if (capture_) capture_->Abandon();
 }
 
 void Tmainw::DriveWatchLimitReached() {
@@ -102,10 +117,49 @@ void Tmainw::tmr1Timer() {
   for (int i = 0; !closed_ && PendingFiles && i < PendingFiles->Count(); ++i) {
     const std::string path = PendingFiles->Strings(i);
     if (!FileExists(path)) continue;
-    // A save that brought no new content has nothing to ask about: only its stamp is stored.
-    bool unchanged = false;
-    Guard([&] { unchanged = catalog_->SkipIfUnchanged(path); });
-    if (unchanged) continue;
+    // What there is to do is decided here; the copy runs on a thread of its own, and the version
+    // row is written here once the copy is complete and synced.
+    std::unique_ptr<TFormCapture> progress;
+    std::unique_ptr<TCaptureJob> job;
+    Guard([&] {
+      TCapturePlan plan = catalog_->PrepareCapture(path);
+      if (plan.FileNo == 0) return;  // no longer tracked
+      TCaptureJob::TProgress report;
+      if (FileSizeOf(path) > kProgressFrom) {
+        progress = std::make_unique<TFormCapture>(ScreenText(ExtractFileName(path)), this);
+        progress->show();
+        report = [bar = progress.get()](int64_t done, int64_t total) { bar->SetProgress(done, total); };
+      }
+      job = std::make_unique<TCaptureJob>(*catalog_, std::move(plan), std::move(report));
+    });
+    if (!job) continue;
+    // Leaving the program abandons the copy: see FormClose.
+    struct TJobEnd {
+      Tmainw* w;
+      TCaptureJob* outer;
+      TFormCapture* outerProgress;
+      ~TJobEnd() {
+        w->capture_ = outer;
+        w->FormCapture = outerProgress;
+      }
+    } jobEnd{this, capture_, FormCapture};
+    capture_ = job.get();
+    FormCapture = progress.get();
+    if (!progress) {
+      // A save that brought nothing new has nothing to ask about: only its stamp is stored. (A
+      // failed copy is reported after its prompt, as the capture's failure.)
+      bool unchanged = false;
+      try {
+        unchanged = job->Plan().Unchanged;
+      } catch (const std::exception&) {
+      }
+      if (closed_) break;  // the session ended while the copy ran: it was abandoned
+      if (unchanged) {
+        verinfo ignored;
+        Guard([&] { job->Commit("", ignored); });
+        continue;
+      }
+    }
     std::string note;
     {
       TFormVerSm dialog(this);
@@ -128,10 +182,12 @@ void Tmainw::tmr1Timer() {
     // The session ended while the prompt was open: the rest waits for the next start, whose first
     // pass finds the same stamps differing.
     if (closed_) break;
-    // A capture that fails is reported and the pass goes on with the next file.
+    // A capture that fails is reported and the pass goes on with the next file. A large copy may
+    // still be running: its progress stays on screen until it is done.
     Guard([&] {
       verinfo info;
-      if (!CaptureVersion(path, note, info)) return;  // no longer tracked: nothing to show
+      notesRead_ = false;
+      if (!job->Commit(note, info)) return;  // unchanged after all: nothing to show
       const TCatalogTreeModel::TPlace file = TreeModel->FindFile(path, info.FileNo);
       if (file.Kind != TCatalogTreeModel::TKind::None)
         TreeModel->AddVersion(file, info.Version);
