@@ -677,6 +677,9 @@ TGetResult TRadeTable::FetchRecord(TRecordBuffer* buffer, TGetMode mode, bool re
         r = grBOF;
       break;
   }
+  // A walk that ran off its end lets the file's mapping go (the window holds copies), so a program
+  // idle after reading a table does not keep the file's pages counted as its own memory.
+  if ((r == grEOF || r == grBOF) && fileView_) fileView_->Release();
   if (r == grOK) {
     // Next and Prior read on through the window of records read ahead; anything else starts one.
     pos = CurrentPosition();
