@@ -194,7 +194,8 @@ std::vector<TCleanupItem> TCatalogCleanup::PlanWith(int32_t areaNo, const TClean
 
 std::vector<TCleanupItem> TCatalogCleanup::PlanFor(std::unordered_map<int32_t, TCleanupRules> rulesOf,
                                                    int32_t fileNo, int64_t now) {
-  for (auto it = rulesOf.begin(); it != rulesOf.end();) it = it->second.Any() ? std::next(it) : rulesOf.erase(it);
+  for (auto it = rulesOf.begin(); it != rulesOf.end();)
+    it = it->second.Any() ? std::next(it) : rulesOf.erase(it);
   if (rulesOf.empty()) return {};
 
   // The files under those rules, in table order.
@@ -267,7 +268,8 @@ std::vector<TCleanupItem> TCatalogCleanup::PlanFor(std::unordered_map<int32_t, T
       } catch (const EDatabaseError&) {
         found.clear();
       }
-      std::stable_sort(found.begin(), found.end(), [](const TFound& a, const TFound& b) { return a.RecNo < b.RecNo; });
+      std::stable_sort(found.begin(), found.end(),
+                       [](const TFound& a, const TFound& b) { return a.RecNo < b.RecNo; });
       for (TFound& r : found) {
         int32_t occurrence = seen[0][r.Version]++;
         rowsOf[0].push_back({std::move(r.Version), std::move(r.Copy), std::move(r.Size), occurrence});
@@ -290,10 +292,12 @@ std::vector<TCleanupItem> TCatalogCleanup::PlanFor(std::unordered_map<int32_t, T
     const std::vector<TRow>& rows = rowsOf[i];
     std::vector<TCleanupVersion> versions;
     versions.reserve(rows.size());
-    for (const TRow& r : rows) versions.push_back({r.Version, marks.count({tracked[i].FileNo, r.Version}) > 0});
+    for (const TRow& r : rows)
+      versions.push_back({r.Version, marks.count({tracked[i].FileNo, r.Version}) > 0});
     for (size_t k : PlanCleanup(versions, rulesOf[tracked[i].AreaNo], now)) {
       const TRow& r = rows[k];
-      plan.push_back({tracked[i].AreaNo, tracked[i].FileNo, tracked[i].Path, r.Version, r.Copy, r.Size, r.Occurrence});
+      plan.push_back(
+          {tracked[i].AreaNo, tracked[i].FileNo, tracked[i].Path, r.Version, r.Copy, r.Size, r.Occurrence});
     }
   }
   return plan;
@@ -307,7 +311,8 @@ std::vector<TCleanupItem> TCatalogCleanup::Remove(const std::vector<TCleanupItem
     }
   };
   // Which of each file's rows of a version text go, by their place among those rows.
-  std::unordered_map<std::pair<int32_t, std::string>, std::vector<std::pair<int32_t, size_t>>, TKeyHash> wanted;
+  std::unordered_map<std::pair<int32_t, std::string>, std::vector<std::pair<int32_t, size_t>>, TKeyHash>
+      wanted;
   for (size_t i = 0; i < items.size(); ++i)
     wanted[{items[i].FileNo, items[i].Version}].push_back({items[i].Occurrence, i});
 
@@ -324,7 +329,8 @@ std::vector<TCleanupItem> TCatalogCleanup::Remove(const std::vector<TCleanupItem
     if (w == wanted.end()) continue;
     int32_t occurrence = seen[key]++;
     for (auto& [place, item] : w->second)
-      if (place == occurrence && copy->AsString() == items[item].Copy) doomed.push_back({versions->RecNo(), item});
+      if (place == occurrence && copy->AsString() == items[item].Copy)
+        doomed.push_back({versions->RecNo(), item});
   }
 
   std::vector<TCleanupItem> removed;

@@ -25,10 +25,10 @@ class TRadeTable;
 struct TCleanupItem {
   int32_t AreaNo = 0;
   int32_t FileNo = 0;
-  std::string Path;     // the tracked file
-  std::string Version;  // the version text
-  std::string Copy;     // its backup copy
-  std::string Size;     // bytes, as stored
+  std::string Path;        // the tracked file
+  std::string Version;     // the version text
+  std::string Copy;        // its backup copy
+  std::string Size;        // bytes, as stored
   int32_t Occurrence = 0;  // among the file's rows of the same version text, which one (0 the first)
 };
 

@@ -50,7 +50,8 @@ int Digits(const std::string& v, size_t at, size_t n) {
 // later saves inside the same 2-second slot); false for any other text.
 bool VersionDay(const std::string& v, std::chrono::sys_days& day) {
   if (v.size() < 19) return false;
-  const bool dashed = v.size() > 20 && v[19] == '-' && v.find_first_not_of("0123456789", 20) == std::string::npos;
+  const bool dashed =
+      v.size() > 20 && v[19] == '-' && v.find_first_not_of("0123456789", 20) == std::string::npos;
   const bool marked = v.size() == 20 && ((v[19] >= '2' && v[19] <= '9') || (v[19] >= 'a' && v[19] <= 'z'));
   if (v.size() > 19 && !dashed && !marked) return false;
   for (size_t i = 0; i < 19; ++i) {

@@ -117,7 +117,8 @@ bool TCatalogTreeModel::Shows(const std::vector<TCatalogArea>& tree) const {
       }
     }
     for (size_t k = 0; k < x.Folders.size(); ++k)
-      if (x.Folders[k].FolderNo != y.Folders[k].FolderNo || x.Folders[k].Path != y.Folders[k].Path) return false;
+      if (x.Folders[k].FolderNo != y.Folders[k].FolderNo || x.Folders[k].Path != y.Folders[k].Path)
+        return false;
   }
   return true;
 }
@@ -334,7 +335,8 @@ TCatalogTreeModel::TPlace TCatalogTreeModel::AddVersion(const TPlace& file, std:
 }
 
 void TCatalogTreeModel::Remove(const TPlace& p) {
-  if (p.Kind == TKind::None || p.Kind == TKind::Area || p.Area < 0 || p.Area >= static_cast<int>(areas_.size()))
+  if (p.Kind == TKind::None || p.Kind == TKind::Area || p.Area < 0 ||
+      p.Area >= static_cast<int>(areas_.size()))
     return;
   TCatalogArea& a = areas_[p.Area];
   if (p.Kind == TKind::Folder ? p.Item < 0 || p.Item >= static_cast<int>(a.Folders.size())
@@ -480,7 +482,8 @@ QModelIndex TCatalogTreeModel::index(int row, int column, const QModelIndex& par
   if (column != 0 || row < 0) return {};
   if (!parent.isValid()) return row < AreaRows() ? createIndex(row, 0, quintptr(0)) : QModelIndex();
   TPlace p = PlaceOf(parent);
-  if (p.Kind == TKind::Area) return row < FileRows(p.Area) ? createIndex(row, 0, UnderArea(p.Area)) : QModelIndex();
+  if (p.Kind == TKind::Area)
+    return row < FileRows(p.Area) ? createIndex(row, 0, UnderArea(p.Area)) : QModelIndex();
   if (p.Kind == TKind::File) {
     uint32_t key = KeyOf(p.Area, p.File);
     return row < VersionRows(key) ? createIndex(row, 0, static_cast<quintptr>(key) << 1) : QModelIndex();

@@ -64,8 +64,8 @@ class TCatalogTreeModel : public QAbstractItemModel {
 
   // ---- the window's edits, shown at once (also while a search is on, unmarked)
   // Each returns the new node's place; a node under one the search hides stays hidden with it.
-  TPlace AddArea(TCatalogArea area);                       // the last area
-  TPlace AddFile(int area, TCatalogFile file);             // the area's first file
+  TPlace AddArea(TCatalogArea area);                           // the last area
+  TPlace AddFile(int area, TCatalogFile file);                 // the area's first file
   TPlace AddVersion(const TPlace& file, std::string version);  // the file's first version
   // Removes a file (with its versions), a version or a folder.
   void Remove(const TPlace& place);
@@ -132,7 +132,7 @@ class TCatalogTreeModel : public QAbstractItemModel {
 
   bool filtered_ = false;
   std::vector<int> shownAreas_;
-  std::vector<TShownArea> shownFiles_;              // by area
+  std::vector<TShownArea> shownFiles_;                            // by area
   std::unordered_map<uint32_t, std::vector<int>> shownVersions_;  // by key, newest first
   std::vector<char> areaMatch_;
   std::unordered_map<uint32_t, char> fileMatch_;

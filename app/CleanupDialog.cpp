@@ -56,7 +56,8 @@ TCleanupDialog::TCleanupDialog(TCatalogCleanup& cleanup, int32_t areaNo, const s
   form->addRow(U(u8"每天只保留一个版本："), DailyEdit);
   form->addRow(U(u8"每周只保留一个版本："), WeeklyEdit);
   column->addLayout(form);
-  auto* note = new QLabel(U(u8"受保护的版本和每个文件的最新版本不会被清理。每次保存新版本后按这些规则自动清理。"), this);
+  auto* note = new QLabel(
+      U(u8"受保护的版本和每个文件的最新版本不会被清理。每次保存新版本后按这些规则自动清理。"), this);
   note->setObjectName(QStringLiteral("NoteLabel"));
   note->setWordWrap(true);
   column->addWidget(note);
@@ -115,8 +116,8 @@ void TCleanupDialog::ShowItems(const std::vector<TCleanupItem>& items, bool remo
   int64_t bytes = 0;
   QList<QTreeWidgetItem*> rows;
   for (const TCleanupItem& item : items) {
-    auto* row = new QTreeWidgetItem({ScreenText(item.Path), ScreenText(item.Version),
-                                     QString::fromStdString(SizeText(item.Size))});
+    auto* row = new QTreeWidgetItem(
+        {ScreenText(item.Path), ScreenText(item.Version), QString::fromStdString(SizeText(item.Size))});
     rows.append(row);
     bytes += std::atoll(item.Size.c_str());
   }

@@ -20,12 +20,13 @@ namespace lanqi {
 
 class TCleanupDialog : public QDialog {
  public:
-  TCleanupDialog(TCatalogCleanup& cleanup, int32_t areaNo, const std::string& areaName, QWidget* parent = nullptr);
+  TCleanupDialog(TCatalogCleanup& cleanup, int32_t areaNo, const std::string& areaName,
+                 QWidget* parent = nullptr);
 
-  QSpinBox* KeepEdit;       // "保留最新版本数" (0: no limit)
-  QSpinBox* DailyEdit;      // days after which one version a day stays (0: off)
-  QSpinBox* WeeklyEdit;     // weeks after which one version a week stays (0: off)
-  QTreeWidget* PreviewList; // file, version, size of each version the rules remove
+  QSpinBox* KeepEdit;        // "保留最新版本数" (0: no limit)
+  QSpinBox* DailyEdit;       // days after which one version a day stays (0: off)
+  QSpinBox* WeeklyEdit;      // weeks after which one version a week stays (0: off)
+  QTreeWidget* PreviewList;  // file, version, size of each version the rules remove
   QLabel* SummaryLabel;
   QPushButton* PreviewButton;  // "预览"
   QPushButton* CleanButton;    // "清理"

@@ -148,8 +148,8 @@ std::string CatalogPathOf(const std::string& utf8) {
 }
 
 TArgs Parse(int argc, char** argv, std::string& catalog, bool& help) {
-  static const std::set<std::string> withValue = {"--area", "--note", "--keep", "--daily-after",
-                                                 "--weekly-after", "--include", "--exclude"};
+  static const std::set<std::string> withValue = {"--area",         "--note",    "--keep",   "--daily-after",
+                                                  "--weekly-after", "--include", "--exclude"};
   static const std::set<std::string> flags = {"--json", "--dry-run", "--recursive"};
   TArgs a;
   help = false;
@@ -254,8 +254,8 @@ int List(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
       out << "\n";
     }
     for (const TReportFile& f : space.Files)
-      out << "\t" << Shown(f.Path) << "\t" << f.Versions << (f.Versions == 1 ? " version" : " versions") << "\t"
-          << f.Space << " bytes\n";
+      out << "\t" << Shown(f.Path) << "\t" << f.Versions << (f.Versions == 1 ? " version" : " versions")
+          << "\t" << f.Space << " bytes\n";
   }
   return kCliOk;
 }
@@ -443,7 +443,8 @@ int Cleanup(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
   const char* ruleOptions[] = {"--keep", "--daily-after", "--weekly-after"};
   std::vector<TCleanupItem> items;
   bool ruled = false;
-  if (std::any_of(std::begin(ruleOptions), std::end(ruleOptions), [&](const char* o) { return a.Options.count(o); })) {
+  if (std::any_of(std::begin(ruleOptions), std::end(ruleOptions),
+                  [&](const char* o) { return a.Options.count(o); })) {
     if (!areaNo) throw TUsage("the rules are an area's: --area NAME");
     TCleanupRules rules = cleanup.Rules(areaNo);
     int32_t* parts[] = {&rules.KeepNewest, &rules.DailyAfterDays, &rules.WeeklyAfterWeeks};
@@ -457,9 +458,9 @@ int Cleanup(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
     }
     // A dry run tries the rules without storing them, as the window's preview does.
     if (!dryRun) cleanup.SetRules(areaNo, rules);
-    out << "rules of " << a.Options.at("--area") << (dryRun ? " (not stored)" : "") << ": keep " << rules.KeepNewest
-        << ", daily after " << rules.DailyAfterDays << " days, weekly after " << rules.WeeklyAfterWeeks
-        << " weeks (0: off)\n";
+    out << "rules of " << a.Options.at("--area") << (dryRun ? " (not stored)" : "") << ": keep "
+        << rules.KeepNewest << ", daily after " << rules.DailyAfterDays << " days, weekly after "
+        << rules.WeeklyAfterWeeks << " weeks (0: off)\n";
     if (dryRun) items = cleanup.PlanWith(areaNo, rules, now);
     ruled = dryRun;
   }
@@ -470,8 +471,8 @@ int Cleanup(TVersionCatalog& c, const TArgs& a, std::ostream& out) {
     json n = Number(item.Size);
     if (n.is_number_integer()) bytes += n.get<long long>();
   }
-  out << (dryRun ? "would remove " : "removed ") << items.size() << (items.size() == 1 ? " version, " : " versions, ")
-      << bytes << " bytes\n";
+  out << (dryRun ? "would remove " : "removed ") << items.size()
+      << (items.size() == 1 ? " version, " : " versions, ") << bytes << " bytes\n";
   return kCliOk;
 }
 

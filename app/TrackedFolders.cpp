@@ -332,7 +332,8 @@ void ExcludeFromTrackedFolders(TVersionCatalog& catalog, const std::string& path
     const std::string relative = path.substr(Prefix(f.Path).size() - 1);
     // A path the exclusions cannot hold (a ";" in it, or no room left) would be tracked again.
     std::string masks = f.Exclude.empty() ? relative : f.Exclude + ";" + relative;
-    if (relative.find(';') != std::string::npos || masks.size() > static_cast<size_t>(std::max(exclude->Size(), 0)))
+    if (relative.find(';') != std::string::npos ||
+        masks.size() > static_cast<size_t>(std::max(exclude->Size(), 0)))
       continue;
     t->Edit();
     exclude->SetAsString(masks);

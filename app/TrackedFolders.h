@@ -27,8 +27,8 @@ bool FolderAdmits(const TCatalogFolder& folder, const std::string& path);
 // What tracking files from folders did: each file tracked with its first version, and a message for
 // each file that could not be.
 struct TFolderTracking {
-  std::vector<verinfo> Tracked;      // FileNo, Version and FilePath (the copy) of each first version
-  std::vector<std::string> Paths;    // the tracked files, in the order of Tracked
+  std::vector<verinfo> Tracked;       // FileNo, Version and FilePath (the copy) of each first version
+  std::vector<std::string> Paths;     // the tracked files, in the order of Tracked
   std::vector<std::string> Failures;  // "path: message"
 };
 

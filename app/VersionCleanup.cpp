@@ -49,15 +49,16 @@ bool StampLocalSeconds(const std::string& text, int64_t& seconds) {
   for (size_t dash : {4, 7, 10, 13, 16})
     if (text[dash] != '-') return false;
   int y, mo, d, h, mi, s;
-  if (!Digits(text, 0, 4, y) || !Digits(text, 5, 2, mo) || !Digits(text, 8, 2, d) || !Digits(text, 11, 2, h) ||
-      !Digits(text, 14, 2, mi) || !Digits(text, 17, 2, s))
+  if (!Digits(text, 0, 4, y) || !Digits(text, 5, 2, mo) || !Digits(text, 8, 2, d) ||
+      !Digits(text, 11, 2, h) || !Digits(text, 14, 2, mi) || !Digits(text, 17, 2, s))
     return false;
   static const int monthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (mo < 1 || mo > 12 || d < 1 || d > monthDays[mo - 1] || h > 23 || mi > 59 || s > 59) return false;
   // 29 February only in a leap year.
   bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
   if (mo == 2 && d == 29 && !leap) return false;
-  seconds = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 + mi * 60 + s;
+  seconds =
+      DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 86400 + h * 3600 + mi * 60 + s;
   return true;
 }
 
@@ -65,7 +66,8 @@ int64_t NowLocalSeconds() {
   std::time_t t = std::time(nullptr);
   std::tm tm{};
   localtime_r(&t, &tm);
-  return DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1), static_cast<unsigned>(tm.tm_mday)) *
+  return DaysFromCivil(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
+                       static_cast<unsigned>(tm.tm_mday)) *
              86400 +
          tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
 }

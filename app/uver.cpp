@@ -3,18 +3,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
+#include <QBrush>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QColor>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileSystemWatcher>
 #include <QFont>
-#include <QBrush>
-#include <QColor>
-#include <QLineEdit>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -860,8 +860,7 @@ void Tmainw::CompareSelected() {
   if (rightIsCurrent) {
     verinfo file;
     if (!FindFileInfo(fileNo, file) || !FileExists(file.FilePath)) {
-      ShowMessage(U(u8"文件不存在：") +
-                  ScreenText(file.FilePath.empty() ? filePath : file.FilePath));
+      ShowMessage(U(u8"文件不存在：") + ScreenText(file.FilePath.empty() ? filePath : file.FilePath));
       return;
     }
     right = TCompareSide{file.FilePath, U(u8"当前文件 ") + ScreenText(file.FilePath)};

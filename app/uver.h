@@ -12,9 +12,9 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
 #include <string_view>
 #include <unordered_map>
-#include <string>
 #include <vector>
 
 #include "app/CatalogTreeModel.h"
@@ -91,18 +91,18 @@ class Tmainw : public QWidget {
 
   // ---- controls (objectName = the name)
   TRibbon* Ribbon1;
-  QToolButton* GlowButton13;  // "增加存储区"
-  QToolButton* GlowButton8;   // "增加文件"
-  QToolButton* GlowButton9;   // "增加目录"
-  QToolButton* GlowButton11;  // "自动监测": checked while saves are detected
-  QToolButton* GlowButton10;  // "版本合并"
-  QCheckBox* StartCheck;      // "开机启动"
+  QToolButton* GlowButton13;      // "增加存储区"
+  QToolButton* GlowButton8;       // "增加文件"
+  QToolButton* GlowButton9;       // "增加目录"
+  QToolButton* GlowButton11;      // "自动监测": checked while saves are detected
+  QToolButton* GlowButton10;      // "版本合并"
+  QCheckBox* StartCheck;          // "开机启动"
   QCheckBox* SkipUnchangedCheck;  // "忽略内容未变的保存"
-  QMenu* AppMenu1;            // "后台运行", "退出软软件"
-  QTabWidget* PageControl1;   // "文件管理树"
+  QMenu* AppMenu1;                // "后台运行", "退出软软件"
+  QTabWidget* PageControl1;       // "文件管理树"
   QTextBrowser* WebBrowser1;
-  QLineEdit* SearchEdit;  // narrows the tree to the paths and notes holding its text
-  QTreeView* TreeView1;           // over TreeModel
+  QLineEdit* SearchEdit;         // narrows the tree to the paths and notes holding its text
+  QTreeView* TreeView1;          // over TreeModel
   TCatalogTreeModel* TreeModel;  // the catalog's areas, files and versions as the tree shows them
   QSplitter* Splitter1;
   QTabWidget* PageControl2;  // "版本列表"
@@ -253,11 +253,11 @@ class Tmainw : public QWidget {
   QModelIndex FindFileNode(const std::string& path, int32_t fileNo = 0);
 
   // ---- the "网络管理" and "报表" pages (uver_report.cpp)
-  QToolButton* GlowButton4 = nullptr;  // "增加监控文件"
-  QToolButton* GlowButton1 = nullptr;  // "立即检查"
+  QToolButton* GlowButton4 = nullptr;    // "增加监控文件"
+  QToolButton* GlowButton1 = nullptr;    // "立即检查"
   QSpinBox* PollIntervalEdit = nullptr;  // "检查间隔", seconds, kept in setup.ini
-  QToolButton* GlowButton5 = nullptr;  // "刷新报表"
-  QToolButton* GlowButton6 = nullptr;  // "导出 CSV"
+  QToolButton* GlowButton5 = nullptr;    // "刷新报表"
+  QToolButton* GlowButton6 = nullptr;    // "导出 CSV"
   TNetworkPage* NetworkPage1 = nullptr;  // tab "网络文件" of PageControl1
   TReportPage* ReportPage1 = nullptr;    // tab "报表" of PageControl1
   TTimer* PollTimer = nullptr;           // checks the polled files' stamps
@@ -333,7 +333,7 @@ class Tmainw : public QWidget {
   TComponent components_;  // owns the tray icon, timers and watchers
   int treeUpdates_ = 0;
   bool closed_ = false;
-  bool pollTracked_ = false;  // passes by the clock: the watchers do not cover every folder
+  bool pollTracked_ = false;        // passes by the clock: the watchers do not cover every folder
   TCaptureJob* capture_ = nullptr;  // the pass's copy, while it runs
 };
 

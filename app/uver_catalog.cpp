@@ -83,7 +83,8 @@ void Tmainw::ReloadCatalog() {
   std::vector<TCatalogArea> tree = catalog_->ReadTree();
   // The list rows by their version texts (the list's rows carry them as the tree's nodes do).
   std::vector<QByteArray> rows;
-  for (QTreeWidgetItem* row : ListView1->selectedItems()) rows.push_back(row->data(0, Qt::UserRole).toByteArray());
+  for (QTreeWidgetItem* row : ListView1->selectedItems())
+    rows.push_back(row->data(0, Qt::UserRole).toByteArray());
   if (TreeModel->Shows(tree)) {
     // Notes and sizes may have changed under an unchanged tree.
     FillList(TreeView1->currentIndex());

@@ -1,10 +1,10 @@
 // The window's side of cleanup: "保护此版本" in the version menus, the protected icon in the version
 // list, and the cleanup dialog of an area.
+#include <sys/stat.h>
 #include <QAction>
 #include <QMessageBox>
 #include <QStyle>
 #include <QTreeView>
-#include <sys/stat.h>
 
 #include "app/CatalogCleanup.h"
 #include "app/CleanupDialog.h"

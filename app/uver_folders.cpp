@@ -95,7 +95,8 @@ void Tmainw::TrackNewFolderFilesInPass() {
   Guard([&] { done = TrackNewFolderFiles(*catalog_); });
   for (const std::string& failure : done.Failures) {
     // A file that cannot be tracked fails again at every pass: it is reported once.
-    if (std::find(folderFailuresShown_.begin(), folderFailuresShown_.end(), failure) != folderFailuresShown_.end())
+    if (std::find(folderFailuresShown_.begin(), folderFailuresShown_.end(), failure) !=
+        folderFailuresShown_.end())
       continue;
     folderFailuresShown_.push_back(failure);
     ShowMessage(ScreenText(failure));

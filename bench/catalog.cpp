@@ -15,8 +15,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -87,7 +87,8 @@ void Build(const std::string& catalog, const std::string& folder, std::vector<st
     versions.FieldByName(A(u8"文件扩展名"))->SetAsString(".txt");
     versions.FieldByName(A(u8"文件名称"))->SetAsString(folder + "/copy" + std::to_string(v));
     // A note on every tenth version, as people write them now and then.
-    if (v % 10 == 0) versions.FieldByName(A(u8"说明"))->SetAsString(A(u8"修订第") + std::to_string(v) + A(u8"稿"));
+    if (v % 10 == 0)
+      versions.FieldByName(A(u8"说明"))->SetAsString(A(u8"修订第") + std::to_string(v) + A(u8"稿"));
     versions.Post();
   }
 }
@@ -168,7 +169,8 @@ void EachNode(const QAbstractItemModel& model, const std::function<void(const QM
   }
 }
 
-void FillWidgetItems(QTreeWidget& view, const std::vector<lanqi::TCatalogArea>& tree, lanqi::TSystemImages& images) {
+void FillWidgetItems(QTreeWidget& view, const std::vector<lanqi::TCatalogArea>& tree,
+                     lanqi::TSystemImages& images) {
   QList<QTreeWidgetItem*> areas;
   for (const lanqi::TCatalogArea& a : tree) {
     auto* area = new QTreeWidgetItem({lanqi::ScreenText(a.Name)});
@@ -234,11 +236,13 @@ int main(int argc, char** argv) {
     // The window shown, so the view lays out and draws its first rows.
     w.show();
     QApplication::processEvents();
-    std::printf("resident after the load: %.1f MB (%.1f MB before the window opened; target: half of "
-                "the 132 MB a tree of one widget item per node held)\n",
-                ResidentKb() / 1024.0, residentBefore / 1024.0);
-    std::printf("catalog file: %.1f MB for %d versions (target: a third of the 147 MB of 1024-byte path slots)\n",
-                fs::file_size(catalog) / 1048576.0, kVersions);
+    std::printf(
+        "resident after the load: %.1f MB (%.1f MB before the window opened; target: half of "
+        "the 132 MB a tree of one widget item per node held)\n",
+        ResidentKb() / 1024.0, residentBefore / 1024.0);
+    std::printf(
+        "catalog file: %.1f MB for %d versions (target: a third of the 147 MB of 1024-byte path slots)\n",
+        fs::file_size(catalog) / 1048576.0, kVersions);
 
     long sink = 0;
     double bare = MedianMs(5, [&] { sink += BareRead(catalog); });
@@ -277,10 +281,13 @@ int main(int argc, char** argv) {
       EachNode(*w.TreeModel, [&](const QModelIndex&) { ++shown; });
       w.SearchEdit->clear();
       double look = MedianMs(5, [&] {
-        EachNode(*w.TreeModel, [&](const QModelIndex& n) { sink += n.data().toString().contains(text, Qt::CaseInsensitive); });
+        EachNode(*w.TreeModel, [&](const QModelIndex& n) {
+          sink += n.data().toString().contains(text, Qt::CaseInsensitive);
+        });
       });
-      std::printf("search \"%s\" and clear: %.1f ms median of 5 (%ld nodes shown); bare look %.1f ms, ratio %.1fx\n",
-                  text.toUtf8().constData(), narrow, shown, look, narrow / look);
+      std::printf(
+          "search \"%s\" and clear: %.1f ms median of 5 (%ld nodes shown); bare look %.1f ms, ratio %.1fx\n",
+          text.toUtf8().constData(), narrow, shown, look, narrow / look);
     }
     double reload = MedianMs(5, [&] { w.ReloadCatalog(); });
     std::printf("reload with nothing changed on disk: %.1f ms median of 5; load / reload %.2fx\n", reload,
@@ -294,9 +301,10 @@ int main(int argc, char** argv) {
       QTreeWidget items;
       double build = MedianMs(1, [&] { FillWidgetItems(items, tree, *w.ImgSys); });
       QApplication::processEvents();
-      std::printf("peer: one widget item per node: %.1f ms for the tree alone, +%.1f MB resident; "
-                  "load / (ReadTree + items) %.2fx\n",
-                  build, (ResidentKb() - residentBeforeItems) / 1024.0, load / (read + build));
+      std::printf(
+          "peer: one widget item per node: %.1f ms for the tree alone, +%.1f MB resident; "
+          "load / (ReadTree + items) %.2fx\n",
+          build, (ResidentKb() - residentBeforeItems) / 1024.0, load / (read + build));
     }
   }
   lanqi::SetMainLoop(nullptr);

@@ -104,7 +104,8 @@ void Build(const std::string& catalog, const std::string& folder, int64_t now) {
   for (int v = 0; v < kVersions; ++v) {
     int f = v % kFiles, k = v / kFiles;
     std::string stamp = VersionStampOf(now, f, k, perFile);
-    std::string copy = folder + "/file" + std::to_string(f) + ".txt-bak/file" + std::to_string(f) + "{" + stamp + "}.txt";
+    std::string copy =
+        folder + "/file" + std::to_string(f) + ".txt-bak/file" + std::to_string(f) + "{" + stamp + "}.txt";
     std::ofstream(copy) << v;
     versions.Append();
     versions.FieldByName(A(u8"文件序号"))->SetAsInteger(f + 1);
@@ -129,8 +130,8 @@ int main(int argc, char** argv) {
   const int64_t now = NowLocalSeconds();
   auto t0 = Clock::now();
   Build(catalogPath, (root / "area").string(), now);
-  std::printf("catalog of %d areas, %d files, %d versions with their copies built in %.0f ms\n", kAreas, kFiles,
-              kVersions, Ms(Clock::now() - t0));
+  std::printf("catalog of %d areas, %d files, %d versions with their copies built in %.0f ms\n", kAreas,
+              kFiles, kVersions, Ms(Clock::now() - t0));
   const TCleanupRules rules{20, 7, 4};
   {
     TVersionCatalog catalog;
@@ -156,9 +157,10 @@ int main(int argc, char** argv) {
         std::stable_sort(stamps.begin(), stamps.end());
       }
     });
-    std::printf("plan (pure) over %d versions: %.1f ms median of 5, %zu to remove; sorting the stamps %.1f ms; "
-                "ratio %.2fx\n",
-                kVersions, pure, planned, sorting, pure / sorting);
+    std::printf(
+        "plan (pure) over %d versions: %.1f ms median of 5, %zu to remove; sorting the stamps %.1f ms; "
+        "ratio %.2fx\n",
+        kVersions, pure, planned, sorting, pure / sorting);
 
     // The plan on the catalog.
     std::vector<TCleanupItem> plan;
@@ -169,21 +171,25 @@ int main(int argc, char** argv) {
       TField* version = t->FieldByName(A(u8"版本"));
       TField* copy = t->FieldByName(A(u8"文件名称"));
       size_t bytes = 0;
-      for (t->First(); !t->Eof(); t->Next()) bytes += no->AsInteger() + version->AsString().size() + copy->AsString().size();
+      for (t->First(); !t->Eof(); t->Next())
+        bytes += no->AsInteger() + version->AsString().size() + copy->AsString().size();
       if (bytes == 0) std::printf("-");
     });
-    std::printf("plan on the catalog: %.1f ms median of 3 (%zu versions to remove); bare read of the version "
-                "table %.1f ms; ratio %.2fx\n",
-                onCatalog, plan.size(), bare, onCatalog / bare);
+    std::printf(
+        "plan on the catalog: %.1f ms median of 3 (%zu versions to remove); bare read of the version "
+        "table %.1f ms; ratio %.2fx\n",
+        onCatalog, plan.size(), bare, onCatalog / bare);
     if (plan.size() != planned) std::printf("MISMATCH: the catalog plan differs from the pure plan\n");
 
     // What each capture adds: the plan of the captured file alone, read through the index.
     int next = 0;
     size_t oneFile = 0;
-    double perCapture = MedianMs(11, [&] { oneFile = cleanup.Plan(0, 1 + (next++ * 97) % kFiles, now).size(); });
-    std::printf("plan of one file (%d versions, %zu to remove), as after a capture: %.2f ms median of 11; "
-                "the pass over the catalog / this %.0fx\n",
-                kVersions / kFiles, oneFile, perCapture, onCatalog / perCapture);
+    double perCapture =
+        MedianMs(11, [&] { oneFile = cleanup.Plan(0, 1 + (next++ * 97) % kFiles, now).size(); });
+    std::printf(
+        "plan of one file (%d versions, %zu to remove), as after a capture: %.2f ms median of 11; "
+        "the pass over the catalog / this %.0fx\n",
+        kVersions / kFiles, oneFile, perCapture, onCatalog / perCapture);
 
     // The removal: a share of area 1's plan through Remove, the same number of area 2's one by one.
     std::vector<TCleanupItem> first, second;
@@ -198,11 +204,12 @@ int main(int argc, char** argv) {
     size_t deleted = 0;
     for (const TCleanupItem& item : second) deleted += catalog.DeleteVersion(item.FileNo, item.Version);
     double oneByOne = Ms(Clock::now() - d0);
-    std::printf("removal of %zu versions (rows and copies, durable): %.0f ms, %.2f ms each, about %.1f s for the "
-                "whole plan; DeleteVersion one by one for %zu: %.0f ms, %.2f ms each; ratio %.2fx\n",
-                removed, removal, removal / std::max<size_t>(removed, 1),
-                removal / std::max<size_t>(removed, 1) * plan.size() / 1000, deleted, oneByOne,
-                oneByOne / std::max<size_t>(deleted, 1), removal / std::max(oneByOne, 1e-9));
+    std::printf(
+        "removal of %zu versions (rows and copies, durable): %.0f ms, %.2f ms each, about %.1f s for the "
+        "whole plan; DeleteVersion one by one for %zu: %.0f ms, %.2f ms each; ratio %.2fx\n",
+        removed, removal, removal / std::max<size_t>(removed, 1),
+        removal / std::max<size_t>(removed, 1) * plan.size() / 1000, deleted, oneByOne,
+        oneByOne / std::max<size_t>(deleted, 1), removal / std::max(oneByOne, 1e-9));
     size_t left = 0;
     for (const TCleanupItem& item : first) left += fs::exists(item.Copy);
     if (left) std::printf("MISMATCH: %zu copies of removed versions are still there\n", left);

@@ -72,7 +72,7 @@ void PassEndAndLargeStart(lanqi::ManualEventLoop& loop, const std::string& root)
     std::vector<double> keptMs, reopenMs;
     for (int r = 0; r < 21; ++r) {
       const auto t0 = Clock::now();
-      w.SetMuted(true);  // the change report
+      w.SetMuted(true);   // the change report
       w.SetMuted(false);  // the pass's end
       keptMs.push_back(Ms(Clock::now() - t0));
     }
@@ -84,17 +84,20 @@ void PassEndAndLargeStart(lanqi::ManualEventLoop& loop, const std::string& root)
       if (port) port->Close();
     }
     const double kept = Median(keptMs), reopen = Median(reopenMs);
-    std::printf("pass end at %zu watched folders: kept watch %.4f ms (max %.4f)   peer reopen: %.1f ms   ratio %.6f   "
-                "target 5 ms: %s\n",
-                watches, kept, *std::max_element(keptMs.begin(), keptMs.end()), reopen, kept / reopen,
-                kept <= 5 ? "met" : "MISSED");
+    std::printf(
+        "pass end at %zu watched folders: kept watch %.4f ms (max %.4f)   peer reopen: %.1f ms   ratio %.6f  "
+        " "
+        "target 5 ms: %s\n",
+        watches, kept, *std::max_element(keptMs.begin(), keptMs.end()), reopen, kept / reopen,
+        kept <= 5 ? "met" : "MISSED");
   }
   loop.RunUntil([] { return TShellChangeThread::LiveCount() == 0; }, 60000);
   fs::remove_all(tree30);
 
   // The large tree in memory where the machine offers it: two hundred thousand folders on a disk
   // take minutes to make and remove, which tells nothing about the watcher.
-  const std::string tree200 = fs::is_directory("/dev/shm") ? "/dev/shm/lanqi-bench-watcher-t200" : root + "/t200";
+  const std::string tree200 =
+      fs::is_directory("/dev/shm") ? "/dev/shm/lanqi-bench-watcher-t200" : root + "/t200";
   fs::remove_all(tree200);
   fs::create_directory(tree200);
   MakeTree(tree200, 400, 499);  // 200 000 folders below the root
@@ -116,9 +119,10 @@ void PassEndAndLargeStart(lanqi::ManualEventLoop& loop, const std::string& root)
   loop.RunUntil([] { return TShellChangeThread::LiveCount() == 0; }, 60000);
   fs::remove_all(tree200);
   const double start = Median(startMs), walk = Median(walkMs);
-  std::printf("start over 200000 folders (median of %zu): %.2f ms   peer plain walk: %.1f ms   ratio %.4f   "
-              "target 200 ms: %s\n",
-              startMs.size(), start, walk, start / walk, start <= 200 ? "met" : "MISSED");
+  std::printf(
+      "start over 200000 folders (median of %zu): %.2f ms   peer plain walk: %.1f ms   ratio %.4f   "
+      "target 200 ms: %s\n",
+      startMs.size(), start, walk, start / walk, start <= 200 ? "met" : "MISSED");
 }
 
 }  // namespace

@@ -46,10 +46,16 @@ enum TFieldType : uint8_t {
   ftGuid = 35,
 };
 
-constexpr bool IsBlobType(int t) { return (t >= ftBlob && t <= ftTypedBinary) || t == ftOraBlob || t == ftOraClob; }
-constexpr bool IsStringType(int t) { return t == ftString || t == ftFixedChar || t == ftWideString || t == ftGuid; }
+constexpr bool IsBlobType(int t) {
+  return (t >= ftBlob && t <= ftTypedBinary) || t == ftOraBlob || t == ftOraClob;
+}
+constexpr bool IsStringType(int t) {
+  return t == ftString || t == ftFixedChar || t == ftWideString || t == ftGuid;
+}
 // The code-page text types, whose slot holds the text's bytes up to a zero byte.
-constexpr bool IsAnsiStringType(int t) { return t == ftString || t == ftFixedChar; }
+constexpr bool IsAnsiStringType(int t) {
+  return t == ftString || t == ftFixedChar;
+}
 
 // Small bit-set over an enumeration whose values are bit numbers.
 template <class E>
@@ -59,10 +65,20 @@ class TSet {
   constexpr TSet(std::initializer_list<E> items) {
     for (E e : items) bits_ |= Bit(e);
   }
-  static constexpr TSet FromBits(uint32_t bits) { TSet s; s.bits_ = bits; return s; }
+  static constexpr TSet FromBits(uint32_t bits) {
+    TSet s;
+    s.bits_ = bits;
+    return s;
+  }
   constexpr bool Contains(E e) const { return (bits_ & Bit(e)) != 0; }
-  constexpr TSet& Include(E e) { bits_ |= Bit(e); return *this; }
-  constexpr TSet& Exclude(E e) { bits_ &= ~Bit(e); return *this; }
+  constexpr TSet& Include(E e) {
+    bits_ |= Bit(e);
+    return *this;
+  }
+  constexpr TSet& Exclude(E e) {
+    bits_ &= ~Bit(e);
+    return *this;
+  }
   constexpr uint32_t Bits() const { return bits_; }
   constexpr bool Empty() const { return bits_ == 0; }
   constexpr bool operator==(const TSet&) const = default;

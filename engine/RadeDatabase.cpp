@@ -281,8 +281,8 @@ void TRadeDatabase::RefreshTables() {
   fileIO_->ReadBytesAt(dir.Image.Data(), kDirectoryOffset, kDirectorySize);
   int32_t n = dir.Count();
   if (n < static_cast<int32_t>(tableIOs_.size()) || n > kMaxTables)
-    fileIO_->Corrupt(Format("table count %d is outside %d to %d", n, static_cast<int32_t>(tableIOs_.size()),
-                            kMaxTables));
+    fileIO_->Corrupt(
+        Format("table count %d is outside %d to %d", n, static_cast<int32_t>(tableIOs_.size()), kMaxTables));
   std::vector<std::string> names;
   fileIO_->GetTableNames(names);
   for (size_t i = tableIOs_.size(); i < names.size(); ++i) {
@@ -316,8 +316,9 @@ void TRadeDatabase::EnsureTable(const std::string& name, const TRadeFieldDefs& f
         found = SameTextAnsi(f.Name, want->Name) && f.FieldType == want->FieldType;
       }
       if (!found)
-        DatabaseError(Format("Table '%s' has no field '%s' of the expected type", name.c_str(), want->Name.c_str()),
-                      Name());
+        DatabaseError(
+            Format("Table '%s' has no field '%s' of the expected type", name.c_str(), want->Name.c_str()),
+            Name());
     }
     return;
   }

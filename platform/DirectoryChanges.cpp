@@ -176,7 +176,8 @@ void DirectoryChangePort::WatchSteps(std::vector<std::string>& pending, bool rep
     if (drainKernel && ++walkSteps_ % 256 == 0) ReadKernel();
     std::string dir = std::move(pending.back());
     pending.pop_back();
-    const int fd = open(FullPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (dir.empty() ? 0 : O_NOFOLLOW));
+    const int fd =
+        open(FullPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (dir.empty() ? 0 : O_NOFOLLOW));
     if (!dir.empty()) {
       // Another mounted file system (a network share, a removable disk, a large data volume) is
       // not this folder's to watch: neither watched nor entered.

@@ -148,9 +148,9 @@ class DirectoryChangePort {
   bool closed_ = false;
   bool limitReached_ = false;
   bool overflow_ = false;
-  bool quiet_ = false;          // translating discarded events
-  size_t quietBytes_ = 0;       // raw_ bytes read before the last Discard
-  bool walkPending_ = false;    // Open left the subtree's walk for the first Wait
+  bool quiet_ = false;             // translating discarded events
+  size_t quietBytes_ = 0;          // raw_ bytes read before the last Discard
+  bool walkPending_ = false;       // Open left the subtree's walk for the first Wait
   std::vector<std::string> walk_;  // folders that walk has still to visit
   size_t walkSteps_ = 0;
   uint8_t* buffer_ = nullptr;

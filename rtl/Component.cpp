@@ -49,7 +49,8 @@ void TComponent::RemoveComponent(TComponent* c) {
 
 void TComponent::FreeNotification(TComponent* c) {
   if (!c || c == this) return;
-  if (std::find(freeNotifies_.begin(), freeNotifies_.end(), c) == freeNotifies_.end()) freeNotifies_.push_back(c);
+  if (std::find(freeNotifies_.begin(), freeNotifies_.end(), c) == freeNotifies_.end())
+    freeNotifies_.push_back(c);
   if (std::find(c->freeNotifies_.begin(), c->freeNotifies_.end(), this) == c->freeNotifies_.end())
     c->freeNotifies_.push_back(this);
 }
@@ -57,7 +58,8 @@ void TComponent::FreeNotification(TComponent* c) {
 void TComponent::RemoveFreeNotification(TComponent* c) {
   if (!c) return;
   freeNotifies_.erase(std::remove(freeNotifies_.begin(), freeNotifies_.end(), c), freeNotifies_.end());
-  c->freeNotifies_.erase(std::remove(c->freeNotifies_.begin(), c->freeNotifies_.end(), this), c->freeNotifies_.end());
+  c->freeNotifies_.erase(std::remove(c->freeNotifies_.begin(), c->freeNotifies_.end(), this),
+                         c->freeNotifies_.end());
 }
 
 void TComponent::EndLoading() {

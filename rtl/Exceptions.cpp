@@ -39,7 +39,9 @@ void DatabaseError(const std::string& message, const std::string& componentName)
   throw EDatabaseError(ComponentMessage(componentName, message));
 }
 
-void Abort() { throw EAbort(); }
+void Abort() {
+  throw EAbort();
+}
 
 std::string SysErrorMessage(int e) {
   char buf[256];

@@ -56,7 +56,8 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
   if (count <= 0 || pos_ < 0) return 0;
   size_t end = static_cast<size_t>(pos_) + static_cast<size_t>(count);
   Reserve(end);
-  if (static_cast<size_t>(pos_) > size_) std::memset(data_.data() + size_, 0, static_cast<size_t>(pos_) - size_);
+  if (static_cast<size_t>(pos_) > size_)
+    std::memset(data_.data() + size_, 0, static_cast<size_t>(pos_) - size_);
   std::memcpy(data_.data() + pos_, buffer, static_cast<size_t>(count));
   size_ = std::max(size_, end);
   pos_ = static_cast<int64_t>(end);
@@ -65,9 +66,15 @@ int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-    case TSeekOrigin::soBeginning: pos_ = offset; break;
-    case TSeekOrigin::soCurrent: pos_ += offset; break;
-    case TSeekOrigin::soEnd: pos_ = static_cast<int64_t>(size_) + offset; break;
+    case TSeekOrigin::soBeginning:
+      pos_ = offset;
+      break;
+    case TSeekOrigin::soCurrent:
+      pos_ += offset;
+      break;
+    case TSeekOrigin::soEnd:
+      pos_ = static_cast<int64_t>(size_) + offset;
+      break;
   }
   return pos_;
 }

@@ -54,38 +54,49 @@ const char* const kUsage =
 // What each command does, for COMMAND --help.
 const std::map<std::string, const char*>& CommandHelp() {
   static const std::map<std::string, const char*> help = {
-      {"create", "create FILE --schema SCHEMA.json [--compress] [--encrypt NAME --mode N --password P]\n"
-                 "  Creates a database from a JSON schema: {\"tables\": [{\"name\", \"fields\": [{\"name\", \"type\",\n"
-                 "  \"size\", \"noProcessing\"}], \"indexes\": [{\"name\", \"fields\", \"options\"}]}]}. The file\n"
-                 "  gets its name only once complete; an existing file is refused.\n"},
+      {"create",
+       "create FILE --schema SCHEMA.json [--compress] [--encrypt NAME --mode N --password P]\n"
+       "  Creates a database from a JSON schema: {\"tables\": [{\"name\", \"fields\": [{\"name\", \"type\",\n"
+       "  \"size\", \"noProcessing\"}], \"indexes\": [{\"name\", \"fields\", \"options\"}]}]}. The file\n"
+       "  gets its name only once complete; an existing file is refused.\n"},
       {"tables", "tables FILE\n  Lists the tables, one name per line, in directory order.\n"},
       {"schema", "schema FILE TABLE\n  The table's fields, indexes, record count and counter as JSON.\n"},
-      {"insert", "insert FILE TABLE [ROWS-JSON | --rows ROWS.json]\n"
-                 "  Appends rows given as a JSON array of objects (or one object), inline, from a file or\n"
-                 "  from standard input. All or nothing: every row is checked before the first is written.\n"
-                 "  Prints each row as stored.\n"},
-      {"dump", "dump FILE TABLE [--index NAME] [--filter EXPR] [--filter-options N] [--mode json|table|csv]\n"
-               "  The live rows in stored order or by the index; JSON unless --mode says otherwise or\n"
-               "  standard output is a terminal (then a table).\n"},
-      {"locate", "locate FILE TABLE --fields \"F1;F2\" --values JSON [--partial] [--case-insensitive]\n"
-                 "  The first row whose fields hold the values; exit 1 when there is none.\n"},
-      {"update", "update FILE TABLE --filter EXPR --set JSON\n  Sets the fields of every row the filter admits; prints how many.\n"},
-      {"delete", "delete FILE TABLE --filter EXPR\n  Deletes every row the filter admits; prints how many.\n"},
-      {"export", "export FILE TABLE --csv [--index NAME] [--filter EXPR]\n"
-                 "  The rows as CSV (RFC 4180, UTF-8, a header of field names) on standard output. Bytes of\n"
-                 "  blob fields are hex digits; text is written as it is, quoted where it needs to be.\n"},
-      {"import", "import FILE TABLE DATA.csv\n"
-                 "  Appends the records of a CSV file whose header names the fields (the form export\n"
-                 "  writes). Empty cells leave a field at its default. All or nothing, as insert.\n"},
-      {"check", "check [--repair] FILE\n"
-                "  Checks every structure of the file; with --repair rewrites broken index chains and\n"
-                "  takes back tables a damaged count left out, then checks again. Exit 0 only when clean.\n"},
+      {"insert",
+       "insert FILE TABLE [ROWS-JSON | --rows ROWS.json]\n"
+       "  Appends rows given as a JSON array of objects (or one object), inline, from a file or\n"
+       "  from standard input. All or nothing: every row is checked before the first is written.\n"
+       "  Prints each row as stored.\n"},
+      {"dump",
+       "dump FILE TABLE [--index NAME] [--filter EXPR] [--filter-options N] [--mode json|table|csv]\n"
+       "  The live rows in stored order or by the index; JSON unless --mode says otherwise or\n"
+       "  standard output is a terminal (then a table).\n"},
+      {"locate",
+       "locate FILE TABLE --fields \"F1;F2\" --values JSON [--partial] [--case-insensitive]\n"
+       "  The first row whose fields hold the values; exit 1 when there is none.\n"},
+      {"update",
+       "update FILE TABLE --filter EXPR --set JSON\n  Sets the fields of every row the filter admits; prints "
+       "how many.\n"},
+      {"delete",
+       "delete FILE TABLE --filter EXPR\n  Deletes every row the filter admits; prints how many.\n"},
+      {"export",
+       "export FILE TABLE --csv [--index NAME] [--filter EXPR]\n"
+       "  The rows as CSV (RFC 4180, UTF-8, a header of field names) on standard output. Bytes of\n"
+       "  blob fields are hex digits; text is written as it is, quoted where it needs to be.\n"},
+      {"import",
+       "import FILE TABLE DATA.csv\n"
+       "  Appends the records of a CSV file whose header names the fields (the form export\n"
+       "  writes). Empty cells leave a field at its default. All or nothing, as insert.\n"},
+      {"check",
+       "check [--repair] FILE\n"
+       "  Checks every structure of the file; with --repair rewrites broken index chains and\n"
+       "  takes back tables a damaged count left out, then checks again. Exit 0 only when clean.\n"},
       {"catalog", "catalog init FILE\n  Creates the version tracker's empty catalog.\n"},
-      {"shell", "shell FILE\n"
-                "  A session over one open database: the commands above without FILE (tables, schema T,\n"
-                "  dump T ..., locate T ..., insert T JSON, update ..., delete ..., export T --csv, import T\n"
-                "  DATA.csv, check) and .help, .tables, .schema [T], .mode json|table|csv, .read FILE, .quit.\n"
-                "  Line editing and history on a terminal; commands from standard input otherwise.\n"},
+      {"shell",
+       "shell FILE\n"
+       "  A session over one open database: the commands above without FILE (tables, schema T,\n"
+       "  dump T ..., locate T ..., insert T JSON, update ..., delete ..., export T --csv, import T\n"
+       "  DATA.csv, check) and .help, .tables, .schema [T], .mode json|table|csv, .read FILE, .quit.\n"
+       "  Line editing and history on a terminal; commands from standard input otherwise.\n"},
   };
   return help;
 }
@@ -155,7 +166,6 @@ json ParseJson(const std::string& text, const std::string& what) {
     throw TUsageError(what + " is not valid JSON: " + e.what());
   }
 }
-
 
 // An open database; encrypted files are keyed with the password given or asked for.
 struct TOpenDatabase {

@@ -52,7 +52,8 @@ uint32_t NextCodePoint(const std::string& s, size_t& i) {
     return b;
   }
   uint32_t cp = extra == 0 ? b : b & (0x3F >> extra);
-  for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
+  for (int k = 1; k <= extra; ++k)
+    cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
   i += static_cast<size_t>(extra) + 1;
   return cp;
 }
@@ -109,7 +110,8 @@ void WriteRows(std::ostream& out, const std::vector<std::string>& columns, const
     line(columns);
     for (const json& row : rows) {
       std::vector<std::string> cells;
-      for (const std::string& c : columns) cells.push_back(row.contains(c) ? CellText(row[c]) : std::string());
+      for (const std::string& c : columns)
+        cells.push_back(row.contains(c) ? CellText(row[c]) : std::string());
       line(cells);
     }
     return;
@@ -157,7 +159,8 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
       const int opened = line;
       ++i;
       for (;;) {
-        if (i >= text.size()) throw std::runtime_error("CSV line " + std::to_string(opened) + ": a quote is never closed");
+        if (i >= text.size())
+          throw std::runtime_error("CSV line " + std::to_string(opened) + ": a quote is never closed");
         if (text[i] == '"') {
           if (i + 1 < text.size() && text[i + 1] == '"') {
             field += '"';
@@ -175,7 +178,8 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
         throw std::runtime_error("CSV line " + std::to_string(line) + ": text after a closing quote");
       continue;
     }
-    if (c == '"') throw std::runtime_error("CSV line " + std::to_string(line) + ": a quote inside an unquoted field");
+    if (c == '"')
+      throw std::runtime_error("CSV line " + std::to_string(line) + ": a quote inside an unquoted field");
     if (c == ',') {
       record.push_back(std::move(field));
       field.clear();

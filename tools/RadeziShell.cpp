@@ -59,7 +59,8 @@ class TSession {
     size_t start = text.find_first_not_of(" \t\r");
     if (start == std::string::npos || text[start] == '#') return true;
     std::string line = text.substr(start);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.pop_back();
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+      line.pop_back();
     try {
       if (line[0] == '.') return Dot(line);
       Command(line);
@@ -101,7 +102,8 @@ class TSession {
       if (head.size() < 2) throw std::runtime_error("insert needs a table and JSON rows");
       size_t at = line.find(head[1]) + head[1].size();
       std::string rows = line.substr(at);
-      if (rows.find_first_not_of(" \t") == std::string::npos) throw std::runtime_error("insert needs JSON rows");
+      if (rows.find_first_not_of(" \t") == std::string::npos)
+        throw std::runtime_error("insert needs JSON rows");
       Run({"insert", fileUtf8_, head[1], rows});
       return;
     }

@@ -254,8 +254,8 @@ json CsvToRows(const TTableCommand& c, const std::string& csv) {
           break;
         case ftBoolean:
           if (cell != "true" && cell != "false")
-            throw TTableUsageError(Format("CSV record %d, field '%s': true or false, not '%s'", static_cast<int>(r + 1),
-                                          name.c_str(), cell.c_str()));
+            throw TTableUsageError(Format("CSV record %d, field '%s': true or false, not '%s'",
+                                          static_cast<int>(r + 1), name.c_str(), cell.c_str()));
           row[name] = cell == "true";
           break;
         default:
@@ -266,12 +266,12 @@ json CsvToRows(const TTableCommand& c, const std::string& csv) {
           try {
             row[name] = json::parse(cell);
           } catch (const json::exception&) {
-            throw TTableUsageError(Format("CSV record %d, field '%s': not a number: '%s'", static_cast<int>(r + 1),
-                                          name.c_str(), cell.c_str()));
+            throw TTableUsageError(Format("CSV record %d, field '%s': not a number: '%s'",
+                                          static_cast<int>(r + 1), name.c_str(), cell.c_str()));
           }
           if (!row[name].is_number())
-            throw TTableUsageError(Format("CSV record %d, field '%s': not a number: '%s'", static_cast<int>(r + 1),
-                                          name.c_str(), cell.c_str()));
+            throw TTableUsageError(Format("CSV record %d, field '%s': not a number: '%s'",
+                                          static_cast<int>(r + 1), name.c_str(), cell.c_str()));
       }
     }
     rows.push_back(std::move(row));

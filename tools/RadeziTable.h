@@ -31,9 +31,9 @@ struct TTableCommand {
   std::string Values;    // locate: a JSON value or array
   bool Partial = false;  // locate
   bool CaseInsensitive = false;
-  std::string Set;       // update: a JSON object
-  std::string Rows;      // insert: a JSON array of objects
-  bool Durable = false;  // writes sync their data before the command reports them done
+  std::string Set;                 // update: a JSON object
+  std::string Rows;                // insert: a JSON array of objects
+  bool Durable = false;            // writes sync their data before the command reports them done
   TRowMode Mode = TRowMode::Json;  // dump: the form of the rows
 };
 

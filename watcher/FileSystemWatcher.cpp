@@ -232,8 +232,8 @@ void TShellChangeThread::OpenWatch() {
   std::shared_ptr<DirectoryChangePort> port;
   bool refused = false;
   try {
-    port = DirectoryChangePort::Open(ToOsPath(ExcludeTrailingPathDelimiter(directory_)), subTree_, filterBits_,
-                                     true, &refused);
+    port = DirectoryChangePort::Open(ToOsPath(ExcludeTrailingPathDelimiter(directory_)), subTree_,
+                                     filterBits_, true, &refused);
   } catch (const EConvertError&) {
   }
   // Missing or unreadable: no watch, no error. No room for the folder's own watch: the worker

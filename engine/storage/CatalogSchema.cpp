@@ -16,11 +16,11 @@ namespace lanqi {
 // reads the width from the table.
 constexpr int kAreaNameRoom = 255;
 constexpr int kAreaFolderRoom = 200;
-constexpr int kSourceRoom = 512;   // a tracked file's path: few rows, deep folders welcome
+constexpr int kSourceRoom = 512;  // a tracked file's path: few rows, deep folders welcome
 constexpr int kBackupRoom = 255;
 constexpr int kNoteRoom = 128;
-constexpr int kStampRoom = 20;     // "yyyy-mm-dd-hh-mm-ss"
-constexpr int kSizeRoom = 20;      // a byte count's decimal digits
+constexpr int kStampRoom = 20;  // "yyyy-mm-dd-hh-mm-ss"
+constexpr int kSizeRoom = 20;   // a byte count's decimal digits
 constexpr int kExtensionRoom = 16;
 constexpr int kCopyRoom = 255;
 

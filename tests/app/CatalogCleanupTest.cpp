@@ -221,7 +221,8 @@ TEST_F(CatalogCleanupTest, EachCaptureRunsItsAreasRulesOverThatFile) {
   catalog.Open(file);
   auto capture = [&](const std::string& bytes, int step) {
     dir.Write("work/a.txt", bytes);
-    auto t = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1) + std::chrono::seconds(2 * step);
+    auto t = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1) +
+             std::chrono::seconds(2 * step);
     std::filesystem::last_write_time(path, t);
     verinfo info;
     EXPECT_TRUE(catalog.CaptureVersion(path, "", info));

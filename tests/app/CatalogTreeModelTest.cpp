@@ -77,9 +77,9 @@ TEST(CatalogTreeModel, ShowsTheNewestFirstWithFoldersAfterTheFiles) {
   TCatalogTreeModel m;
   QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::Warning);
   m.SetTree(Sample());
-  EXPECT_EQ(Listing(m), (std::vector<std::string>{"docs", "  /d/c.txt", "    c3", "    c2", "    c1", "  /d/b.txt",
-                                                  "    b1", "  /d/a.txt", "    a2", "    a1", "  /d/notes", "pics",
-                                                  "  /p/p.png", "    p1"}));
+  EXPECT_EQ(Listing(m), (std::vector<std::string>{"docs", "  /d/c.txt", "    c3", "    c2", "    c1",
+                                                  "  /d/b.txt", "    b1", "  /d/a.txt", "    a2", "    a1",
+                                                  "  /d/notes", "pics", "  /p/p.png", "    p1"}));
   const QModelIndex docs = m.index(0, 0);
   const QModelIndex c = m.index(0, 0, docs);
   EXPECT_EQ(TCatalogTreeModel::Kind(c), TKind::File);
@@ -120,10 +120,10 @@ TEST(CatalogTreeModel, EditsUnderASearchAndAroundHeldNodesStayConsistent) {
   // A version the view holds, under a file whose position moves when an earlier file goes.
   QPersistentModelIndex c2 = m.IndexOf(TPlace{TKind::Version, 0, 2, 1});
   ASSERT_TRUE(c2.isValid());
-  m.AddVersion(m.FindFileNo(3), "c4");    // shown, unmarked, at the top
-  m.AddVersion(m.FindFileNo(2), "b2");    // under a file the search hides: stays hidden
+  m.AddVersion(m.FindFileNo(3), "c4");      // shown, unmarked, at the top
+  m.AddVersion(m.FindFileNo(2), "b2");      // under a file the search hides: stays hidden
   m.AddFile(0, FileOf(5, "/d/e.txt", {}));  // shown at the top of its area
-  m.Remove(m.FindFileNo(1));              // a.txt, before c.txt in the vector
+  m.Remove(m.FindFileNo(1));                // a.txt, before c.txt in the vector
   EXPECT_EQ(Listing(m), (std::vector<std::string>{"docs", "  /d/e.txt", "  /d/c.txt", "    c4", "    *c2"}));
   ASSERT_TRUE(c2.isValid());
   EXPECT_EQ(c2.data(TCatalogTreeModel::kTextRole).toByteArray(), "c2");
@@ -131,9 +131,9 @@ TEST(CatalogTreeModel, EditsUnderASearchAndAroundHeldNodesStayConsistent) {
   m.Remove(m.PlaceOf(m.index(0, 0, m.index(1, 0, m.index(0, 0)))));  // c4
   EXPECT_EQ(c2.data(TCatalogTreeModel::kTextRole).toByteArray(), "c2");
   m.ClearSearch();
-  EXPECT_EQ(Listing(m), (std::vector<std::string>{"docs", "  /d/e.txt", "  /d/c.txt", "    c3", "    c2", "    c1",
-                                                  "  /d/b.txt", "    b2", "    b1", "  /d/notes", "pics", "  /p/p.png",
-                                                  "    p1"}));
+  EXPECT_EQ(Listing(m), (std::vector<std::string>{"docs", "  /d/e.txt", "  /d/c.txt", "    c3", "    c2",
+                                                  "    c1", "  /d/b.txt", "    b2", "    b1", "  /d/notes",
+                                                  "pics", "  /p/p.png", "    p1"}));
   // The marks moved with the versions: c2 is still the protected one.
   const TCatalogFile* c = m.FileOf(m.IndexOf(m.FindFileNo(3)));
   EXPECT_EQ(c->Versions, (std::vector<std::string>{"c1", "c2", "c3"}));
@@ -159,7 +159,9 @@ TEST(CatalogTreeModel, IconsOfTheLoadedNodesAndOfThoseAddedSince) {
   const QIcon marked = QApplication::style()->standardIcon(QStyle::SP_DialogApplyButton);
   m.SetImages(&images, marked);
   m.SetTree(Sample());
-  auto icon = [&](const TPlace& p) { return m.IndexOf(p).data(Qt::DecorationRole).value<QIcon>().cacheKey(); };
+  auto icon = [&](const TPlace& p) {
+    return m.IndexOf(p).data(Qt::DecorationRole).value<QIcon>().cacheKey();
+  };
   const qint64 folder = images.Icon(0).cacheKey();
   const qint64 text = images.Icon(images.SystemIconIndex("/d/c.txt")).cacheKey();
   ASSERT_NE(text, folder);
@@ -192,7 +194,8 @@ TEST(CatalogTreeModel, TheViewAsksOnlyForTheRowsItShows) {
   tree[0].Name = "big";
   for (int f = 0; f < 20; ++f) {
     std::vector<std::string> versions;
-    for (int v = 0; v < 500; ++v) versions.push_back("2020-01-01-00-" + std::to_string(f) + "-" + std::to_string(v));
+    for (int v = 0; v < 500; ++v)
+      versions.push_back("2020-01-01-00-" + std::to_string(f) + "-" + std::to_string(v));
     tree[0].Files.push_back(FileOf(f + 1, "/f" + std::to_string(f), std::move(versions)));
   }
   QTreeView view;

@@ -136,7 +136,8 @@ TEST_F(Detection, TheWatchLimitIsToldOnceAndThenTrackedFilesArePolled) {
   Make();
   ASSERT_TRUE(loop.RunUntil([&] { return !messages.empty(); }));
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_TRUE(messages[0].contains(QStringLiteral("fs.inotify.max_user_watches"))) << messages[0].toStdString();
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("fs.inotify.max_user_watches")))
+      << messages[0].toStdString();
   EXPECT_TRUE(w->tmr1->Enabled());
   // Saved where no watch reaches: found by the clock's passes, each arming the next.
   for (int save = 1; save <= 2; ++save) {

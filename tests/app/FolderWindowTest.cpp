@@ -122,7 +122,8 @@ TEST_F(FolderWindow, AFolderAddedFromTheRibbonTracksItsFilesAndThePassItsNewOnes
   };
   Select(Top(0));
   w->GlowButton9->click();
-  EXPECT_EQ(questions, std::vector<QString>{Q(u8"是否监控目录：") + QString::fromStdString(dir.File("watched")) + Q(u8"？")});
+  EXPECT_EQ(questions, std::vector<QString>{Q(u8"是否监控目录：") +
+                                            QString::fromStdString(dir.File("watched")) + Q(u8"？")});
   EXPECT_EQ(TrackedPaths(), std::vector<std::string>{a});
   ASSERT_EQ(TrackedFolders(w->Catalog()).size(), 1u);
   EXPECT_EQ(TrackedFolders(w->Catalog())[0].Include, "*.txt");

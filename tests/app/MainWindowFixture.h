@@ -166,7 +166,7 @@ struct MainWindow : testing::Test {
   QByteArray oldConfig;
   std::string catalog;
   std::vector<std::string> roots;  // no drive watchers unless a test asks
-  std::set<std::string> polled;     // tracked files checked at the poll interval
+  std::set<std::string> polled;    // tracked files checked at the poll interval
   TRecordingShell* shell = nullptr;
   TFakeTrayPort* tray = nullptr;
   std::vector<QString> messages;

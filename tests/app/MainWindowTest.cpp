@@ -42,12 +42,11 @@ TEST_F(MainWindow, LayoutCaptionsAndNames) {
     return out;
   };
   EXPECT_EQ(texts(m.AppMenu1), (QStringList{Q(u8"后台运行"), Q(u8"退出软软件")}));
-  EXPECT_EQ(
-      texts(m.findChild<QMenu*>("PopupMenu1")),
-      (QStringList{Q(u8"填写版本版本说明"), Q(u8"定位到版本文件"), Q(u8"打开文件"), "-", Q(u8"添加监控版本"),
-                   Q(u8"删除监控文件"), Q(u8"删除监控目录"), Q(u8"增加存储区"), "-", Q(u8"与当前文件比较"), Q(u8"恢复此版本"),
-                   Q(u8"另存为…"), Q(u8"导出为 Git 仓库…"), Q(u8"删除此版本"), Q(u8"保护此版本"),
-                   Q(u8"清理规则…")}));
+  EXPECT_EQ(texts(m.findChild<QMenu*>("PopupMenu1")),
+            (QStringList{Q(u8"填写版本版本说明"), Q(u8"定位到版本文件"), Q(u8"打开文件"), "-",
+                         Q(u8"添加监控版本"), Q(u8"删除监控文件"), Q(u8"删除监控目录"), Q(u8"增加存储区"),
+                         "-", Q(u8"与当前文件比较"), Q(u8"恢复此版本"), Q(u8"另存为…"),
+                         Q(u8"导出为 Git 仓库…"), Q(u8"删除此版本"), Q(u8"保护此版本"), Q(u8"清理规则…")}));
   EXPECT_EQ(texts(m.ListMenu), (QStringList{Q(u8"与当前文件比较"), "-", Q(u8"恢复此版本"), Q(u8"另存为…"),
                                             Q(u8"导出为 Git 仓库…"), Q(u8"删除此版本"), Q(u8"保护此版本")}));
   QMenu* pm1 = m.findChild<QMenu*>("pm1");
@@ -276,8 +275,7 @@ TEST_F(MainWindow, AddingFilesByDropAndByDialog) {
   EXPECT_EQ(Tmainw::NodeFileNo(Child(areaA, 0)), 3);
   EXPECT_EQ(Tmainw::NodeFileNo(Child(areaA, 2)), 1);
   Select(Child(areaA, 0));
-  EXPECT_EQ(ListRows(),
-            (std::vector<std::vector<QString>>{{QString::fromStdString(s3), "3 B", ""}}));
+  EXPECT_EQ(ListRows(), (std::vector<std::vector<QString>>{{QString::fromStdString(s3), "3 B", ""}}));
 
   // Dropped on a version node: nothing is added.
   Select(Child(Child(areaA, 0), 0));
@@ -444,12 +442,10 @@ TEST_F(MainWindow, ListFillSizesAndLookUps) {
                                                            {"2008-01-01-00-00-00", "2 KB", Q(u8"第一")},
                                                            {"1999-01-01-00-00-00", "", ""}}));
   Select(two);
-  EXPECT_EQ(ListRows(),
-            (std::vector<std::vector<QString>>{{"2008-01-01-00-00-04", "n/a", ""},
-                                               {"2008-01-01-00-00-02", "12.1 KB", "two"}}));
+  EXPECT_EQ(ListRows(), (std::vector<std::vector<QString>>{{"2008-01-01-00-00-04", "n/a", ""},
+                                                           {"2008-01-01-00-00-02", "12.1 KB", "two"}}));
   Select(Child(two, 1));
-  EXPECT_EQ(ListRows(),
-            (std::vector<std::vector<QString>>{{"2008-01-01-00-00-02", "12.1 KB", "two"}}));
+  EXPECT_EQ(ListRows(), (std::vector<std::vector<QString>>{{"2008-01-01-00-00-02", "12.1 KB", "two"}}));
   Select(Top(0));
   EXPECT_TRUE(ListRows().empty());
   EXPECT_TRUE(messages.empty());

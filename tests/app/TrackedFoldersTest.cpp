@@ -94,7 +94,8 @@ TEST_F(TrackedFolderTest, AddingTracksAdmittedFilesAndLaterOnesAtTheNextWalk) {
   dir.Write("work/sub/s.txt", "s");
   TFolderTracking done;
   int32_t folderNo = 0;
-  ASSERT_TRUE(AddTrackedFolder(catalog, "docs", dir.File("work/"), false, "*.txt;*.docx", "", &done, &folderNo));
+  ASSERT_TRUE(
+      AddTrackedFolder(catalog, "docs", dir.File("work/"), false, "*.txt;*.docx", "", &done, &folderNo));
   EXPECT_EQ(done.Paths, (std::vector<std::string>{dir.File("work/a.txt"), dir.File("work/b.docx")}));
   EXPECT_TRUE(done.Failures.empty());
   EXPECT_EQ(Tracked(), (std::vector<std::string>{"work/a.txt", "work/b.docx"}));
@@ -120,8 +121,8 @@ TEST_F(TrackedFolderTest, AddingTracksAdmittedFilesAndLaterOnesAtTheNextWalk) {
 
   // A second folder, recursive, over the sub-folder: its file is tracked in the same area.
   ASSERT_TRUE(AddTrackedFolder(catalog, "docs", dir.File("work/sub"), true, "", "", &done));
-  EXPECT_EQ(Tracked(), (std::vector<std::string>{"work/a.txt", "work/b.docx", "work/new.txt", "work/sub/new.txt",
-                                                 "work/sub/s.txt"}));
+  EXPECT_EQ(Tracked(), (std::vector<std::string>{"work/a.txt", "work/b.docx", "work/new.txt",
+                                                 "work/sub/new.txt", "work/sub/s.txt"}));
 }
 
 TEST_F(TrackedFolderTest, RecursiveWalkNeverTakesTheCopiesOrTheCatalog) {

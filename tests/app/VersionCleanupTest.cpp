@@ -25,8 +25,8 @@ TEST(VersionCleanup, StampsParseStrictly) {
   EXPECT_EQ(s, 86401);
   ASSERT_TRUE(StampLocalSeconds("1899-12-30-00-00-00", s));  // a missing file's stamp
   EXPECT_EQ(s, -25569LL * 86400);
-  for (const char* bad : {"", "2026-12-09", "2026-13-01-00-00-00", "2026-02-29-00-00-00", "2026-12-09 10-00-00",
-                          "2026-12-09-24-00-00", "abcd-12-09-10-00-00"})
+  for (const char* bad : {"", "2026-12-09", "2026-13-01-00-00-00", "2026-02-29-00-00-00",
+                          "2026-12-09 10-00-00", "2026-12-09-24-00-00", "abcd-12-09-10-00-00"})
     EXPECT_FALSE(StampLocalSeconds(bad, s)) << bad;
   EXPECT_TRUE(StampLocalSeconds("2024-02-29-23-59-59", s));
 }
@@ -43,7 +43,10 @@ TEST(VersionCleanup, RulesAtTheirBoundaries) {
       {"daily after 2 days: 7 December is in, 8 December not",
        {0, 2, 0},
        "2026-12-09-10-00-00",
-       {{"2026-12-07-08-00-00"}, {"2026-12-07-23-59-59"}, {"2026-12-08-01-00-00"}, {"2026-12-08-02-00-00"},
+       {{"2026-12-07-08-00-00"},
+        {"2026-12-07-23-59-59"},
+        {"2026-12-08-01-00-00"},
+        {"2026-12-08-02-00-00"},
         {"2026-12-09-09-00-00"}},
        {0}},
       {"a day ends at midnight",
@@ -54,19 +57,29 @@ TEST(VersionCleanup, RulesAtTheirBoundaries) {
       {"weekly after 1 week: the week before this Monday, Monday to Sunday",
        {0, 0, 1},
        "2026-12-09-10-00-00",
-       {{"2026-11-29-23-00-00"}, {"2026-11-30-00-00-00"}, {"2026-12-06-10-00-00"}, {"2026-12-06-23-59-58"},
-        {"2026-12-07-00-00-00"}, {"2026-12-07-00-00-02"}},
+       {{"2026-11-29-23-00-00"},
+        {"2026-11-30-00-00-00"},
+        {"2026-12-06-10-00-00"},
+        {"2026-12-06-23-59-58"},
+        {"2026-12-07-00-00-00"},
+        {"2026-12-07-00-00-02"}},
        {1, 2}},
       {"an ISO week across the new year",
        {0, 0, 1},
        "2026-01-07-12-00-00",
-       {{"2025-12-28-12-00-00"}, {"2025-12-29-09-00-00"}, {"2026-01-01-09-00-00"}, {"2026-01-04-20-00-00"},
+       {{"2025-12-28-12-00-00"},
+        {"2025-12-29-09-00-00"},
+        {"2026-01-01-09-00-00"},
+        {"2026-01-04-20-00-00"},
         {"2026-01-07-11-00-00"}},
        {1, 2}},
       {"keep newest 2: protected and unreadable versions stay and still count",
        {2, 0, 0},
        "2026-12-09-10-00-00",
-       {{"2026-12-01-10-00-00", true}, {"2026-12-02-10-00-00"}, {"garbage"}, {"2026-12-03-10-00-00"},
+       {{"2026-12-01-10-00-00", true},
+        {"2026-12-02-10-00-00"},
+        {"garbage"},
+        {"2026-12-03-10-00-00"},
         {"2026-12-04-10-00-00"}},
        {1}},
       {"keep newest 1 over a protected newest: everything else goes",
@@ -136,7 +149,8 @@ std::vector<TCleanupVersion> YearOfVersions(int64_t now) {
 
 // Which versions the rules keep, worked out from the calendar of <chrono>: group by day and by the
 // Monday that starts the ISO week, keep each group's last, count from the newest.
-std::set<size_t> ExpectedSurvivors(const std::vector<TCleanupVersion>& v, const TCleanupRules& rules, int64_t now) {
+std::set<size_t> ExpectedSurvivors(const std::vector<TCleanupVersion>& v, const TCleanupRules& rules,
+                                   int64_t now) {
   using namespace std::chrono;
   auto dayOf = [](int64_t s) { return floor<days>(sys_seconds{seconds{s}}); };
   auto mondayOf = [&](int64_t s) {
@@ -152,7 +166,8 @@ std::set<size_t> ExpectedSurvivors(const std::vector<TCleanupVersion>& v, const 
   for (size_t i = 0; i < v.size(); ++i) {
     int64_t t = At(v[i].Version);
     bool inDaily = rules.DailyAfterDays > 0 && dayOf(t) <= dayOf(now) - days{rules.DailyAfterDays};
-    bool inWeekly = rules.WeeklyAfterWeeks > 0 && mondayOf(t) <= mondayOf(now) - weeks{rules.WeeklyAfterWeeks};
+    bool inWeekly =
+        rules.WeeklyAfterWeeks > 0 && mondayOf(t) <= mondayOf(now) - weeks{rules.WeeklyAfterWeeks};
     bool byCount = rules.KeepNewest == 0 || v.size() - i <= static_cast<size_t>(rules.KeepNewest);
     bool byDay = !inDaily || lastOfDay[dayOf(t)] == i;
     bool byWeek = !inWeekly || lastOfWeek[mondayOf(t)] == i;
@@ -171,12 +186,8 @@ TEST(VersionCleanup, AYearOfFourHundredVersions) {
   };
   const Case cases[] = {
       // 100 newest and the 11 protected among the 300 older.
-      {{100, 0, 0}, 111},
-      {{0, 7, 0}, 225},
-      {{0, 0, 4}, 133},
-      {{0, 7, 4}, 101},
-      {{300, 7, 4}, 79},
-      {{50, 1, 1}, 23},
+      {{100, 0, 0}, 111}, {{0, 7, 0}, 225},  {{0, 0, 4}, 133},
+      {{0, 7, 4}, 101},   {{300, 7, 4}, 79}, {{50, 1, 1}, 23},
   };
   for (const Case& c : cases) {
     std::vector<size_t> removed = PlanCleanup(versions, c.rules, now);

@@ -109,8 +109,8 @@ TEST_F(WindowUse, SearchNarrowsMarksAndClearingRestoresTheSelection) {
   };
   const Case cases[] = {
       // A path, letter case aside: the file with all its versions, only the file marked.
-      {u8"readme", {"Docs", "*/home/u/ReadMe.md", "2008-01-03-00-00-00", "2008-01-02-00-00-00",
-                    "2008-01-01-00-00-00"}},
+      {u8"readme",
+       {"Docs", "*/home/u/ReadMe.md", "2008-01-03-00-00-00", "2008-01-02-00-00-00", "2008-01-01-00-00-00"}},
       // A Chinese note and a Latin one in another case: the versions under their file and area.
       {u8"标题", {"Docs", "/home/u/ReadMe.md", "*2008-01-02-00-00-00"}},
       {u8"FINAL", {Q(u8"资料"), Q(u8"/home/u/报告.doc"), "*2010-01-01-00-00-00"}},

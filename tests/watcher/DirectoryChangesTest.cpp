@@ -395,7 +395,8 @@ TEST(DirectoryChangePort, TheKernelsWatchLimitLeavesAWorkingPortThatSaysSo) {
     Touch(dir.File("top.txt"));
     if (!r.Until({kFileActionAdded, "top.txt"})) return 4;
     bool refused = false;
-    auto second = DirectoryChangePort::Open(dir.Path(), false, kNames, false, &refused);  // no room for its folder
+    auto second =
+        DirectoryChangePort::Open(dir.Path(), false, kNames, false, &refused);  // no room for its folder
     if (second || !refused) return 5;
     refused = false;
     if (DirectoryChangePort::Open(dir.File("missing"), false, kNames, false, &refused) || refused) return 6;
