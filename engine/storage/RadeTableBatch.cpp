@@ -12,13 +12,6 @@
 namespace lanqi {
 
 namespace {
-constexpr int64_t kMaxFileSize = INT32_MAX;
-
-void CheckGrowth(TRadeZIFileIO& io, int64_t end) {
-  if (end > kMaxFileSize)
-    throw EDatabaseError(
-        Format("Database file '%s' would grow beyond 2147483647 bytes", io.FileName().c_str()));
-}
 
 int32_t BlocksFor(int64_t entries) {
   return static_cast<int32_t>((entries + kBlockEntries - 1) / kBlockEntries);
@@ -134,7 +127,7 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
     stored.Clear();
     io_.EncodeStreamData(*p, stored, FieldCompressed(i), FieldEncrypted(i));
     const int32_t s = static_cast<int32_t>(stored.Size());
-    CheckGrowth(io_, b.FileSize + pos + BlobAreaSize(s));
+    io_.CheckGrowth(b.FileSize + pos + BlobAreaSize(s));
     TBlobDescriptor{static_cast<int32_t>(pos), s, BlobAreaSize(s), 0, 0}.Store(
         plain.data() + slotOffsets_[static_cast<size_t>(i)]);
     blobs.push_back({static_cast<int32_t>(b.Rows.size()), i, static_cast<int32_t>(pos), s,
@@ -143,9 +136,9 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
   }
   // What the group's blocks will add, so that the file stays within its limit.
   const int64_t rows = static_cast<int64_t>(b.Rows.size()) + 1;
-  CheckGrowth(io_, b.FileSize + pos +
-                       (rows / kBlockEntries + 1) *
-                           (kRecordTabBlockSize + static_cast<int64_t>(indexCount) * kIndexTabBlockSize));
+  io_.CheckGrowth(b.FileSize + pos +
+                  (rows / kBlockEntries + 1) *
+                      (kRecordTabBlockSize + static_cast<int64_t>(indexCount) * kIndexTabBlockSize));
 
   // Keys: no record of the table and no earlier row of the batch may hold a unique one.
   std::vector<TSearchKey>& keys = b.NewKeys;
@@ -237,7 +230,7 @@ void TRadeTableIO::CommitBatchGroup() {
     const int64_t dataBase = base + static_cast<int64_t>(newBlocks) * kRecordTabBlockSize;
     const int64_t indexBase = dataBase + static_cast<int64_t>(b.Data.size());
     const int64_t end = indexBase + static_cast<int64_t>(indexCount) * newBlocks * kIndexTabBlockSize;
-    CheckGrowth(io_, end);
+    io_.CheckGrowth(end);
     auto dataOffset = [&](int32_t row) {
       return static_cast<int32_t>(dataBase + b.Rows[static_cast<size_t>(row)]);
     };

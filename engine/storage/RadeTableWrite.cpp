@@ -13,16 +13,6 @@
 
 namespace lanqi {
 
-namespace {
-constexpr int64_t kMaxFileSize = INT32_MAX;
-
-void CheckGrowth(TRadeZIFileIO& io, int64_t end) {
-  if (end > kMaxFileSize)
-    throw EDatabaseError(
-        Format("Database file '%s' would grow beyond 2147483647 bytes", io.FileName().c_str()));
-}
-}  // namespace
-
 void TRadeTableIO::EndWrite(bool flush) {
   if (flush)
     io_.FlushFile();
@@ -99,7 +89,7 @@ void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnInd
     b->Plain = item(i) && item(i)->Buffer ? item(i)->BlobStream() : &empty;
     io_.EncodeStreamData(*b->Plain, b->Stored, FieldCompressed(i), FieldEncrypted(i));
     int32_t s = static_cast<int32_t>(b->Stored.Size());
-    CheckGrowth(io_, pos + BlobAreaSize(s));
+    io_.CheckGrowth(pos + BlobAreaSize(s));
     b->Offset = static_cast<int32_t>(pos);
     TBlobDescriptor{b->Offset, s, BlobAreaSize(s), 0, 0}.Store(plain.data() +
                                                                slotOffsets_[static_cast<size_t>(i)]);
@@ -112,7 +102,7 @@ void TRadeTableIO::AppendRecord(TFieldBuffers& buffers, bool flush, const TOnInd
     for (int32_t k = 0; k < indexCount; ++k)
       indexBlock[static_cast<size_t>(k)] =
           static_cast<int32_t>(blobEnd + static_cast<int64_t>(k) * kIndexTabBlockSize);
-  CheckGrowth(io_, blobEnd + (newBlock ? static_cast<int64_t>(indexCount) * kIndexTabBlockSize : 0));
+  io_.CheckGrowth(blobEnd + (newBlock ? static_cast<int64_t>(indexCount) * kIndexTabBlockSize : 0));
 
   std::vector<uint8_t> stored = plain;
   for (int32_t i = 0; i < fieldCount; ++i)
@@ -320,7 +310,7 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
         offset = oldValid && static_cast<int64_t>(old.DataOffset) + old.AreaSize == finalSize
                      ? old.DataOffset
                      : static_cast<int32_t>(finalSize);
-        CheckGrowth(io_, static_cast<int64_t>(offset) + area);
+        io_.CheckGrowth(static_cast<int64_t>(offset) + area);
         finalSize = std::max(finalSize, static_cast<int64_t>(offset) + area);
       }
       b->Final = TBlobDescriptor{offset, s, area, old.Reserved1, old.Reserved2};
@@ -346,7 +336,7 @@ void TRadeTableIO::ModifyRecord(TFieldBuffers& buffers, int32_t position, const 
     if (b->Final.DataOffset < startSize) {
       b->Staging = static_cast<int32_t>(stagingEnd);
       stagingEnd += BlobAreaSize(b->Final.StoredSize);
-      CheckGrowth(io_, stagingEnd);
+      io_.CheckGrowth(stagingEnd);
     }
   std::vector<uint8_t> staged;
   if (stagingEnd > finalSize) {
@@ -488,7 +478,7 @@ void TRadeTableIO::RewriteIndexChain(int32_t indexNumber, bool flush) {
   // Missing blocks are added at the end of the file; the entries are then written whole.
   while (blocks.size() < needed) {
     int64_t end = io_.FileSize();
-    CheckGrowth(io_, end + kIndexTabBlockSize);
+    io_.CheckGrowth(end + kIndexTabBlockSize);
     TByteBuffer zero(kIndexTabBlockSize);
     io_.WriteBytesAt(zero.Data(), end, kIndexTabBlockSize);
     uint8_t link[4];

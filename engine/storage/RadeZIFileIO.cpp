@@ -341,6 +341,11 @@ void TRadeZIFileIO::TruncateFile(int64_t size) {
   if (fileStream_) fileStream_->Flushed = false;
 }
 
+void TRadeZIFileIO::CheckGrowth(int64_t end) const {
+  if (end > INT32_MAX)
+    throw EDatabaseError(Format("Database file '%s' would grow beyond 2147483647 bytes", fileName_.c_str()));
+}
+
 int64_t TRadeZIFileIO::FileSize() {
   return stream_ ? stream_->Size() : 0;
 }

@@ -124,6 +124,8 @@ class TRadeZIFileIO {
   void ReadBytesAt(void* buffer, int64_t offset, int32_t count);
   void WriteBytesAt(const void* buffer, int64_t offset, int32_t count);
   int64_t FileSize();
+  // Refuses a write that would take the file past the 2147483647 bytes its offsets can reach.
+  void CheckGrowth(int64_t end) const;
   [[noreturn]] void Corrupt(const std::string& what) const { RaiseCorrupt(fileName_, what); }
 
   // Cuts the file back to size (the end of a staging copy that is no longer referenced).
