@@ -24,30 +24,17 @@
 #include "app/CatalogCleanup.h"
 #include "app/VersionCatalog.h"
 #include "app/VersionCleanup.h"
+#include "bench/BenchTiming.h"
 #include "engine/RadeZI.h"
 #include "tests/app/CatalogFixture.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::MedianMs;
+using bench::Ms;
 namespace fs = std::filesystem;
 using lanqi::test::A;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-template <class F>
-double MedianMs(int runs, F&& f) {
-  std::vector<double> v;
-  for (int i = 0; i < runs; ++i) {
-    auto t0 = Clock::now();
-    f();
-    v.push_back(Ms(Clock::now() - t0));
-  }
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 constexpr int kAreas = 10, kFiles = 1000, kVersions = 100000;
 

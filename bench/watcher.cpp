@@ -19,17 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTiming.h"
 #include "platform/EventLoop.h"
 #include "watcher/FileSystemWatcher.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Ms;
 namespace fs = std::filesystem;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
