@@ -4,6 +4,7 @@
 #include <editline/readline.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -98,13 +99,19 @@ class TSession {
     std::string verb = line.substr(0, line.find_first_of(" \t"));
     if (verb == "insert") {
       // The rows are the rest of the line after the table, as JSON: no quoting needed.
-      std::vector<std::string> head = SplitCommandLine(line);
-      if (head.size() < 2) throw std::runtime_error("insert needs a table and JSON rows");
-      size_t at = line.find(head[1]) + head[1].size();
-      std::string rows = line.substr(at);
+      size_t at = line.find_first_not_of(" \t", verb.size());
+      if (at == std::string::npos) throw std::runtime_error("insert needs a table and JSON rows");
+      size_t end =
+          line[at] == '\'' || line[at] == '"' ? line.find(line[at], at + 1) : line.find_first_of(" \t", at);
+      if (end != std::string::npos && (line[at] == '\'' || line[at] == '"')) ++end;
+      std::vector<std::string> table =
+          SplitCommandLine(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+      if (table.size() != 1 || end == std::string::npos)
+        throw std::runtime_error("insert needs a table and JSON rows");
+      std::string rows = line.substr(end);
       if (rows.find_first_not_of(" \t") == std::string::npos)
         throw std::runtime_error("insert needs JSON rows");
-      Run({"insert", fileUtf8_, head[1], rows});
+      Run({"insert", fileUtf8_, table[0], rows});
       return;
     }
     words = SplitCommandLine(line);
@@ -227,6 +234,8 @@ int RunShell(const TShellOptions& options) {
   }
   std::cout << "radezi " << kRadeziVersion << " shell on " << ToUtf8(options.File)
             << "; .help lists the commands, .quit ends\n";
+  // Line editing reads and shows characters as the user's locale encodes them (Chinese included).
+  std::setlocale(LC_CTYPE, "");
   const std::string history = HistoryFile();
   if (!history.empty()) read_history(history.c_str());
   for (;;) {

@@ -102,6 +102,13 @@ printf 'name,age\r\nx,1\r\ny,lots\r\n' >"$W/bad.csv"
 has "$W/err" "CSV record 3, field 'age': not a number: 'lots'" "the bad cell"
 [ "$("$R" dump "$W/db.dat" copy --mode json --filter "name = 'x'")" = "[]" ] || fail "a refused import wrote rows"
 
+# A table whose name stands inside the word insert takes the rows after the name.
+echo '{"tables":[{"name":"t","fields":[{"name":"n","type":"ftInteger"}]}]}' >"$W/t.json"
+"$R" create "$W/t.dat" --schema "$W/t.json" || fail "create t"
+printf 'insert t {"n": 7}\ninsert "t" [{"n": 8}]\n' | "$R" shell "$W/t.dat" >"$W/out" 2>"$W/err" || fail "insert into t: $(cat "$W/err")"
+has "$W/out" '{"n":7}' "insert into t"
+has "$W/out" '{"n":8}' "insert into a quoted t"
+
 # 4. --help and --version.
 "$R" --version | grep -q "^radezi " || fail "--version"
 "$R" shell --help | grep -q ".schema" || fail "shell --help"
