@@ -220,7 +220,7 @@ bool StampTime(const std::string& stamp, int64_t& seconds, int& offsetMinutes) {
 }  // namespace
 
 std::string VersionStamp(const std::string& path) {
-  return FormatDateTime("yyyy-mm-dd-hh-mm-ss", FileTimeOf(path, 1));
+  return FormatDateTime("yyyy-mm-dd-hh-mm-ss", FileTimeOf(path, TFileTimeKind::LastWrite));
 }
 
 TVersionCatalog::TVersionCatalog() {

@@ -451,10 +451,12 @@ TDateTime DosDateTimeToDateTime(uint32_t dosDateTime) {
          EncodeTime(time >> 11, (time >> 5) & 63, (time & 31) * 2, 0);
 }
 
-TDateTime FileTimeOf(const std::string& path, int kind) {
+TDateTime FileTimeOf(const std::string& path, TFileTimeKind kind) {
   TFileTime creation, lastWrite, lastAccess;
   if (!FindFileTimes(path, creation, lastWrite, lastAccess)) return 0;
-  const TFileTime local = FileTimeToLocalFileTime(kind == 0 ? creation : kind == 1 ? lastWrite : lastAccess);
+  const TFileTime local = FileTimeToLocalFileTime(kind == TFileTimeKind::Creation    ? creation
+                                                  : kind == TFileTimeKind::LastWrite ? lastWrite
+                                                                                     : lastAccess);
   uint16_t date, time;
   if (FileTimeToDosDateTime(local, date, time)) return DosDateTimeToDateTime((uint32_t{date} << 16) | time);
   // Outside the DOS years: the same 2-second rule as far as the date-time reaches.

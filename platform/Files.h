@@ -108,11 +108,14 @@ bool FileTimeToDosDateTime(TFileTime ft, uint16_t& dosDate, uint16_t& dosTime);
 // Date in the high word, time in the low word -> date-time (EncodeDate + EncodeTime, whose
 // EConvertError fields that name no date or time raise).
 TDateTime DosDateTimeToDateTime(uint32_t dosDateTime);
-// The file's creation (kind 0), last-write (1) or last-access (any other kind) time as local
-// date-time in 2-second steps; TDateTime 0 (1899-12-30 00:00:00) when the file is missing.
-// Times outside the DOS years 1980..2107 follow the same rule (even second below) as far as the
-// date-time reaches (years 1900..9999); beyond that they give 0.
-TDateTime FileTimeOf(const std::string& path, int kind);
+// Which of a file's three times FileTimeOf reads.
+enum class TFileTimeKind { Creation, LastWrite, LastAccess };
+
+// The file's creation, last-write or last-access time as local date-time in 2-second steps;
+// TDateTime 0 (1899-12-30 00:00:00) when the file is missing. Times outside the DOS years
+// 1980..2107 follow the same rule (even second below) as far as the date-time reaches (years
+// 1900..9999); beyond that they give 0.
+TDateTime FileTimeOf(const std::string& path, TFileTimeKind kind);
 
 // Drive kinds, numbered as the system's drive types.
 enum TDriveKind : int {

@@ -278,17 +278,16 @@ TEST(Files, FileTimeOfGivesLocalTimeInTwoSecondSteps) {
   const std::string path = Utf8ToAnsi(osPath);  // code-page text, as callers hold it
   // 2008-05-14 01:30:43 UTC is 09:30:43 in UTC+8; the access time a day later at 10:00:01 local.
   SetTimes(osPath, 1210728643 + 86400 + 1758, 1210728643);
-  EXPECT_EQ(FileTimeOf(path, 1), EncodeDateTime(2008, 5, 14, 9, 30, 42, 0));
-  EXPECT_EQ(Stamp(FileTimeOf(path, 1)), "2008-05-14-09-30-42");
-  EXPECT_EQ(Stamp(FileTimeOf(path, 2)), "2008-05-15-10-00-00");
-  EXPECT_EQ(Stamp(FileTimeOf(path, 7)), "2008-05-15-10-00-00");  // any other kind is the access time
-  EXPECT_GT(FileTimeOf(path, 0), EncodeDate(2020, 1, 1));        // made now
-  EXPECT_EQ(FileTimeOf(dir.File("missing"), 1), 0.0);
-  EXPECT_EQ(Stamp(FileTimeOf(dir.File("missing"), 0)), "1899-12-30-00-00-00");
+  EXPECT_EQ(FileTimeOf(path, TFileTimeKind::LastWrite), EncodeDateTime(2008, 5, 14, 9, 30, 42, 0));
+  EXPECT_EQ(Stamp(FileTimeOf(path, TFileTimeKind::LastWrite)), "2008-05-14-09-30-42");
+  EXPECT_EQ(Stamp(FileTimeOf(path, TFileTimeKind::LastAccess)), "2008-05-15-10-00-00");
+  EXPECT_GT(FileTimeOf(path, TFileTimeKind::Creation), EncodeDate(2020, 1, 1));  // made now
+  EXPECT_EQ(FileTimeOf(dir.File("missing"), TFileTimeKind::LastWrite), 0.0);
+  EXPECT_EQ(Stamp(FileTimeOf(dir.File("missing"), TFileTimeKind::Creation)), "1899-12-30-00-00-00");
 
   // Before the DOS years the same rule holds: 1970-01-01 00:00:03 UTC is 08:00:02 local.
   SetTimes(osPath, 3, 3);
-  EXPECT_EQ(Stamp(FileTimeOf(path, 1)), "1970-01-01-08-00-02");
+  EXPECT_EQ(Stamp(FileTimeOf(path, TFileTimeKind::LastWrite)), "1970-01-01-08-00-02");
 }
 
 TEST(Files, DriveRootsAndKinds) {
