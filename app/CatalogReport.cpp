@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <unordered_map>
@@ -101,6 +102,13 @@ std::string Field(const std::string& utf8) {
     out += c;
   }
   return out + "\"";
+}
+
+// A name the user typed (an area, a path) that starts like a formula would be run by the
+// spreadsheet that opens the report; a leading apostrophe makes it plain text there.
+std::string TextField(const std::string& utf8) {
+  if (!utf8.empty() && std::strchr("=+-@\t\r", utf8[0]) != nullptr) return Field("'" + utf8);
+  return Field(utf8);
 }
 
 }  // namespace
@@ -208,7 +216,7 @@ std::string ReportCsv(const TCatalogReport& report) {
   // guessing the locale's code page.
   std::string csv = "\xEF\xBB\xBF";
   auto line = [&csv](const std::vector<std::string>& fields) {
-    for (size_t i = 0; i < fields.size(); ++i) csv += (i ? "," : "") + Field(fields[i]);
+    for (size_t i = 0; i < fields.size(); ++i) csv += (i ? "," : "") + (i < 2 ? TextField : Field)(fields[i]);
     csv += "\r\n";
   };
   line({"存储区", "文件", "版本数", "备份空间（字节）", "最后修改"});

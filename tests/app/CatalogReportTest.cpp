@@ -159,5 +159,21 @@ TEST_F(CatalogReportTest, CsvQuotesEveryFieldAndKeepsChineseAsUtf8) {
             "\"项目,\"\"甲\"\"\",\"/w/报告, 第\"\"2\"\"版.txt\",\"1\",\"5\",\"2026-12-01 08:30:00\"\r\n");
 }
 
+// An area or a path that begins like a formula must reach the spreadsheet as text, not be run.
+TEST_F(CatalogReportTest, CsvKeepsNamesThatLookLikeFormulasAsText) {
+  const std::string copy = dir.Write("c", "1");
+  int32_t area = Area(A(u8"=HYPERLINK(\"http://x\")"));
+  Version(File(area, "+1+1"), "2026-12-01-08-30-00", copy);
+  Version(File(area, "@SUM(A1)"), "2026-12-01-08-30-00", copy);
+  Version(File(area, "-2"), "2026-12-01-08-30-00", copy);
+  TVersionCatalog catalog;
+  catalog.Open(catalogFile);
+  std::string csv = ReportCsv(BuildCatalogReport(catalog, 2026y / December / 10));
+  EXPECT_NE(csv.find("\"'=HYPERLINK(\"\"http://x\"\")\",\"\",\"3\""), std::string::npos) << csv;
+  for (const char* name : {"\"'+1+1\"", "\"'@SUM(A1)\"", "\"'-2\""})
+    EXPECT_NE(csv.find(name), std::string::npos) << name << "\n" << csv;
+  EXPECT_EQ(csv.find(",\"="), std::string::npos) << csv;
+}
+
 }  // namespace
 }  // namespace lanqi
