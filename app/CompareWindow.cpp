@@ -39,7 +39,6 @@ const QColor kAddedLine(234, 255, 234);
 const QColor kAddedChars(160, 240, 160);
 const QColor kTakenLine(228, 238, 255);
 const QColor kFiller(240, 240, 240);
-const QColor kCurrentEdge(255, 200, 80);
 
 }  // namespace
 

@@ -19,10 +19,6 @@ void THash::SecureZero(void* p, size_t n) {
   if (n) explicit_bzero(p, n);
 }
 
-void THash::WipeDigest() {
-  SecureZero(const_cast<uint8_t*>(DigestKey()), static_cast<size_t>(DigestSize()));
-}
-
 std::string DigestBase64(const uint8_t* data, int32_t length) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;

@@ -29,9 +29,8 @@ class THash : public TObject {
   std::string DigestStr(int32_t format) const;
 
  protected:
-  // Overwrites the first DigestSize bytes at DigestKey with zeros; every destructor below runs it
-  // for its own state, since a virtual call from ~THash would no longer reach it.
-  void WipeDigest();
+  // Every destructor below wipes its own state with it, since a virtual call from ~THash would no
+  // longer reach that state.
   static void SecureZero(void* p, size_t n);
 };
 

@@ -166,10 +166,6 @@ void TRadeDatabase::AttachSession(TRadeSession* session) {
   }
 }
 
-void TRadeDatabase::SessionGone() {
-  session_ = nullptr;
-}
-
 void TRadeDatabase::ConnectDatabase() {
   if (databaseName_.empty() && !temporary_) DatabaseError("Database name missing", Name());
   BindSession(true);

@@ -57,7 +57,6 @@ class TRadeDatabase : public TComponent, public TStorageOwner {
 
   TRadeSession* Session() const { return session_; }
   TRadeZIFileIO* FileIO() const { return fileIO_.get(); }
-  int TableIOCount() const { return static_cast<int>(tableIOs_.size()); }
   TRadeTableIO* TableIOs(int i) const { return tableIOs_.at(static_cast<size_t>(i)).get(); }
   TRadeTableDefs& TableDefs() { return tableDefs_; }
   bool Temporary() const { return temporary_; }
@@ -96,7 +95,6 @@ class TRadeDatabase : public TComponent, public TStorageOwner {
   void BindSession(bool required);
   // Joins a session directly (automatic session names).
   void AttachSession(TRadeSession* session);
-  void SessionGone();
 
   // Storage owner: the session's lock settings; the wait runs on the main loop's clock.
   int32_t LockRetryCount() const override;

@@ -529,11 +529,6 @@ void DirectoryChangePort::Close() {
   Wake();
 }
 
-bool DirectoryChangePort::IsClosed() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return closed_;
-}
-
 void DirectoryChangePort::Discard() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) return;

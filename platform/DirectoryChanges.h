@@ -86,7 +86,6 @@ class DirectoryChangePort {
   // Cancels the pending read (its buffer is not touched once Close returns) and wakes the waiter;
   // further waits report Woken at once. The watches go with the last reference to the port.
   void Close();
-  bool IsClosed() const;
 
   // Adds the subtree's watches that Open left for later, on the calling thread (the first Wait
   // does it otherwise); false when Close ended the walk. Returns at once when nothing is left.

@@ -79,7 +79,6 @@ class LoopCore {
       if (e.sync) e.sync->Abandon();
   }
 
-  void Bind() { thread_.store(std::this_thread::get_id()); }
   bool IsLoopThread() const { return thread_.load() == std::this_thread::get_id(); }
 
   void Post(std::function<void()> fn) {
@@ -301,9 +300,6 @@ int64_t PlainEventLoop::NowMs() const {
 }
 bool PlainEventLoop::IsLoopThread() const {
   return impl_->core.IsLoopThread();
-}
-void PlainEventLoop::BindToCurrentThread() {
-  impl_->core.Bind();
 }
 
 void PlainEventLoop::Run() {

@@ -56,8 +56,6 @@ class PlainEventLoop : public EventLoop {
   // Runs until Quit(), waiting for work and timers in between.
   void Run();
   void Quit();
-  // Binds the loop to the calling thread.
-  void BindToCurrentThread();
 
  private:
   struct Impl;

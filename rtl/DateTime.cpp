@@ -310,7 +310,6 @@ class Scanner {
   Scanner(const std::string& s, const TFormatSettings& fs) : s_(s), fs_(fs) {}
 
   bool AtEnd() const { return pos_ >= s_.size(); }
-  void Reset() { pos_ = 0; }
 
   void Blanks() {
     while (pos_ < s_.size() && s_[pos_] == ' ') ++pos_;

@@ -7,21 +7,7 @@
 
 namespace lanqi {
 
-namespace {
-
-TTrayPortFactory& Factory() {
-  static TTrayPortFactory factory;
-  return factory;
-}
-
-}  // namespace
-
-void SetTrayPortFactory(TTrayPortFactory factory) {
-  Factory() = std::move(factory);
-}
-
 std::unique_ptr<TTrayPort> CreateTrayPort() {
-  if (Factory()) return Factory()();
   return std::make_unique<TQtTrayPort>();
 }
 

@@ -85,7 +85,6 @@ class TTrayIcon : public TComponent {
   TCycleEvent OnCycle;
 
   QWidget* Window() const { return window_; }
-  TTrayPort& Port() { return *port_; }
 
   // Shows the main window again, un-minimised, in front.
   void RestoreFromTray();

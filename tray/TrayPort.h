@@ -45,10 +45,7 @@ class TTrayPort {
   std::function<void()> OnPanelRestarted;
 };
 
-// The port a tray icon gets when its creator passes none: the Qt panel unless a test installed
-// another factory. An empty factory restores the Qt one.
-using TTrayPortFactory = std::function<std::unique_ptr<TTrayPort>()>;
-void SetTrayPortFactory(TTrayPortFactory factory);
+// The port a tray icon gets when its creator passes none: the Qt panel. Tests pass their own port.
 std::unique_ptr<TTrayPort> CreateTrayPort();
 
 }  // namespace lanqi

@@ -99,7 +99,6 @@ class TDataSet : public TComponent {
   virtual void SetRecNo(int32_t) {}
 
   TBookmark Bookmark();
-  void SetBookmark(const TBookmark& bookmark) { GotoBookmark(bookmark); }
   void GotoBookmark(const TBookmark& bookmark);
   bool BookmarkValid(const TBookmark& bookmark);
   void Refresh();
@@ -113,9 +112,7 @@ class TDataSet : public TComponent {
   void CheckBrowseMode();
   // Adds a record from values (one per field object, in field order; fewer leave the rest).
   void AppendRecord(const std::vector<Variant>& values) { AddRecordFromValues(values, true); }
-  void InsertRecord(const std::vector<Variant>& values) { AddRecordFromValues(values, false); }
   bool Modified() const { return modified_; }
-  bool CanModifyData() { return CanModify(); }
 
   // Field objects in dataset order.
   int FieldCount() const { return static_cast<int>(fields_.size()); }
@@ -166,7 +163,6 @@ class TDataSet : public TComponent {
   // Computes the calculated fields of buffer with OnCalcFields.
   void ComputeCalcFields(TRecordBuffer* buffer);
   TRecordBuffer* CurrentBuffer() const { return activeBuffer_.get(); }
-  TRecordBuffer* CalcBuffer() const { return calcBuffer_; }
   // Raises "Cannot perform this operation on a closed dataset" (prefixed) when closed.
   void CheckActive() const;
   void CheckInactive() const;
@@ -210,15 +206,9 @@ class TDataSet : public TComponent {
   virtual void OpenTable() {}
   virtual bool IsOpen() { return false; }
   virtual bool BookmarkValid(const uint8_t* bookmark);
-  virtual int32_t BookmarkSize() const { return 4; }
 
   // Helpers for the engine.
   void SetState(TDataSetState s) { state_ = s; }
-  void SetFilterFields(const std::string& text, bool filtered, TFilterOptions options) {
-    filterText_ = text;
-    filtered_ = filtered;
-    filterOptions_ = options;
-  }
   void SetFilterTextValue(const std::string& text) { filterText_ = text; }
   void SetFilteredValue(bool v) { filtered_ = v; }
   void SetFilterOptionsValue(TFilterOptions v) { filterOptions_ = v; }

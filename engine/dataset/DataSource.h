@@ -69,7 +69,6 @@ class TMasterDataLink : public TDataLink {
  public:
   explicit TMasterDataLink(TDataSet* detail) : detail_(detail) {}
 
-  TDataSet* Detail() const { return detail_; }
   const std::string& FieldNames() const { return fieldNames_; }
   // Resolves the names against the master when it is open ("Field '%s' not found" otherwise).
   void SetFieldNames(const std::string& names);

@@ -49,11 +49,6 @@ class TSyntaxParserBase {
   void NextToken();
 
   const std::string& Text() const { return text_; }
-  const std::string& TokenText() const { return token_; }
-  uint8_t TokenKind() const { return tokenKind_; }
-  uint8_t PrevTokenKind() const { return prevTokenKind_; }
-  size_t ScanPos() const { return scanPos_; }
-  size_t TokenStart() const { return tokenStart_; }
 
  protected:
   // "nothing" at the end of the text, else the token's source text in single quotes.

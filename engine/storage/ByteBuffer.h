@@ -21,23 +21,17 @@ class TByteBuffer {
   uint8_t* Data() { return data_.data(); }
   const uint8_t* Data() const { return data_.data(); }
   size_t Size() const { return data_.size(); }
-  void Resize(size_t size) { data_.resize(size, 0); }
   void Zero() { std::fill(data_.begin(), data_.end(), uint8_t{0}); }
 
   uint8_t GetUInt8(size_t off) const { return data_[off]; }
-  int16_t GetInt16(size_t off) const { return LoadInt16(data_.data() + off); }
-  uint16_t GetUInt16(size_t off) const { return static_cast<uint16_t>(LoadInt16(data_.data() + off)); }
   int32_t GetInt32(size_t off) const { return LoadInt32(data_.data() + off); }
   int64_t GetInt64(size_t off) const { return LoadInt64(data_.data() + off); }
-  double GetDouble(size_t off) const { return LoadDouble(data_.data() + off); }
   // The bytes of a fixed text field up to its first zero byte (the whole field when it has none).
   std::string GetText(size_t off, size_t width) const { return LoadText(data_.data() + off, width); }
 
   void PutUInt8(size_t off, uint8_t v) { data_[off] = v; }
-  void PutInt16(size_t off, int16_t v) { StoreInt16(data_.data() + off, v); }
   void PutInt32(size_t off, int32_t v) { StoreInt32(data_.data() + off, v); }
   void PutInt64(size_t off, int64_t v) { StoreInt64(data_.data() + off, v); }
-  void PutDouble(size_t off, double v) { StoreDouble(data_.data() + off, v); }
   // Text cut to width - 1 bytes, a zero byte, zeros to the end of the field.
   void PutText(size_t off, size_t width, std::string_view text) {
     StoreText(data_.data() + off, width, text);

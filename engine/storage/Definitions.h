@@ -47,7 +47,6 @@ class TRadeDefCollection {
   void EndUpdate() {
     if (updateCount_ > 0) --updateCount_;
   }
-  int32_t UpdateCount() const { return updateCount_; }
 
  protected:
   TRadeCollectionItem* AddItem(std::unique_ptr<TRadeCollectionItem> item);

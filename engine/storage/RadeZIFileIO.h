@@ -94,7 +94,6 @@ class TRadeZIFileIO {
   bool IsFileOpen() const { return stream_ != nullptr; }
   bool CheckPassword(const std::string& password);
 
-  const TDataProcessHeader& ProcessHeader() const { return processHeader_; }
   bool Compressed() const { return processHeader_.Compressed; }
   bool Encrypted() const { return processHeader_.Encrypted; }
   bool VerifyWrites() const { return processHeader_.VerifyWrites; }

@@ -125,12 +125,9 @@ inline int64_t RoundedMilliseconds(double v) {
   return static_cast<int64_t>(std::llround(v));
 }
 
-// The day number of a date-time (nearest millisecond first) and its time of day.
+// The day number of a date-time (nearest millisecond first).
 inline int64_t DateTimeDay(double v) {
   return RoundedMilliseconds(v) / MSecsPerDay;
-}
-inline int64_t DateTimeTimeOfDay(double v) {
-  return RoundedMilliseconds(v) % MSecsPerDay;
 }
 
 // Outcome of comparing two operands: operators are derived from it (opNE is not opEQ, opGE not
