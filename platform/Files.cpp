@@ -12,13 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <memory>
-#include <sstream>
-#include <thread>
 
 #include "platform/CodePage.h"
 #include "platform/FileStream.h"
+#include "platform/Mounts.h"
 #include "rtl/Exceptions.h"
 
 namespace lanqi {
@@ -467,82 +465,18 @@ TDateTime FileTimeOf(const std::string& path, TFileTimeKind kind) {
                         sec / 3600, sec / 60 % 60, sec % 60 - sec % 2, 0);
 }
 
-namespace {
-
-struct Mount {
-  std::string point;  // UTF-8, unescaped
-  std::string fsType;
-  std::string source;
-  std::string majMin;
-};
-
-std::string Unescape(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' && s[i + 2] >= '0' &&
-        s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
-      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
-      i += 3;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-// The mount holding the real path osReal: the longest mount point that is a whole-component
-// prefix of it (the last such line wins where mounts are stacked).
-bool MountOf(const std::string& osReal, Mount& found) {
-  std::ifstream in("/proc/self/mountinfo");
-  std::string line;
-  size_t bestLen = 0;
-  bool any = false;
-  while (std::getline(in, line)) {
-    std::istringstream ls(line);
-    std::string id, parent, majMin, root, point, field;
-    if (!(ls >> id >> parent >> majMin >> root >> point)) continue;
-    while (ls >> field && field != "-") {
-    }
-    Mount m;
-    m.point = Unescape(point);
-    m.majMin = majMin;
-    ls >> m.fsType >> m.source;
-    const bool prefix =
-        m.point == "/" || (osReal.compare(0, m.point.size(), m.point) == 0 &&
-                           (osReal.size() == m.point.size() || osReal[m.point.size()] == '/'));
-    if (prefix && m.point.size() >= bestLen) {
-      bestLen = m.point.size();
-      found = m;
-      any = true;
-    }
-  }
-  return any;
-}
-
-bool SysfsRemovable(const std::string& majMin) {
-  std::string dev = RealOs("/sys/dev/block/" + majMin);
-  if (dev.empty()) return false;
-  for (const std::string& dir : {dev, dev.substr(0, dev.rfind('/'))}) {  // a partition asks its disk
-    std::ifstream f(dir + "/removable");
-    int v = 0;
-    if (f >> v) return v == 1;
-  }
-  return false;
-}
-
-}  // namespace
-
 TDriveKind DriveKindOf(const std::string& path) {
   const std::string real = RealOs(ToOsPath(ExpandFileName(path)));
   if (real.empty()) return dkNoRootDir;
-  Mount m;
-  if (!MountOf(real, m)) return dkUnknown;
+  const std::vector<TMountEntry> mounts = ReadMountTable();
+  const TMountEntry* m = MountOfPath(mounts, real);
+  if (!m) return dkUnknown;
   const std::string home = RealOs(HomeOs());
-  Mount hm;
+  const TMountEntry* hm = nullptr;
   if (!home.empty() && (real == home || real.compare(0, home.size() + 1, home + "/") == 0 || home == "/") &&
-      MountOf(home, hm) && hm.point == m.point)
+      (hm = MountOfPath(mounts, home)) != nullptr && hm->MountPoint == m->MountPoint)
     return dkFixed;
-  const std::string& t = m.fsType;
+  const std::string& t = m->FsType;
   static const char* const remote[] = {
       "nfs",    "nfs4",       "cifs",        "smb3",      "smbfs",          "ncpfs",
       "afs",    "ceph",       "glusterfs",   "9p",        "davfs",          "coda",
@@ -556,17 +490,14 @@ TDriveKind DriveKindOf(const std::string& path) {
       "pstore", "bpf",   "configfs", "mqueue", "hugetlbfs", "autofs",  "fusectl", "binfmt_misc"};
   for (const char* p : pseudo)
     if (t == p) return dkUnknown;
-  if (m.point.rfind("/media/", 0) == 0 || m.point.rfind("/run/media/", 0) == 0 || SysfsRemovable(m.majMin))
+  if (m->MountPoint.rfind("/media/", 0) == 0 || m->MountPoint.rfind("/run/media/", 0) == 0 ||
+      DeviceIsRemovable(m->Device))
     return dkRemovable;
   return dkFixed;
 }
 
 std::vector<std::string> FixedDriveRoots() {
   return {IncludeTrailingPathDelimiter(FromOsPath(HomeOs()))};
-}
-
-void SleepMs(int ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 bool ReplaceFileContents(const std::string& osPath, const std::string& bytes, unsigned mode) {

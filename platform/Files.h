@@ -136,6 +136,4 @@ TDriveKind DriveKindOf(const std::string& path);
 // The roots of the fixed drives: the home folder with a trailing delimiter.
 std::vector<std::string> FixedDriveRoots();
 
-void SleepMs(int ms);
-
 }  // namespace lanqi
