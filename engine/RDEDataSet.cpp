@@ -123,23 +123,23 @@ TOptimBlobStream* TRDEDataSet::SlotBlobStream(TRecordBuffer* buffer, TField* fie
 }
 
 void TRDEDataSet::ReadBookmark(TRecordBuffer* buffer, uint8_t* destination) {
-  std::memcpy(destination, buffer->Bytes() + storedDataSize_ + CalcFieldsSize(), 4);
+  std::memcpy(destination, buffer->Bytes() + BookmarkTrailerOffset(), kBookmarkSize);
 }
 
 TBookmarkFlag TRDEDataSet::ReadBookmarkFlag(TRecordBuffer* buffer) {
-  return static_cast<TBookmarkFlag>(buffer->Bytes()[storedDataSize_ + CalcFieldsSize() + 4]);
+  return static_cast<TBookmarkFlag>(buffer->Bytes()[BookmarkTrailerOffset() + kBookmarkFlagOffset]);
 }
 
 void TRDEDataSet::WriteBookmark(TRecordBuffer* buffer, const uint8_t* bookmark) {
-  std::memcpy(buffer->Bytes() + storedDataSize_ + CalcFieldsSize(), bookmark, 4);
+  std::memcpy(buffer->Bytes() + BookmarkTrailerOffset(), bookmark, kBookmarkSize);
 }
 
 void TRDEDataSet::WriteBookmarkFlag(TRecordBuffer* buffer, TBookmarkFlag flag) {
-  buffer->Bytes()[storedDataSize_ + CalcFieldsSize() + 4] = flag;
+  buffer->Bytes()[BookmarkTrailerOffset() + kBookmarkFlagOffset] = flag;
 }
 
 void TRDEDataSet::SyncToBuffer(TRecordBuffer* buffer) {
-  uint8_t bm[4];
+  uint8_t bm[kBookmarkSize];
   ReadBookmark(buffer, bm);
   GotoBookmark(bm);
 }
@@ -180,7 +180,7 @@ void TRDEDataSet::InitNewRecord(TRecordBuffer* buffer) {
         break;
     }
   }
-  std::memset(b->Bytes() + storedDataSize_ + CalcFieldsSize(), 0, 5);
+  std::memset(b->Bytes() + BookmarkTrailerOffset(), 0, kBookmarkTrailerSize);
 }
 
 TRecordBuffer* TRDEDataSet::ActiveRecordBuffer() {

@@ -53,7 +53,13 @@ class TRDEDataSet : public TRDBDataSet {
 
   int32_t CurrentPosition() const { return currentPosition_; }
   int32_t StoredDataSize() const { return storedDataSize_; }
-  int32_t RecordBufferSize() const { return storedDataSize_ + CalcFieldsSize() + 5; }
+  // A record buffer ends in a trailer after the stored and calculated fields: the bookmark (the
+  // record number), then the bookmark flag byte.
+  static constexpr int32_t kBookmarkSize = static_cast<int32_t>(sizeof(int32_t));
+  static constexpr int32_t kBookmarkFlagOffset = kBookmarkSize;
+  static constexpr int32_t kBookmarkTrailerSize = kBookmarkFlagOffset + 1;
+  int32_t BookmarkTrailerOffset() const { return storedDataSize_ + CalcFieldsSize(); }
+  int32_t RecordBufferSize() const { return BookmarkTrailerOffset() + kBookmarkTrailerSize; }
   const std::vector<int32_t>& FieldOffsets() const { return fieldOffsets_; }
   bool Modifiable() const { return modifiable_; }
   TRDERecordBuffer* FilterBuffer() const { return filterBuffer_; }

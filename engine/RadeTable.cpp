@@ -231,7 +231,7 @@ void TRadeTable::ReadRecord(TRecordBuffer* buffer, int32_t position) {
 
 void TRadeTable::GotoBookmark(const uint8_t* bookmark) {
   int32_t recNo;
-  std::memcpy(&recNo, bookmark, 4);
+  std::memcpy(&recNo, bookmark, kBookmarkSize);
   int32_t cp = CurrentPosition();
   // The cursor usually already stands on the record.
   if (cp >= 0 && cp < RecordCount() && recordList_[static_cast<size_t>(cp)].RecNo == recNo) return;
@@ -246,7 +246,7 @@ void TRadeTable::GotoBookmark(const uint8_t* bookmark) {
 bool TRadeTable::BookmarkValid(const uint8_t* bookmark) {
   if (!IsOpen()) return false;
   int32_t recNo;
-  std::memcpy(&recNo, bookmark, 4);
+  std::memcpy(&recNo, bookmark, kBookmarkSize);
   return std::any_of(recordList_.begin(), recordList_.end(), [&](const auto& e) { return e.RecNo == recNo; });
 }
 
