@@ -153,9 +153,9 @@ TTimes RunOurs(const std::string& path, const std::vector<TRow>& rows, const std
   const TRecordList& list = table.RecordLists(1);
   for (int p : probes) {
     std::memcpy(key.Items(1)->Buffer, rows[static_cast<size_t>(p)].Name.data(), 32);
-    int32_t code;
-    table.SearchIndex(key, list, false, 0, code, 0);
-    t.Found += code == 0;
+    TKeySearchResult result;
+    table.SearchIndex(key, list, false, 0, result, 0);
+    t.Found += result == TKeySearchResult::Found;
   }
   t.Search = Seconds(a, std::chrono::steady_clock::now());
   t.Size = FileBytes(path);

@@ -267,10 +267,10 @@ void TRadeTable::RefreshView() {
 
 int32_t TRadeTable::ViewPositionByBisection(TRDERecordBuffer* buffer) {
   if (recordList_.empty()) return 0;
-  int32_t code = 0;
-  int32_t pos = tableIO_->SearchIndex(buffer->Items, recordList_, false, 0, code, indexNumber_);
-  if (code == -2) return 0;
-  return code == -1 ? pos : pos + 1;
+  TKeySearchResult result = TKeySearchResult::Found;
+  int32_t pos = tableIO_->SearchIndex(buffer->Items, recordList_, false, 0, result, indexNumber_);
+  if (result == TKeySearchResult::Empty) return 0;
+  return result == TKeySearchResult::Before ? pos : pos + 1;
 }
 
 void TRadeTable::OnIndexInsert(int32_t indexNumber, int32_t position, const TRecordListEntry& entry) {
@@ -373,11 +373,15 @@ void TRadeTable::DeleteCurrent() {
 void TRadeTable::RangeWithin(const TRecordList& list) {
   if (list.empty()) return;
   int32_t n = rangeFieldCount_;
-  int32_t code = 0;
-  int32_t first = tableIO_->SearchIndexBound(KeyBuffers(1)->Items, list, indexNumber_, true, code, n, false);
-  if (code != 0) first = code == -2 ? 0 : (code == -1 ? first : first + 1);
-  int32_t last = tableIO_->SearchIndexBound(KeyBuffers(2)->Items, list, indexNumber_, false, code, n, false);
-  if (code != 0) last = code == -2 ? -1 : (code == -1 ? last - 1 : last);
+  TKeySearchResult result = TKeySearchResult::Found;
+  int32_t first =
+      tableIO_->SearchIndexBound(KeyBuffers(1)->Items, list, indexNumber_, true, result, n, false);
+  if (result != TKeySearchResult::Found)
+    first = result == TKeySearchResult::Empty ? 0 : (result == TKeySearchResult::Before ? first : first + 1);
+  int32_t last =
+      tableIO_->SearchIndexBound(KeyBuffers(2)->Items, list, indexNumber_, false, result, n, false);
+  if (result != TKeySearchResult::Found)
+    last = result == TKeySearchResult::Empty ? -1 : (result == TKeySearchResult::Before ? last - 1 : last);
   TRecordList view;
   if (last >= first && first >= 0)
     view.assign(list.begin() + first,

@@ -98,6 +98,16 @@ class TRadeTable : public TRDEDataSet {
   void AppendFromBuffer(TRDERecordBuffer* buffer);
   // Finds the view position of the first record whose key fields equal the scratch buffer's.
   int32_t FindKey(const std::vector<TField*>& keys, const Variant& keyValues, TLocateOptions options);
+  // The steps of FindKey: only stored, non-blob fields can be keys; the values go into the scratch
+  // buffer through the fields; an index on exactly the key fields (and the case rule, for text) is
+  // searched, else the view is scanned; the record found is read into the scratch buffer.
+  void CheckKeyFields(const std::vector<TField*>& keys);
+  void WriteKeyValues(const std::vector<TField*>& keys, const Variant& keyValues);
+  int32_t IndexForKeys(const std::vector<TField*>& keys, bool caseInsensitive);
+  int32_t FindKeyInIndex(TRDERecordBuffer* scratch, int32_t index, bool partial);
+  int32_t FindKeyByScan(TRDERecordBuffer* scratch, const std::vector<TField*>& keys, bool partial,
+                        bool caseInsensitive);
+  void ReadKeyMatch(TRDERecordBuffer* buffer, int32_t position);
   void ApplyMasterRange();
   void CancelRange();
   void RangeWithin(const TRecordList& list);

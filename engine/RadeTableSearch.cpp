@@ -183,10 +183,8 @@ bool QuickStringEqual(const uint8_t* key, size_t keyLen, bool keyAscii, const ui
 
 int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& keyValues,
                             TLocateOptions options) {
-  // Keys are compared with stored slots; a calculated or blob field has none to compare with.
-  for (TField* f : keys)
-    if (f->Calculated() || f->IsBlob() || f->FieldNo() <= 0)
-      Error(Format("Field '%s' cannot be a search key", f->FieldName().c_str()));
+  CheckKeyFields(keys);
+  // The key values go through the fields into the scratch buffer, standing in as the filter buffer.
   auto* scratch = static_cast<TRDERecordBuffer*>(TempBuffer());
   std::fill(scratch->Data.begin(), scratch->Data.begin() + StoredDataSize(), 0);
   TDataSetState saved = State();
@@ -200,12 +198,31 @@ int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& key
       t->SetFilterBuffer(nullptr);
     }
   } restore{this, saved};
+  WriteKeyValues(keys, keyValues);
+  const bool partial = options.Contains(LocatePartialKey);
+  const bool ci = options.Contains(LocateCaseInsensitive);
+  int32_t index = IndexForKeys(keys, ci);
+  int32_t match =
+      index >= 0 ? FindKeyInIndex(scratch, index, partial) : FindKeyByScan(scratch, keys, partial, ci);
+  if (match >= 0) ReadKeyMatch(scratch, match);
+  return match;
+}
+
+void TRadeTable::CheckKeyFields(const std::vector<TField*>& keys) {
+  // Keys are compared with stored slots; a calculated or blob field has none to compare with.
+  for (TField* f : keys)
+    if (f->Calculated() || f->IsBlob() || f->FieldNo() <= 0)
+      Error(Format("Field '%s' cannot be a search key", f->FieldName().c_str()));
+}
+
+void TRadeTable::WriteKeyValues(const std::vector<TField*>& keys, const Variant& keyValues) {
   for (size_t i = 0; i < keys.size(); ++i) {
     const Variant& v = keyValues.IsArray() ? keyValues[static_cast<int>(i)] : keyValues;
     keys[i]->SetAsVariant(v);
   }
-  const bool partial = options.Contains(LocatePartialKey);
-  const bool ci = options.Contains(LocateCaseInsensitive);
+}
+
+int32_t TRadeTable::IndexForKeys(const std::vector<TField*>& keys, bool caseInsensitive) {
   bool stringKey = std::any_of(keys.begin(), keys.end(), [](TField* f) {
     return IsAnsiStringType(f->DataType()) || f->DataType() == ftWideString;
   });
@@ -217,77 +234,82 @@ int32_t TRadeTable::FindKey(const std::vector<TField*>& keys, const Variant& key
     bool same = true;
     for (size_t j = 0; j < keys.size(); ++j)
       if (keys[j]->FieldNo() - 1 != d->FieldNumbers[j]) same = false;
-    if (same && stringKey && d->Options.Contains(tiCaseInsensitive) != ci) same = false;
+    if (same && stringKey && d->Options.Contains(tiCaseInsensitive) != caseInsensitive) same = false;
     if (same) index = k;
   }
+  return index;
+}
+
+int32_t TRadeTable::FindKeyInIndex(TRDERecordBuffer* scratch, int32_t index, bool partial) {
+  // Several records may hold the key (a partial key, an index that allows equal keys): the one
+  // found is the first of them in index order that the view holds.
+  TKeySearchResult result = TKeySearchResult::Found;
+  const TRecordList& list = tableIO_->RecordLists(index + 1);
+  int32_t first = tableIO_->SearchIndexBound(scratch->Items, list, index, true, result, 0, partial);
+  if (result != TKeySearchResult::Found || first < 0) return -1;
+  // A view that is the index's whole list holds the record at the same position; record
+  // numbers are unique in a view, and no entry before it in the list holds the key.
+  if (first < RecordCount() &&
+      recordList_[static_cast<size_t>(first)].RecNo == list[static_cast<size_t>(first)].RecNo)
+    return first;
+  int32_t last = tableIO_->SearchIndexBound(scratch->Items, list, index, false, result, 0, partial);
+  // Rank of each equal entry in index order, then one pass over the view for the best rank.
+  std::unordered_map<int32_t, int32_t> rank;
+  rank.reserve(static_cast<size_t>(last - first + 1));
+  for (int32_t p = first; p <= last; ++p) rank.emplace(list[static_cast<size_t>(p)].RecNo, p - first);
   int32_t match = -1;
-  if (index >= 0) {
-    // Several records may hold the key (a partial key, an index that allows equal keys): the one
-    // found is the first of them in index order that the view holds.
-    int32_t code = 0;
-    const TRecordList& list = tableIO_->RecordLists(index + 1);
-    int32_t first = tableIO_->SearchIndexBound(scratch->Items, list, index, true, code, 0, partial);
-    if (code == 0 && first >= 0) {
-      // A view that is the index's whole list holds the record at the same position; record
-      // numbers are unique in a view, and no entry before it in the list holds the key.
-      if (first < RecordCount() &&
-          recordList_[static_cast<size_t>(first)].RecNo == list[static_cast<size_t>(first)].RecNo) {
-        match = first;
-      } else {
-        int32_t last = tableIO_->SearchIndexBound(scratch->Items, list, index, false, code, 0, partial);
-        // Rank of each equal entry in index order, then one pass over the view for the best rank.
-        std::unordered_map<int32_t, int32_t> rank;
-        rank.reserve(static_cast<size_t>(last - first + 1));
-        for (int32_t p = first; p <= last; ++p) rank.emplace(list[static_cast<size_t>(p)].RecNo, p - first);
-        int32_t best = -1;
-        for (size_t i = 0; i < recordList_.size() && best != 0; ++i) {
-          auto it = rank.find(recordList_[i].RecNo);
-          if (it != rank.end() && (best < 0 || it->second < best)) {
-            best = it->second;
-            match = static_cast<int32_t>(i);
-          }
-        }
-      }
+  int32_t best = -1;
+  for (size_t i = 0; i < recordList_.size() && best != 0; ++i) {
+    auto it = rank.find(recordList_[i].RecNo);
+    if (it != rank.end() && (best < 0 || it->second < best)) {
+      best = it->second;
+      match = static_cast<int32_t>(i);
     }
-  } else {
-    // Reads only the key fields of each record, and stops at the first match.
-    std::vector<const uint8_t*> keyBytes;
-    std::vector<size_t> keyLen;
-    std::vector<bool> keyAscii;
-    for (TField* f : keys) {
-      const uint8_t* k = scratch->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)];
-      keyBytes.push_back(k);
-      bool text = IsAnsiStringType(f->DataType());
-      size_t len = text ? strnlen(reinterpret_cast<const char*>(k), static_cast<size_t>(f->DataSize())) : 0;
-      keyLen.push_back(len);
-      keyAscii.push_back(text && PrintableAscii(k, len));
-    }
-    auto* probe = static_cast<TRDERecordBuffer*>(KeyBuffers(3));
-    TFileLockGuard lock(tableIO_->FileIO());
-    TPassReader reader(*tableIO_, *fileView_);
-    int32_t count = RecordCount();
-    for (int32_t i = 0; i < count && match < 0; ++i) {
-      bool all = true;
-      for (size_t j = 0; j < keys.size() && all; ++j) {
-        TField* f = keys[j];
-        ReadField(probe, i, f, reader);
-        const uint8_t* rec = probe->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)];
-        bool equal = false;
-        if (QuickStringEqual(keyBytes[j], keyLen[j], keyAscii[j], rec, f->DataSize(), partial, ci, equal))
-          all = equal;
-        else
-          all =
-              CompareValues(keyBytes[j], f->DataSize(), rec, f->DataSize(), f->DataType(), partial, ci) == 0;
-      }
-      if (all) match = i;
-    }
-  }
-  if (match >= 0) {
-    ReadRecord(scratch, match);
-    int32_t recNo = recordList_[static_cast<size_t>(match)].RecNo;
-    WriteBookmark(scratch, reinterpret_cast<const uint8_t*>(&recNo));
   }
   return match;
+}
+
+int32_t TRadeTable::FindKeyByScan(TRDERecordBuffer* scratch, const std::vector<TField*>& keys, bool partial,
+                                  bool caseInsensitive) {
+  // Reads only the key fields of each record, and stops at the first match.
+  std::vector<const uint8_t*> keyBytes;
+  std::vector<size_t> keyLen;
+  std::vector<bool> keyAscii;
+  for (TField* f : keys) {
+    const uint8_t* k = scratch->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)];
+    keyBytes.push_back(k);
+    bool text = IsAnsiStringType(f->DataType());
+    size_t len = text ? strnlen(reinterpret_cast<const char*>(k), static_cast<size_t>(f->DataSize())) : 0;
+    keyLen.push_back(len);
+    keyAscii.push_back(text && PrintableAscii(k, len));
+  }
+  auto* probe = static_cast<TRDERecordBuffer*>(KeyBuffers(3));
+  TFileLockGuard lock(tableIO_->FileIO());
+  TPassReader reader(*tableIO_, *fileView_);
+  int32_t count = RecordCount();
+  for (int32_t i = 0; i < count; ++i) {
+    bool all = true;
+    for (size_t j = 0; j < keys.size() && all; ++j) {
+      TField* f = keys[j];
+      ReadField(probe, i, f, reader);
+      const uint8_t* rec = probe->Bytes() + FieldOffsets()[static_cast<size_t>(f->FieldNo() - 1)];
+      bool equal = false;
+      if (QuickStringEqual(keyBytes[j], keyLen[j], keyAscii[j], rec, f->DataSize(), partial, caseInsensitive,
+                           equal))
+        all = equal;
+      else
+        all = CompareValues(keyBytes[j], f->DataSize(), rec, f->DataSize(), f->DataType(), partial,
+                            caseInsensitive) == 0;
+    }
+    if (all) return i;
+  }
+  return -1;
+}
+
+void TRadeTable::ReadKeyMatch(TRDERecordBuffer* buffer, int32_t position) {
+  ReadRecord(buffer, position);
+  int32_t recNo = recordList_[static_cast<size_t>(position)].RecNo;
+  WriteBookmark(buffer, reinterpret_cast<const uint8_t*>(&recNo));
 }
 
 bool TRadeTable::Locate(const std::string& keyFields, const Variant& keyValues, TLocateOptions options) {

@@ -39,8 +39,8 @@ void ReadAll(TRadeZIFileIO& io) {
             if (IsBlobType(b.Items(i)->FieldType)) (void)b.Items(i)->BlobStream()->Size();
           }
           if (n > 0 && p == 0) {
-            int32_t code;
-            t.SearchIndex(b, list, false, 0, code, n - 1);
+            TKeySearchResult result;
+            t.SearchIndex(b, list, false, 0, result, n - 1);
           }
         }
       }

@@ -158,9 +158,9 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
   for (int32_t k = 0; k < indexCount; ++k) {
     const TRadeIndexDef* d = indexDefs_.Items(k);
     if (!d->Options.Contains(tiPrimary) && !d->Options.Contains(tiUnique)) continue;
-    int32_t code;
-    Search(keys[static_cast<size_t>(k)], List(k + 1), k, 0, code);
-    bool clash = code == 0;
+    TKeySearchResult result;
+    Search(keys[static_cast<size_t>(k)], List(k + 1), k, 0, result);
+    bool clash = result == TKeySearchResult::Found;
     if (!clash && b.Encoded[static_cast<size_t>(k)]) {
       clash = b.Unique[static_cast<size_t>(k)].count(row) > 0;
     } else if (!clash) {

@@ -39,6 +39,11 @@
 
 namespace lanqi {
 
+// Where an index search leaves the key against the list: Found, the entry at the position returned
+// holds it; Before or After, the key sorts before or after that entry, the last one compared;
+// Empty, the list has no entries and the position is -1.
+enum class TKeySearchResult : int8_t { Empty = -2, Before = -1, Found = 0, After = 1 };
+
 // One entry of a record list: the record's data offset and its record number.
 struct TRecordListEntry {
   int32_t DataOffset = 0;
@@ -114,9 +119,9 @@ class TRadeTableIO {
 
   // Index operations. Where a list is named by number, -1 is list 0 and k is index k's list.
   int32_t SearchIndex(TFieldBuffers& key, const TRecordList& list, bool partial, int32_t fieldCount,
-                      int32_t& resultCode, int32_t indexNumber);
+                      TKeySearchResult& result, int32_t indexNumber);
   int32_t SearchIndexBound(TFieldBuffers& key, const TRecordList& list, int32_t indexNumber, bool toFirst,
-                           int32_t& resultCode, int32_t fieldCount, bool partial);
+                           TKeySearchResult& result, int32_t fieldCount, bool partial);
   int32_t FindInsertPos(TFieldBuffers& key, int32_t indexNumber);
   int32_t PrimaryIndex() const;
   int32_t ConvertListPos(int32_t listA, int32_t position, int32_t listB) const;
@@ -190,7 +195,7 @@ class TRadeTableIO {
   int32_t CompareSearchKeys(const TSearchKey& a, const TSearchKey& b, int32_t k) const;
   std::string KeyText(int32_t k, const TSearchKey& key) const;
   int32_t Search(const TSearchKey& key, const TRecordList& list, int32_t k, int32_t mode,
-                 int32_t& resultCode);
+                 TKeySearchResult& result);
   int32_t FindInsertPosFor(const TSearchKey& key, int32_t k, const TRecordList& list);
   void CheckUnique(TFieldBuffers& buffers, int32_t modifyPosition);
   void DropCachedKeys(int32_t recNo);

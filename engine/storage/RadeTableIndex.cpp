@@ -258,15 +258,15 @@ int32_t TRadeTableIO::CompareRecords(int32_t indexNumber, int32_t recNoA, int32_
 
 // mode 0: stop at the first equal entry met; 1: the first equal entry; 2: the last one.
 int32_t TRadeTableIO::Search(const TSearchKey& key, const TRecordList& list, int32_t k, int32_t mode,
-                             int32_t& resultCode) {
-  resultCode = -2;
+                             TKeySearchResult& result) {
+  result = TKeySearchResult::Empty;
   int32_t lo = 0, hi = static_cast<int32_t>(list.size()) - 1, pos = -1;
   bool seenEqual = false;
   while (lo <= hi) {
     int32_t mid = lo + (hi - lo) / 2;
     int32_t c = CompareKey(key, k, list[static_cast<size_t>(mid)].RecNo);
     if (c == 0) {
-      resultCode = 0;
+      result = TKeySearchResult::Found;
       pos = mid;
       if (mode == 0) break;
       seenEqual = true;
@@ -277,7 +277,7 @@ int32_t TRadeTableIO::Search(const TSearchKey& key, const TRecordList& list, int
       continue;
     }
     if (!seenEqual) {
-      resultCode = c > 0 ? 1 : -1;
+      result = c > 0 ? TKeySearchResult::After : TKeySearchResult::Before;
       pos = mid;
     }
     if (c > 0)
@@ -289,26 +289,27 @@ int32_t TRadeTableIO::Search(const TSearchKey& key, const TRecordList& list, int
 }
 
 int32_t TRadeTableIO::SearchIndex(TFieldBuffers& key, const TRecordList& list, bool partial,
-                                  int32_t fieldCount, int32_t& resultCode, int32_t indexNumber) {
+                                  int32_t fieldCount, TKeySearchResult& result, int32_t indexNumber) {
   CheckLoaded();
   TSearchKey s = MakeSearchKey(key, indexNumber, fieldCount, partial);
-  return Search(s, list, indexNumber, 0, resultCode);
+  return Search(s, list, indexNumber, 0, result);
 }
 
 int32_t TRadeTableIO::SearchIndexBound(TFieldBuffers& key, const TRecordList& list, int32_t indexNumber,
-                                       bool toFirst, int32_t& resultCode, int32_t fieldCount, bool partial) {
+                                       bool toFirst, TKeySearchResult& result, int32_t fieldCount,
+                                       bool partial) {
   CheckLoaded();
   TSearchKey s = MakeSearchKey(key, indexNumber, fieldCount, partial);
-  return Search(s, list, indexNumber, toFirst ? 1 : 2, resultCode);
+  return Search(s, list, indexNumber, toFirst ? 1 : 2, result);
 }
 
 int32_t TRadeTableIO::FindInsertPosFor(const TSearchKey& key, int32_t k, const TRecordList& list) {
-  int32_t code;
-  int32_t pos = Search(key, list, k, 0, code);
-  if (code == -2) return 0;
+  TKeySearchResult result;
+  int32_t pos = Search(key, list, k, 0, result);
+  if (result == TKeySearchResult::Empty) return 0;
   // An equal key goes right after the equal entry the search met, not after the last one: stored
   // indexes already hold their equal keys in this order, and readers take a chain as it is.
-  return code == -1 ? pos : pos + 1;
+  return result == TKeySearchResult::Before ? pos : pos + 1;
 }
 
 int32_t TRadeTableIO::FindInsertPos(TFieldBuffers& key, int32_t indexNumber) {
@@ -385,9 +386,9 @@ void TRadeTableIO::CheckUnique(TFieldBuffers& buffers, int32_t modifyPosition) {
       }
     }
     const TRecordList& list = List(k + 1);
-    int32_t code;
-    int32_t first = Search(s, list, k, 1, code);
-    if (code != 0) continue;
+    TKeySearchResult result;
+    int32_t first = Search(s, list, k, 1, result);
+    if (result != TKeySearchResult::Found) continue;
     // Every equal entry other than the record being changed is a violation.
     bool clash = false;
     for (int32_t p = first; p < static_cast<int32_t>(list.size()); ++p) {

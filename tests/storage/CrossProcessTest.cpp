@@ -124,8 +124,8 @@ class CrossProcessTest : public StorageTest {
   void SearchOnce(const std::string& key) {
     auto k = Buffers(*table);
     SetStr(*k, 0, key);
-    int32_t code = 0;
-    table->SearchIndex(*k, table->RecordLists(1), false, 0, code, 0);
+    TKeySearchResult result = TKeySearchResult::Found;
+    table->SearchIndex(*k, table->RecordLists(1), false, 0, result, 0);
   }
   // What a fresh open of the file holds: the keys in index order and the check's findings.
   std::vector<std::string> FreshKeyOrder() {

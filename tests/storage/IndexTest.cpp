@@ -249,19 +249,19 @@ TEST_F(IndexTest, SearchesAndConversions) {
   // List order: aa ab abc abd b.
   auto key = Buffers(*table);
   SetStr(*key, 0, "ab");
-  int32_t code;
+  TKeySearchResult result;
   const TRecordList& l = table->RecordLists(1);
-  EXPECT_EQ(table->SearchIndexBound(*key, l, 0, true, code, 0, true), 1);
-  EXPECT_EQ(code, 0);
-  EXPECT_EQ(table->SearchIndexBound(*key, l, 0, false, code, 0, true), 3);
-  EXPECT_EQ(table->SearchIndexBound(*key, l, 0, false, code, 0, false), 1) << "whole-text compare: only ab";
+  EXPECT_EQ(table->SearchIndexBound(*key, l, 0, true, result, 0, true), 1);
+  EXPECT_EQ(result, TKeySearchResult::Found);
+  EXPECT_EQ(table->SearchIndexBound(*key, l, 0, false, result, 0, true), 3);
+  EXPECT_EQ(table->SearchIndexBound(*key, l, 0, false, result, 0, false), 1) << "whole-text compare: only ab";
   SetStr(*key, 0, "abb");
-  table->SearchIndex(*key, l, false, 0, code, 0);
-  EXPECT_NE(code, 0);
+  table->SearchIndex(*key, l, false, 0, result, 0);
+  EXPECT_NE(result, TKeySearchResult::Found);
   EXPECT_EQ(table->FindInsertPos(*key, 0), 2);
   TRecordList empty;
-  EXPECT_EQ(table->SearchIndex(*key, empty, false, 0, code, 0), -1);
-  EXPECT_EQ(code, -2);
+  EXPECT_EQ(table->SearchIndex(*key, empty, false, 0, result, 0), -1);
+  EXPECT_EQ(result, TKeySearchResult::Empty);
   // Record numbers: abd 0, b 1, ab 2, aa 3, abc 4.
   EXPECT_EQ(table->ConvertListPos(0, 0, -1), 3);
   EXPECT_EQ(table->ConvertListPos(-1, 3, 0), 0);
@@ -302,10 +302,11 @@ TEST_F(IndexTest, SortKeyRouteAgreesWithCompareValues) {
         table->LoadRecord(*r, l, static_cast<int32_t>(p));
         std::string rv(static_cast<const char*>(r->Items(0)->Buffer), 11);
         int want = CompareValues(kw.data(), 11, rv.data(), 11, ftString, false, ci);
-        int32_t code;
+        TKeySearchResult result;
         TRecordList one{l[p]};
-        table->SearchIndex(*key, one, false, 0, code, k);
-        EXPECT_EQ(code == 0 ? 0 : code, want) << w << " vs " << GetStr(*r, 0) << (ci ? " ci" : "");
+        table->SearchIndex(*key, one, false, 0, result, k);
+        // Against a single entry the result is the sign of the comparison.
+        EXPECT_EQ(static_cast<int>(result), want) << w << " vs " << GetStr(*r, 0) << (ci ? " ci" : "");
       }
     }
   }
