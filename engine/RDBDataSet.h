@@ -19,8 +19,6 @@ class TRDBDataSet : public TDataSet {
   virtual void SetDatabaseName(const std::string& value);
   const std::string& SessionName() const { return sessionName_; }
   void SetSessionName(const std::string& value);
-  // Stores the session name without the property rules (automatic session names).
-  void AttachSessionName(const std::string& value) { sessionName_ = value; }
   TRadeDatabase* Database() const { return database_; }
   // The bound database's session, else the session named by SessionName, else the default.
   TRadeSession* DBSession() const;

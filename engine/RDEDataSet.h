@@ -112,7 +112,6 @@ class TRDEDataSet : public TRDBDataSet {
   void SetFilterBuffer(TRDERecordBuffer* b) { filterBuffer_ = b; }
   void SetModifiable(bool v) { modifiable_ = v; }
   void SetCurrentPosition(int32_t p) { currentPosition_ = p; }
-  int32_t TableFieldCount() const { return tableFieldCount_; }
 
  private:
   void SetFilterData(const std::string& text, TFilterOptions options);
