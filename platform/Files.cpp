@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <pwd.h>
@@ -171,6 +172,29 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
   struct stat st;
   return stat(ToOsPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool EntryExists(const std::string& path) {
+  struct stat st;
+  return lstat(ToOsPath(path).c_str(), &st) == 0;
+}
+
+bool ForEachFolderEntry(const std::string& folder,
+                        const std::function<bool(const std::string& name)>& visit) {
+  DIR* d = opendir(ToOsPath(folder).c_str());
+  if (!d) return false;
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(d, closedir);
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0))) continue;
+    std::string name;
+    try {
+      name = FromOsPath(e->d_name);
+    } catch (const EConvertError&) {
+      continue;
+    }
+    if (visit(name)) break;
+  }
+  return true;
 }
 
 bool ForceDirectories(const std::string& path, std::string* reason) {

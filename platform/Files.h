@@ -39,6 +39,12 @@ std::string ExpandFileName(const std::string& path);
 // FileExists: something other than a folder is there (links followed); DirectoryExists: a folder.
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// Something is there, a symbolic link itself included (the link is not followed).
+bool EntryExists(const std::string& path);
+// Calls visit with the name (code-page text) of each entry of folder, "." and ".." left out, until
+// visit returns true; names the code page cannot spell are passed over. False when the folder
+// cannot be read.
+bool ForEachFolderEntry(const std::string& folder, const std::function<bool(const std::string& name)>& visit);
 // Creates every missing level of path; an existing folder is success. False when a level cannot be
 // made (reason, when given, receives the system's text).
 bool ForceDirectories(const std::string& path, std::string* reason = nullptr);

@@ -1,7 +1,5 @@
 #include "watcher/FileSystemWatcher.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
@@ -121,24 +119,13 @@ std::string ChangeName(const uint8_t* p, uint32_t lengthBytes) {
 // The entry of folder `parent` spelt like `written` apart from letter case, as stored.
 std::string StoredName(const std::string& partial, const std::string& parent, const std::string& written) {
   try {
-    struct stat st;
-    if (lstat(ToOsPath(partial).c_str(), &st) == 0) return written;
-    DIR* d = opendir(ToOsPath(parent.empty() ? std::string(1, PathDelim) : parent).c_str());
-    if (!d) return written;
+    if (EntryExists(partial)) return written;
     std::string found = written;
-    while (dirent* e = readdir(d)) {
-      std::string name;
-      try {
-        name = FromOsPath(e->d_name);
-      } catch (const EConvertError&) {
-        continue;
-      }
-      if (SamePathIgnoringCase(name, written)) {
-        found = name;
-        break;
-      }
-    }
-    closedir(d);
+    ForEachFolderEntry(parent.empty() ? std::string(1, PathDelim) : parent, [&](const std::string& name) {
+      if (!SamePathIgnoringCase(name, written)) return false;
+      found = name;
+      return true;
+    });
     return found;
   } catch (const EConvertError&) {
     return written;
