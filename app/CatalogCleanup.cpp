@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "app/CatalogSchema.h"
 #include "engine/RadeZI.h"
 #include "platform/CodePage.h"
 #include "platform/Files.h"
@@ -13,25 +14,9 @@ namespace lanqi {
 
 namespace {
 
-struct TCleanupNames {
-  std::string rulesTable = Ansi(u8"清理规则");
-  std::string marksTable = Ansi(u8"版本标记");
-  std::string areaNo = Ansi(u8"存储区序号");
-  std::string keepNewest = Ansi(u8"保留版本数");
-  std::string dailyAfter = Ansi(u8"按天保留天数");
-  std::string weeklyAfter = Ansi(u8"按周保留周数");
-  std::string fileNo = Ansi(u8"文件序号");
-  std::string version = Ansi(u8"版本");
-  std::string protectedMark = Ansi(u8"保护");
-  std::string sourceName = Ansi(u8"源文件名称");
-  std::string copyName = Ansi(u8"文件名称");
-  std::string size = Ansi(u8"大小");
-  std::string fileIndex = "VerFile";  // the version table's index on the file number
-};
-
-const TCleanupNames& N() {
-  static const TCleanupNames names;
-  return names;
+// The catalog's table and field names.
+const TCatalogNames& N() {
+  return CatalogNames();
 }
 
 // The extra table as the file holds it now: opened again, so rows another program wrote are read.
@@ -71,24 +56,11 @@ void PostOrCancel(TRadeTable* t) {
 }  // namespace
 
 TRadeTable* TCatalogCleanup::RulesTable() {
-  TRadeFieldDefs f;
-  f.Add(N().areaNo, ftInteger);
-  f.Add(N().keepNewest, ftInteger);
-  f.Add(N().dailyAfter, ftInteger);
-  f.Add(N().weeklyAfter, ftInteger);
-  TRadeIndexDefs x;
-  x.Add("RuleArea", {0});
-  return Fresh(catalog_.ExtraTable(N().rulesTable, f, x));
+  return Fresh(catalog_.ExtraTable(CleanupRulesTableDef()));
 }
 
 TRadeTable* TCatalogCleanup::MarksTable() {
-  TRadeFieldDefs f;
-  f.Add(N().fileNo, ftInteger);
-  f.Add(N().version, ftString, 32);
-  f.Add(N().protectedMark, ftBoolean);
-  TRadeIndexDefs x;
-  x.Add("MarkFile", {0});
-  return Fresh(catalog_.ExtraTable(N().marksTable, f, x));
+  return Fresh(catalog_.ExtraTable(VersionMarksTableDef()));
 }
 
 TCleanupRules TCatalogCleanup::Rules(int32_t areaNo) {
@@ -255,7 +227,7 @@ std::vector<TCleanupItem> TCatalogCleanup::PlanFor(std::unordered_map<int32_t, T
             }
           }
         } back{versions};
-        versions->SetIndexName(N().fileIndex);
+        versions->SetIndexName(N().versionFileIndex);
         if (versions->Locate(N().fileNo, Variant(fileNo), TLocateOptions{})) {
           for (; !versions->Eof() && no->AsInteger() == fileNo; versions->Next()) {
             TBookmark b = versions->Bookmark();

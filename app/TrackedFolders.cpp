@@ -6,6 +6,7 @@
 #include <map>
 #include <unordered_set>
 
+#include "app/CatalogSchema.h"
 #include "engine/RadeZI.h"
 #include "platform/CodePage.h"
 #include "platform/Files.h"
@@ -18,26 +19,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TFolderNames {
-  std::string table = Ansi(u8"监控目录");
-  std::string folderNo = Ansi(u8"目录序号");
-  std::string areaNo = Ansi(u8"存储区序号");
-  std::string path = Ansi(u8"目录");
-  std::string recursive = Ansi(u8"包含子目录");
-  std::string include = Ansi(u8"包含文件");
-  std::string exclude = Ansi(u8"排除文件");
-  std::string areaName = Ansi(u8"名称");
-  std::string areaFolder = Ansi(u8"目录");
-  std::string sourceName = Ansi(u8"源文件名称");
+// The catalog's table and field names.
+const TCatalogNames& N() {
+  return CatalogNames();
+}
+
+// Messages, as code-page bytes.
+struct TFolderTexts {
   std::string folderMissing = Ansi(u8"目录不存在：%s");
   std::string alreadyTracked = Ansi(u8"目录已在监控中：%s");
   std::string pathTooLong = Ansi(u8"目录路径过长（最多%d字节）：%s");
   std::string patternTooLong = Ansi(u8"文件名模式过长（最多%d字节）：%s");
 };
 
-const TFolderNames& N() {
-  static const TFolderNames names;
-  return names;
+const TFolderTexts& Texts() {
+  static const TFolderTexts texts;
+  return texts;
 }
 
 // The folder table; with create false, null for a catalog that does not hold it, so that reading a
@@ -48,18 +45,9 @@ TRadeTable* FolderTable(TVersionCatalog& catalog, bool create) {
     if (!db) return nullptr;
     // Another program may have made it since the catalog was opened.
     db->RefreshTables();
-    if (!db->FindTableIO(N().table)) return nullptr;
+    if (!db->FindTableIO(N().folderTable)) return nullptr;
   }
-  TRadeFieldDefs f;
-  f.Add(N().folderNo, ftAutoInc);
-  f.Add(N().areaNo, ftInteger);
-  f.Add(N().path, ftString, 1024);
-  f.Add(N().recursive, ftBoolean);
-  f.Add(N().include, ftString, 255);
-  f.Add(N().exclude, ftString, 255);
-  TRadeIndexDefs x;
-  x.Add("FolderNo", {0}, {tiUnique});
-  TRadeTable* t = catalog.ExtraTable(N().table, f, x);
+  TRadeTable* t = catalog.ExtraTable(FolderTableDef());
   t->SetFiltered(false);
   return t;
 }
@@ -68,7 +56,7 @@ TCatalogFolder FolderRow(TRadeTable* t) {
   TCatalogFolder f;
   f.FolderNo = t->FieldByName(N().folderNo)->AsInteger();
   f.AreaNo = t->FieldByName(N().areaNo)->AsInteger();
-  f.Path = t->FieldByName(N().path)->AsString();
+  f.Path = t->FieldByName(N().folder)->AsString();
   f.Recursive = t->FieldByName(N().recursive)->AsBoolean();
   f.Include = t->FieldByName(N().include)->AsString();
   f.Exclude = t->FieldByName(N().exclude)->AsString();
@@ -111,9 +99,9 @@ struct TWalkContext {
     TRadeTable* areas = catalog.Tbarea;
     areas->SetFiltered(false);
     areas->Open();
-    TField* no = areas->FieldByName(Ansi(u8"存储区序号"));
-    TField* name = areas->FieldByName(N().areaName);
-    TField* folder = areas->FieldByName(N().areaFolder);
+    TField* no = areas->FieldByName(N().areaNo);
+    TField* name = areas->FieldByName(N().name);
+    TField* folder = areas->FieldByName(N().folder);
     for (areas->First(); !areas->Eof(); areas->Next()) {
       areaNames.emplace(no->AsInteger(), name->AsString());
       if (!folder->AsString().empty()) copyFolders.push_back(Prefix(folder->AsString()));
@@ -274,23 +262,23 @@ bool AddTrackedFolder(TVersionCatalog& catalog, const std::string& areaName, con
   if (!areaNo) return false;
   std::string path = ExcludeTrailingPathDelimiter(folder);
   if (path.empty()) path = std::string(1, PathDelim);
-  if (!DirectoryExists(path)) throw Exception(Format(N().folderMissing.c_str(), path.c_str()));
+  if (!DirectoryExists(path)) throw Exception(Format(Texts().folderMissing.c_str(), path.c_str()));
   TRadeTable* t = FolderTable(catalog, true);
   for (t->First(); !t->Eof(); t->Next())
-    if (t->FieldByName(N().path)->AsString() == path)
-      throw Exception(Format(N().alreadyTracked.c_str(), path.c_str()));
+    if (t->FieldByName(N().folder)->AsString() == path)
+      throw Exception(Format(Texts().alreadyTracked.c_str(), path.c_str()));
   // A path or pattern cut by its slot would track other files than those asked for.
   auto fits = [&](const std::string& field, const std::string& text, const std::string& message) {
     int room = std::max(t->FieldByName(field)->Size(), 0);
     if (text.size() > static_cast<size_t>(room)) throw Exception(Format(message.c_str(), room, text.c_str()));
   };
-  fits(N().path, path, N().pathTooLong);
-  fits(N().include, include, N().patternTooLong);
-  fits(N().exclude, exclude, N().patternTooLong);
+  fits(N().folder, path, Texts().pathTooLong);
+  fits(N().include, include, Texts().patternTooLong);
+  fits(N().exclude, exclude, Texts().patternTooLong);
   t->Append();
   try {
     t->FieldByName(N().areaNo)->SetAsInteger(areaNo);
-    t->FieldByName(N().path)->SetAsString(path);
+    t->FieldByName(N().folder)->SetAsString(path);
     t->FieldByName(N().recursive)->SetAsBoolean(recursive);
     t->FieldByName(N().include)->SetAsString(include);
     t->FieldByName(N().exclude)->SetAsString(exclude);

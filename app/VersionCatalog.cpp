@@ -16,6 +16,7 @@
 #include <unordered_set>
 
 #include "app/CatalogCleanup.h"
+#include "app/CatalogSchema.h"
 #include "app/ContentHash.h"
 #include "app/TrackedFolders.h"
 #include "engine/RadeZI.h"
@@ -29,22 +30,13 @@ namespace lanqi {
 
 namespace {
 
-// Table and field names, as code-page bytes.
-struct TCatalogNames {
-  std::string areaTable = Ansi(u8"数据存储区");
-  std::string fileTable = Ansi(u8"文件索引表");
-  std::string versionTable = Ansi(u8"文件版本表");
-  std::string areaNo = Ansi(u8"存储区序号");
-  std::string name = Ansi(u8"名称");
-  std::string folder = Ansi(u8"目录");
-  std::string fileNo = Ansi(u8"文件序号");
-  std::string sourceName = Ansi(u8"源文件名称");
-  std::string backupFolder = Ansi(u8"备份文件目录");
-  std::string size = Ansi(u8"大小");
-  std::string note = Ansi(u8"说明");
-  std::string version = Ansi(u8"版本");
-  std::string extension = Ansi(u8"文件扩展名");
-  std::string copyName = Ansi(u8"文件名称");
+// The catalog's table and field names.
+const TCatalogNames& N() {
+  return CatalogNames();
+}
+
+// Messages, as code-page bytes.
+struct TCatalogTexts {
   std::string backupFailed = Ansi(u8"备份文件失败：%s");
   std::string backupFolderFailed = Ansi(u8"无法建立备份目录：%s");
   std::string alreadyTracked = Ansi(u8"文件已在监控中：%s");
@@ -67,9 +59,9 @@ struct TCatalogNames {
   std::string exportFailed = Ansi(u8"导出失败：%s");
 };
 
-const TCatalogNames& N() {
-  static const TCatalogNames names;
-  return names;
+const TCatalogTexts& Texts() {
+  static const TCatalogTexts texts;
+  return texts;
 }
 
 std::string Text(TRadeTable* t, const std::string& field) {
@@ -178,11 +170,11 @@ std::string CopyNameFor(const std::string& backupFolder, const std::string& path
 
 // A version copy's bytes; raises the missing or unreadable copy with its path.
 std::string ReadCopy(const std::string& copy) {
-  if (!FileExists(copy)) throw Exception(Format(N().copyMissing.c_str(), copy.c_str()));
+  if (!FileExists(copy)) throw Exception(Format(Texts().copyMissing.c_str(), copy.c_str()));
   std::ifstream in(ToOsPath(copy), std::ios::binary);
   std::ostringstream bytes;
   bytes << in.rdbuf();
-  if (!in.good() && !in.eof()) throw Exception(Format(N().copyUnreadable.c_str(), copy.c_str()));
+  if (!in.good() && !in.eof()) throw Exception(Format(Texts().copyUnreadable.c_str(), copy.c_str()));
   return bytes.str();
 }
 
@@ -296,6 +288,10 @@ TRadeTable* TVersionCatalog::ExtraTable(const std::string& tableName, const TRad
   return t;
 }
 
+TRadeTable* TVersionCatalog::ExtraTable(const TCatalogTableDef& table) {
+  return ExtraTable(table.Name, table.Fields, table.Indexes);
+}
+
 std::vector<TCatalogArea> TVersionCatalog::ReadTree() {
   // The tree the row-by-row walk builds (each area's files filtered by area number, each file's
   // versions by file number) from one read of each table: the filtered views keep the tables'
@@ -343,8 +339,8 @@ int32_t TVersionCatalog::NoteRoom() {
 
 void TVersionCatalog::AddArea(const std::string& name, const std::string& folder) {
   // A name cut by its slot would never be found again when files are added to the area.
-  CheckFits(Tbarea, N().name, name.size(), N().areaNameTooLong, "");
-  CheckFits(Tbarea, N().folder, folder.size(), N().areaFolderTooLong, folder);
+  CheckFits(Tbarea, N().name, name.size(), Texts().areaNameTooLong, "");
+  CheckFits(Tbarea, N().folder, folder.size(), Texts().areaFolderTooLong, folder);
   Tbarea->Append();
   Tbarea->FieldByName(N().name)->SetAsString(name);
   Tbarea->FieldByName(N().folder)->SetAsString(folder);
@@ -359,7 +355,7 @@ bool TVersionCatalog::AddFileToArea(const std::string& areaName, const std::stri
       IncludeTrailingPathDelimiter(Text(Tbarea, N().folder)) + ExtractFileName(path) + "-bak";
   int32_t areaNo = Int(Tbarea, N().areaNo);
   // A folder would be listed as changed at every pass and could never be copied.
-  if (DirectoryExists(path)) throw Exception(Format(N().folderRefused.c_str(), path.c_str()));
+  if (DirectoryExists(path)) throw Exception(Format(Texts().folderRefused.c_str(), path.c_str()));
   // Another program (the command line, a second window) may have tracked the path since this
   // catalog read its file table: the check and the new row are made under the file lock, on the
   // table as the file holds it now.
@@ -369,7 +365,7 @@ bool TVersionCatalog::AddFileToArea(const std::string& areaName, const std::stri
   Unfiltered(Tbfileid);
   // One row per path: a second one would never get its stamp and be prompted for at every pass.
   if (LocateExact(Tbfileid, {N().sourceName}, {Variant(path)}))
-    throw Exception(Format(N().alreadyTracked.c_str(), path.c_str()));
+    throw Exception(Format(Texts().alreadyTracked.c_str(), path.c_str()));
   // Each file keeps its copies in a folder of its own: two files of one name in two folders whose
   // saves fall in one stamp would otherwise write one copy, the later over the earlier.
   {
@@ -382,15 +378,15 @@ bool TVersionCatalog::AddFileToArea(const std::string& areaName, const std::stri
   // Every name the file's rows will hold must fit whole.
   std::string name = ExtractFileName(path);
   std::string ext = ExtractFileExt(name);
-  CheckFits(Tbfileid, N().sourceName, path.size(), N().pathTooLong, path);
-  CheckFits(Tbfilever, N().extension, ext.size(), N().extensionTooLong, path);
-  CheckFits(Tbfileid, N().backupFolder, backupFolder.size(), N().copyTooLong, path);
+  CheckFits(Tbfileid, N().sourceName, path.size(), Texts().pathTooLong, path);
+  CheckFits(Tbfilever, N().extension, ext.size(), Texts().extensionTooLong, path);
+  CheckFits(Tbfileid, N().backupFolder, backupFolder.size(), Texts().copyTooLong, path);
   CheckFits(Tbfilever, N().copyName, backupFolder.size() + 1 + name.size() + kStampLength + 2,
-            N().copyTooLong, path);
+            Texts().copyTooLong, path);
   // Without its backup folder no version could ever be kept: nothing is stored.
   std::string reason;
   if (!ForceDirectories(backupFolder, &reason))
-    throw Exception(Format(N().backupFolderFailed.c_str(), (backupFolder + " " + reason).c_str()));
+    throw Exception(Format(Texts().backupFolderFailed.c_str(), (backupFolder + " " + reason).c_str()));
   Tbfileid->Append();
   Tbfileid->FieldByName(N().areaNo)->SetAsInteger(areaNo);
   Tbfileid->FieldByName(N().sourceName)->SetAsString(path);
@@ -401,22 +397,6 @@ bool TVersionCatalog::AddFileToArea(const std::string& areaName, const std::stri
 }
 
 namespace {
-
-// The two tables captures keep beside the three: the digests of backup copies, and each tracked
-// file's fingerprint at its last capture.
-struct TCaptureNames {
-  std::string contentTable = Ansi(u8"版本内容表");
-  std::string fingerprintTable = Ansi(u8"文件指纹表");
-  std::string identity = Ansi(u8"副本标识");
-  std::string digest = Ansi(u8"内容摘要");
-  std::string stamp = Ansi(u8"文件时间");
-  std::string fingerprint = Ansi(u8"文件指纹");
-};
-
-const TCaptureNames& C() {
-  static const TCaptureNames names;
-  return names;
-}
 
 // The version text of the n-th capture inside one stamp slot: the stamp, then stamp-2, stamp-3...
 // where the version field has room for them, else the stamp and one more character (2-9, then
@@ -439,25 +419,11 @@ bool NameTaken(const std::string& path) {
 }  // namespace
 
 TRadeTable* TVersionCatalog::ContentTable() {
-  TRadeFieldDefs f;
-  f.Add(N().fileNo, ftInteger);
-  f.Add(N().copyName, ftString, 1024);
-  f.Add(C().identity, ftString, 96);
-  f.Add(N().size, ftString, 32);
-  f.Add(C().digest, ftString, 64);
-  TRadeIndexDefs x;
-  x.Add("ContentFile", {0});
-  return ExtraTable(C().contentTable, f, x);
+  return ExtraTable(ContentTableDef());
 }
 
 TRadeTable* TVersionCatalog::FingerprintTable() {
-  TRadeFieldDefs f;
-  f.Add(N().fileNo, ftInteger);
-  f.Add(C().stamp, ftString, 32);
-  f.Add(C().fingerprint, ftString, 96);
-  TRadeIndexDefs x;
-  x.Add("PrintFile", {0});
-  return ExtraTable(C().fingerprintTable, f, x);
+  return ExtraTable(FingerprintTableDef());
 }
 
 TCapturePlan TVersionCatalog::PrepareCapture(const std::string& path) {
@@ -501,8 +467,8 @@ TCapturePlan TVersionCatalog::PrepareCapture(const std::string& path) {
         auto at = knownAt.find(cCopy->AsString());
         if (at == knownAt.end()) continue;
         TCapturePlan::TKnownCopy& k = plan.Known[at->second];
-        k.Digest = Text(content, C().digest);
-        k.Identity = Text(content, C().identity);
+        k.Digest = Text(content, N().digest);
+        k.Identity = Text(content, N().identity);
         k.Stored = true;
       }
     } catch (const std::exception&) {
@@ -516,7 +482,7 @@ TCapturePlan TVersionCatalog::PrepareCapture(const std::string& path) {
     std::string version = SlotVersion(plan.Stamp, n, Room(Tbfilever, N().version));
     if (version.empty())
       throw Exception(
-          Format(N().copyTooLong.c_str(), static_cast<int>(Room(Tbfilever, N().version)), path.c_str()));
+          Format(Texts().copyTooLong.c_str(), static_cast<int>(Room(Tbfilever, N().version)), path.c_str()));
     std::string copy = base + "{" + version + "}" + plan.Extension;
     if (taken.count(version) || NameTaken(copy)) continue;
     plan.Version = version;
@@ -525,9 +491,9 @@ TCapturePlan TVersionCatalog::PrepareCapture(const std::string& path) {
   }
   // The file's row may come from another program or from a catalog of other widths: a copy's
   // path or extension the version row would cut is refused before anything is written.
-  CheckFits(Tbfilever, N().extension, plan.Extension.size(), N().extensionTooLong, path);
-  CheckFits(Tbfilever, N().version, plan.Version.size(), N().copyTooLong, path);
-  CheckFits(Tbfilever, N().copyName, plan.Copy.size(), N().copyTooLong, path);
+  CheckFits(Tbfilever, N().extension, plan.Extension.size(), Texts().extensionTooLong, path);
+  CheckFits(Tbfilever, N().version, plan.Version.size(), Texts().copyTooLong, path);
+  CheckFits(Tbfilever, N().copyName, plan.Copy.size(), Texts().copyTooLong, path);
   plan.FileNo = fileNo;
   return plan;
 }
@@ -622,7 +588,7 @@ bool TVersionCatalog::CopyForCapture(TCapturePlan& plan,
       plan.Cancelled = true;
       return false;
     }
-    throw Exception(Format(N().backupFailed.c_str(), (plan.Path + " " + reason).c_str()));
+    throw Exception(Format(Texts().backupFailed.c_str(), (plan.Path + " " + reason).c_str()));
   }
   plan.Copied = true;
   struct stat st {};
@@ -647,9 +613,9 @@ void TVersionCatalog::StoreDigests(const TCapturePlan& plan) {
         content->Append();
       content->FieldByName(N().fileNo)->SetAsInteger(plan.FileNo);
       content->FieldByName(N().copyName)->SetAsString(copy);
-      content->FieldByName(C().identity)->SetAsString(identity);
+      content->FieldByName(N().identity)->SetAsString(identity);
       content->FieldByName(N().size)->SetAsString(IntToStr(size));
-      content->FieldByName(C().digest)->SetAsString(digest);
+      content->FieldByName(N().digest)->SetAsString(digest);
       PostOrCancel(content);
     };
     for (const TCapturePlan::TKnownCopy& k : plan.Known)
@@ -687,8 +653,8 @@ void TVersionCatalog::StoreStamp(const TCapturePlan& plan) {
       else
         prints->Append();
       prints->FieldByName(N().fileNo)->SetAsInteger(fileNo);
-      prints->FieldByName(C().stamp)->SetAsString(plan.Stamp);
-      prints->FieldByName(C().fingerprint)->SetAsString(plan.Fingerprint);
+      prints->FieldByName(N().stamp)->SetAsString(plan.Stamp);
+      prints->FieldByName(N().fingerprint)->SetAsString(plan.Fingerprint);
       PostOrCancel(prints);
     }
   } catch (const std::exception&) {
@@ -715,7 +681,7 @@ bool TVersionCatalog::CommitCapture(TCapturePlan& plan, const std::string& note,
     return false;
   }
   if (plan.Shared && !FileExists(plan.Copy))
-    throw Exception(Format(N().backupFailed.c_str(), (plan.Path + " " + plan.Copy).c_str()));
+    throw Exception(Format(Texts().backupFailed.c_str(), (plan.Path + " " + plan.Copy).c_str()));
   // A version text taken meanwhile (another program captured the file) moves on to the next free one.
   std::string version = plan.Version;
   for (int n = 2;
@@ -724,13 +690,13 @@ bool TVersionCatalog::CommitCapture(TCapturePlan& plan, const std::string& note,
     version = SlotVersion(plan.Stamp, n, Room(Tbfilever, N().version));
   if (version.empty()) {
     dropCopy();
-    throw Exception(
-        Format(N().copyTooLong.c_str(), static_cast<int>(Room(Tbfilever, N().version)), plan.Path.c_str()));
+    throw Exception(Format(Texts().copyTooLong.c_str(), static_cast<int>(Room(Tbfilever, N().version)),
+                           plan.Path.c_str()));
   }
   plan.Version = version;
   Unfiltered(Tbfilever);
   try {
-    CheckFits(Tbfilever, N().version, version.size(), N().copyTooLong, plan.Path);
+    CheckFits(Tbfilever, N().version, version.size(), Texts().copyTooLong, plan.Path);
     Tbfilever->Append();
     Tbfilever->FieldByName(N().fileNo)->SetAsInteger(plan.FileNo);
     Tbfilever->FieldByName(N().note)->SetAsString(FitText(note, Room(Tbfilever, N().note)));
@@ -842,7 +808,7 @@ std::vector<std::string> TVersionCatalog::ChangedFiles() {
     Unfiltered(printTable);
     for (printTable->First(); !printTable->Eof(); printTable->Next())
       prints.emplace(Int(printTable, N().fileNo),
-                     std::make_pair(Text(printTable, C().stamp), Text(printTable, C().fingerprint)));
+                     std::make_pair(Text(printTable, N().stamp), Text(printTable, N().fingerprint)));
   } catch (const std::exception&) {
     // A catalog that cannot take the table (read-only) is compared by stamps alone.
     prints.clear();
@@ -892,11 +858,12 @@ void MakeStampFree(TVersionCatalog& catalog, int32_t fileNo, const std::string& 
 
 TRestoreResult TVersionCatalog::RestoreVersion(int32_t fileNo, const std::string& version) {
   verinfo file;
-  if (!FindFileInfo(fileNo, file)) throw Exception(Format(N().notTracked.c_str(), IntToStr(fileNo).c_str()));
+  if (!FindFileInfo(fileNo, file))
+    throw Exception(Format(Texts().notTracked.c_str(), IntToStr(fileNo).c_str()));
   const std::string path = file.FilePath;
   verinfo chosen;
   if (!FindVersionInfo(fileNo, version, chosen))
-    throw Exception(Format(N().noSuchVersion.c_str(), version.c_str()));
+    throw Exception(Format(Texts().noSuchVersion.c_str(), version.c_str()));
   // Everything that can refuse the restore is checked before the catalog or the file changes.
   const std::string bytes = ReadCopy(chosen.FilePath);
   struct stat st {};
@@ -904,7 +871,7 @@ TRestoreResult TVersionCatalog::RestoreVersion(int32_t fileNo, const std::string
   std::string folder = ExcludeTrailingPathDelimiter(ExtractFilePath(path));
   if ((exists && IsFileReadOnly(path)) ||
       ::access(ToOsPath(folder.empty() ? "/" : folder).c_str(), W_OK | X_OK) != 0)
-    throw Exception(Format(N().cannotWrite.c_str(), path.c_str()));
+    throw Exception(Format(Texts().cannotWrite.c_str(), path.c_str()));
   const unsigned mode = exists ? static_cast<unsigned>(st.st_mode & 07777) : NewFileMode();
   Unfiltered(Tbfileid);
   LocateExact(Tbfileid, {N().fileNo}, {Variant(fileNo)});
@@ -928,14 +895,14 @@ TRestoreResult TVersionCatalog::RestoreVersion(int32_t fileNo, const std::string
   }
   if (differs) {
     MakeStampFree(*this, fileNo, path, backupFolder);
-    result.SavedCurrent = capture(N().savedBeforeRestore, result.Saved);
+    result.SavedCurrent = capture(Texts().savedBeforeRestore, result.Saved);
   }
   if (!ReplaceFileContents(ToOsPath(path), bytes, mode))
-    throw Exception(Format(N().cannotWrite.c_str(), path.c_str()));
+    throw Exception(Format(Texts().cannotWrite.c_str(), path.c_str()));
   // The restored state is a version of its own; its capture also stores the new stamp, so the
   // change report this write brings finds nothing to capture.
   MakeStampFree(*this, fileNo, path, backupFolder);
-  capture(N().restoredFrom + version, result.Restored);
+  capture(Texts().restoredFrom + version, result.Restored);
   return result;
 }
 
@@ -970,13 +937,13 @@ bool TVersionCatalog::DeleteVersion(int32_t fileNo, const std::string& version) 
 void TVersionCatalog::SaveVersionAs(int32_t fileNo, const std::string& version, const std::string& target) {
   verinfo v;
   if (!FindVersionInfo(fileNo, version, v))
-    throw Exception(Format(N().noSuchVersion.c_str(), version.c_str()));
+    throw Exception(Format(Texts().noSuchVersion.c_str(), version.c_str()));
   const std::string bytes = ReadCopy(v.FilePath);
   struct stat st {};
   unsigned mode =
       ::stat(ToOsPath(target).c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : NewFileMode();
   if (!ReplaceFileContents(ToOsPath(target), bytes, mode))
-    throw Exception(Format(N().cannotWrite.c_str(), target.c_str()));
+    throw Exception(Format(Texts().cannotWrite.c_str(), target.c_str()));
 }
 
 namespace {
@@ -992,7 +959,7 @@ void GitCheck(int rc) {
   } catch (const std::exception&) {
     ansi = "libgit2 error " + std::to_string(rc);
   }
-  throw Exception(Format(N().exportFailed.c_str(), ansi.c_str()));
+  throw Exception(Format(Texts().exportFailed.c_str(), ansi.c_str()));
 }
 
 template <typename T, void (*Free)(T*)>
@@ -1007,9 +974,10 @@ struct TGitPtr {
 
 int TVersionCatalog::ExportGitRepository(int32_t fileNo, const std::string& folder) {
   verinfo file;
-  if (!FindFileInfo(fileNo, file)) throw Exception(Format(N().notTracked.c_str(), IntToStr(fileNo).c_str()));
+  if (!FindFileInfo(fileNo, file))
+    throw Exception(Format(Texts().notTracked.c_str(), IntToStr(fileNo).c_str()));
   std::vector<verinfo> versions = Versions(fileNo);
-  if (versions.empty()) throw Exception(N().nothingToExport);
+  if (versions.empty()) throw Exception(Texts().nothingToExport);
   // Time order; versions of one time keep their capture order.
   std::stable_sort(versions.begin(), versions.end(),
                    [](const verinfo& a, const verinfo& b) { return a.Version < b.Version; });
@@ -1019,7 +987,7 @@ int TVersionCatalog::ExportGitRepository(int32_t fileNo, const std::string& fold
   const std::string osFolder = ToOsPath(folder);
   std::error_code ec;
   if (std::filesystem::exists(osFolder, ec) && !std::filesystem::is_empty(osFolder, ec))
-    throw Exception(Format(N().folderNotEmpty.c_str(), folder.c_str()));
+    throw Exception(Format(Texts().folderNotEmpty.c_str(), folder.c_str()));
   const std::string entryName = ToOsPath(ExtractFileName(file.FilePath));
 
   git_libgit2_init();
@@ -1053,7 +1021,7 @@ int TVersionCatalog::ExportGitRepository(int32_t fileNo, const std::string& fold
     TGitPtr<git_signature, git_signature_free> sig;
     GitCheck(git_signature_new(&sig.p, author.c_str(), (author + "@localhost").c_str(),
                                static_cast<git_time_t>(seconds), offset));
-    std::string message = v.Note.empty() ? N().versionMessage + v.Version : v.Note;
+    std::string message = v.Note.empty() ? Texts().versionMessage + v.Version : v.Note;
     try {
       message = AnsiToUtf8(message);
     } catch (const std::exception&) {

@@ -16,6 +16,7 @@ namespace lanqi {
 class TRadeFieldDefs;
 class TRadeIndexDefs;
 class TRadeTable;
+struct TCatalogTableDef;
 
 // What catalog look-ups and captures fill; every caller starts it zero and empty.
 struct verinfo {
@@ -122,6 +123,8 @@ class TVersionCatalog {
   // is bound to another file. A table of that name lacking one of fields is refused.
   TRadeTable* ExtraTable(const std::string& tableName, const TRadeFieldDefs& fields,
                          const TRadeIndexDefs& indexes);
+  // The same for one of the catalog's own tables (app/CatalogSchema.h).
+  TRadeTable* ExtraTable(const TCatalogTableDef& table);
 
   // Binds the tables to catalogPath and opens them; opening the same catalog again keeps them open.
   void Open(const std::string& catalogPath);

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 
+#include "app/CatalogSchema.h"
 #include "app/uver.h"
 #include "engine/RadeZI.h"
 #include "platform/CodePage.h"
@@ -44,9 +45,9 @@ void Tmainw::ReadNotes() {
   notes_.clear();
   Tbfilever->SetFiltered(false);
   Tbfilever->Open();
-  TField* fileNo = Tbfilever->FieldByName(Ansi(u8"文件序号"));
-  TField* version = Tbfilever->FieldByName(Ansi(u8"版本"));
-  TField* note = Tbfilever->FieldByName(Ansi(u8"说明"));
+  TField* fileNo = Tbfilever->FieldByName(CatalogNames().fileNo);
+  TField* version = Tbfilever->FieldByName(CatalogNames().version);
+  TField* note = Tbfilever->FieldByName(CatalogNames().note);
   for (Tbfilever->First(); !Tbfilever->Eof(); Tbfilever->Next()) {
     std::string text = note->AsString();
     if (!text.empty()) notes_[fileNo->AsInteger()][version->AsString()] = ScreenText(text);

@@ -11,7 +11,7 @@
 #include <set>
 #include <sstream>
 
-#include "engine/storage/CatalogSchema.h"
+#include "app/CatalogSchema.h"
 #include "engine/storage/DatabaseCheck.h"
 #include "engine/storage/DatabaseWriter.h"
 #include "engine/storage/RadeTableIO.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/CatalogSchema.h"
 #include "engine/RadeZI.h"
-#include "engine/storage/CatalogSchema.h"
 #include "platform/CodePage.h"
 
 namespace lanqi::test {
