@@ -53,8 +53,8 @@ void WriteNewDatabase(TStream& stream, const TDatabaseCreateOptions& options) {
   ph.VerifyWrites = options.VerifyWrites;
 
   TByteBuffer image(kDynamicAreaOffset);
-  image.PutBytes(0, kMagic, sizeof kMagic);
-  image.PutText(7, 5, kWriterVersion);
+  image.PutBytes(kFhMagic, kMagic, sizeof kMagic);
+  image.PutText(kFhVersion, kVersionSize, kWriterVersion);
   TByteBuffer phImage = ph.Encode();
   image.PutBytes(kProcessHeaderOffset, phImage.Data(), phImage.Size());
   // The directory: no tables yet, zero offsets.
@@ -246,9 +246,10 @@ int32_t AddTable(TRadeZIFileIO& fileIO, const std::string& tableName, const TRad
   fileIO.WriteBytesAt(h.Image().Data(), offset, kTableHeaderSize);
   // The offset first, then the count that makes the table visible.
   dir.SetOffset(n, offset);
-  fileIO.WriteBytesAt(dir.Image.Data() + 8 + 4 * n, kDirectoryOffset + 8 + 4 * n, 4);
+  const size_t slot = TTableDirectory::OffsetPos(n);
+  fileIO.WriteBytesAt(dir.Image.Data() + slot, kDirectoryOffset + static_cast<int64_t>(slot), 4);
   dir.SetCount(n + 1);
-  fileIO.WriteBytesAt(dir.Image.Data(), kDirectoryOffset, 4);
+  fileIO.WriteBytesAt(dir.Image.Data() + kDirTableCount, kDirectoryOffset + kDirTableCount, 4);
   fileIO.FlushFile();
   return n;
 }

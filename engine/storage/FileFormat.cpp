@@ -8,15 +8,15 @@
 
 namespace lanqi {
 
-const char kMagic[7] = {'R', 'a', 'd', 'e', 'Z', 'I', 0};
+const char kMagic[kMagicSize] = {'R', 'a', 'd', 'e', 'Z', 'I', 0};
 const char kWriterVersion[] = "2.0";
 
 void CheckMagicAndVersion(const uint8_t* first12, int32_t available, const std::string& name) {
-  if (available < 7 || std::memcmp(first12, kMagic, 7) != 0)
+  if (available < kMagicSize || std::memcmp(first12 + kFhMagic, kMagic, kMagicSize) != 0)
     throw EDatabaseError(Format("Database file '%s' is a invalid RadeZI", name.c_str()));
   // A file cut inside the version text reads the bytes it has.
-  size_t width = static_cast<size_t>(std::clamp<int32_t>(available - 7, 0, 5));
-  std::string version = TByteBuffer::LoadText(first12 + 7, width);
+  size_t width = static_cast<size_t>(std::clamp<int32_t>(available - kFhVersion, 0, kVersionSize));
+  std::string version = TByteBuffer::LoadText(first12 + kFhVersion, width);
   if (version == "1.00") throw EDatabaseError("Version 1.00 is not compatible");
   // Byte-wise, a shorter text being smaller when it is a prefix of the other.
   if (version.compare(kWriterVersion) > 0) throw EDatabaseError("Version of database file is too High");
@@ -47,6 +47,7 @@ constexpr size_t kPhEncryptName = 37;
 constexpr size_t kPhVerifyWrites = 70;
 constexpr size_t kPhPasswordCheck = 327;
 constexpr size_t kPasswordCheckSize = 129;
+static_assert(kPhPasswordCheck + kPasswordCheckSize + 16 == kProcessHeaderSize);  // 16 free bytes end it
 }  // namespace
 
 void TDataProcessHeader::Decode(const TByteBuffer& image) {
@@ -76,64 +77,64 @@ TByteBuffer TDataProcessHeader::Encode() const {
 TFieldDefRec TTableHeader::Field(int32_t i) const {
   size_t p = FieldPos(i);
   TFieldDefRec f;
-  f.Name = image_.GetText(p, kNameSize);
-  f.FieldType = image_.GetUInt8(p + 33);
-  f.DataSize = image_.GetInt32(p + 34);
-  f.NoProcessing = image_.GetUInt8(p + 38);
+  f.Name = image_.GetText(p + kFdName, kNameSize);
+  f.FieldType = image_.GetUInt8(p + kFdFieldType);
+  f.DataSize = image_.GetInt32(p + kFdDataSize);
+  f.NoProcessing = image_.GetUInt8(p + kFdNoProcessing);
   return f;
 }
 
 void TTableHeader::SetField(int32_t i, const TFieldDefRec& f) {
   size_t p = FieldPos(i);
-  image_.PutText(p, kNameSize, f.Name);
-  image_.PutUInt8(p + 33, f.FieldType);
-  image_.PutInt32(p + 34, f.DataSize);
-  image_.PutUInt8(p + 38, f.NoProcessing);
+  image_.PutText(p + kFdName, kNameSize, f.Name);
+  image_.PutUInt8(p + kFdFieldType, f.FieldType);
+  image_.PutInt32(p + kFdDataSize, f.DataSize);
+  image_.PutUInt8(p + kFdNoProcessing, f.NoProcessing);
 }
 
 TIndexDefRec TTableHeader::Index(int32_t i) const {
   size_t p = IndexPos(i);
   TIndexDefRec d;
-  d.Name = image_.GetText(p, kNameSize);
-  d.Options = TRDIndexOptions::FromBits(image_.GetUInt8(p + 33));
+  d.Name = image_.GetText(p + kIxName, kNameSize);
+  d.Options = TRDIndexOptions::FromBits(image_.GetUInt8(p + kIxOptions));
   for (int32_t k = 0; k < kMaxKeyFields; ++k) {
-    int32_t f = image_.GetInt32(p + 34 + 4 * static_cast<size_t>(k));
+    int32_t f = image_.GetInt32(KeyFieldPos(i, k));
     if (f == -1) break;
     d.FieldNumbers.push_back(f);
   }
-  d.IndexTabOffset = image_.GetInt32(p + 66);
-  d.IndexHead = image_.GetInt32(p + 70);
+  d.IndexTabOffset = image_.GetInt32(p + kIxIndexTabOffset);
+  d.IndexHead = image_.GetInt32(p + kIxIndexHead);
   return d;
 }
 
 void TTableHeader::SetIndex(int32_t i, const TIndexDefRec& d) {
   size_t p = IndexPos(i);
-  image_.PutText(p, kNameSize, d.Name);
-  image_.PutUInt8(p + 33, static_cast<uint8_t>(d.Options.Bits()));
+  image_.PutText(p + kIxName, kNameSize, d.Name);
+  image_.PutUInt8(p + kIxOptions, static_cast<uint8_t>(d.Options.Bits()));
   for (int32_t k = 0; k < kMaxKeyFields; ++k) {
     int32_t f = k < static_cast<int32_t>(d.FieldNumbers.size()) ? d.FieldNumbers[static_cast<size_t>(k)] : -1;
-    image_.PutInt32(p + 34 + 4 * static_cast<size_t>(k), f);
+    image_.PutInt32(KeyFieldPos(i, k), f);
   }
-  image_.PutInt32(p + 66, d.IndexTabOffset);
-  image_.PutInt32(p + 70, d.IndexHead);
+  image_.PutInt32(p + kIxIndexTabOffset, d.IndexTabOffset);
+  image_.PutInt32(p + kIxIndexHead, d.IndexHead);
 }
 
 TBlobDescriptor TBlobDescriptor::Load(const uint8_t* p) {
   TBlobDescriptor d;
-  d.DataOffset = TByteBuffer::LoadInt32(p);
-  d.StoredSize = TByteBuffer::LoadInt32(p + 4);
-  d.AreaSize = TByteBuffer::LoadInt32(p + 8);
-  d.Reserved1 = TByteBuffer::LoadInt32(p + 12);
-  d.Reserved2 = TByteBuffer::LoadInt32(p + 16);
+  d.DataOffset = TByteBuffer::LoadInt32(p + kBdDataOffset);
+  d.StoredSize = TByteBuffer::LoadInt32(p + kBdStoredSize);
+  d.AreaSize = TByteBuffer::LoadInt32(p + kBdAreaSize);
+  d.Reserved1 = TByteBuffer::LoadInt32(p + kBdReserved1);
+  d.Reserved2 = TByteBuffer::LoadInt32(p + kBdReserved2);
   return d;
 }
 
 void TBlobDescriptor::Store(uint8_t* p) const {
-  TByteBuffer::StoreInt32(p, DataOffset);
-  TByteBuffer::StoreInt32(p + 4, StoredSize);
-  TByteBuffer::StoreInt32(p + 8, AreaSize);
-  TByteBuffer::StoreInt32(p + 12, Reserved1);
-  TByteBuffer::StoreInt32(p + 16, Reserved2);
+  TByteBuffer::StoreInt32(p + kBdDataOffset, DataOffset);
+  TByteBuffer::StoreInt32(p + kBdStoredSize, StoredSize);
+  TByteBuffer::StoreInt32(p + kBdAreaSize, AreaSize);
+  TByteBuffer::StoreInt32(p + kBdReserved1, Reserved1);
+  TByteBuffer::StoreInt32(p + kBdReserved2, Reserved2);
 }
 
 }  // namespace lanqi

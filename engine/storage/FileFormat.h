@@ -14,7 +14,6 @@
 namespace lanqi {
 
 constexpr int32_t kFileHeaderSize = 2317;
-constexpr int32_t kFileHeaderProbeSize = 12;  // magic and version text
 constexpr int32_t kProcessHeaderOffset = 2317;
 constexpr int32_t kProcessHeaderSize = 472;
 constexpr int32_t kDirectoryOffset = 2789;
@@ -32,13 +31,23 @@ constexpr int32_t kMaxKeyFields = 8;
 constexpr int32_t kBlockEntries = 1024;
 constexpr int32_t kRecordTabItemSize = 5;
 constexpr int32_t kIndexTabItemSize = 8;
-constexpr int32_t kRecordTabBlockSize = 4 + kBlockEntries * kRecordTabItemSize;  // 5124
-constexpr int32_t kIndexTabBlockSize = 4 + kBlockEntries * kIndexTabItemSize;    // 8196
 constexpr int32_t kBlobDescriptorSize = 20;
 constexpr int32_t kBlobAreaUnit = 64;
 constexpr int32_t kLockOffset = 1;  // the one byte every table operation locks
 
+// Offsets inside the file header.
+constexpr int32_t kFhMagic = 0;
+constexpr int32_t kMagicSize = 7;
+constexpr int32_t kFhVersion = 7;
+constexpr int32_t kVersionSize = 5;
+constexpr int32_t kFileHeaderProbeSize = kFhVersion + kVersionSize;  // magic and version text
+
+// Offsets inside the table directory.
+constexpr int32_t kDirTableCount = 0;
+constexpr int32_t kDirHeaderOffsets = 8;  // kMaxTables int32, one per table
+
 // Offsets inside a table header.
+constexpr int32_t kThName = 0;
 constexpr int32_t kThRecordTabOffset = 33;
 constexpr int32_t kThRecordTabCount = 37;
 constexpr int32_t kThAutoIncCounter = 41;
@@ -50,8 +59,56 @@ constexpr int32_t kThIndexDefs = 4181;
 // TRadeTableIO.
 constexpr int32_t kThChangeCount = 4805;
 
-extern const char kMagic[7];         // "RadeZI" and a zero byte
-extern const char kWriterVersion[];  // "2.0"
+// Offsets inside a field definition; 4 free bytes follow NoProcessing.
+constexpr int32_t kFdName = 0;
+constexpr int32_t kFdFieldType = 33;
+constexpr int32_t kFdDataSize = 34;
+constexpr int32_t kFdNoProcessing = 38;
+
+// Offsets inside an index definition; 4 free bytes follow IndexHead.
+constexpr int32_t kIxName = 0;
+constexpr int32_t kIxOptions = 33;
+constexpr int32_t kIxFieldNumbers = 34;  // kMaxKeyFields int32, -1 after the last key field
+constexpr int32_t kIxIndexTabOffset = 66;
+constexpr int32_t kIxIndexHead = 70;
+
+// A block of the record tab or of an index tab: the next block's offset, then kBlockEntries items.
+constexpr int32_t kTabBlockNext = 0;
+constexpr int32_t kTabBlockItems = 4;
+constexpr int32_t kRecordTabBlockSize = kTabBlockItems + kBlockEntries * kRecordTabItemSize;  // 5124
+constexpr int32_t kIndexTabBlockSize = kTabBlockItems + kBlockEntries * kIndexTabItemSize;    // 8196
+// Offsets inside a record-tab item and an index-tab item.
+constexpr int32_t kRtiDataOffset = 0;
+constexpr int32_t kRtiDeleted = 4;
+constexpr int32_t kItiRecNo = 0;
+constexpr int32_t kItiNext = 4;
+
+// Offsets inside a blob descriptor.
+constexpr int32_t kBdDataOffset = 0;
+constexpr int32_t kBdStoredSize = 4;
+constexpr int32_t kBdAreaSize = 8;
+constexpr int32_t kBdReserved1 = 12;
+constexpr int32_t kBdReserved2 = 16;
+
+// The structures follow one another without gaps.
+static_assert(kProcessHeaderOffset == kFileHeaderSize);
+static_assert(kDirectoryOffset == kProcessHeaderOffset + kProcessHeaderSize);
+static_assert(kDynamicAreaOffset == kDirectoryOffset + kDirectorySize);
+static_assert(kDirectorySize == kDirHeaderOffsets + 4 * kMaxTables);
+static_assert(kThRecordTabOffset == kThName + kNameSize && kThFieldDefs == kThFieldCount + 4);
+static_assert(kThIndexCount == kThFieldDefs + kMaxFields * kFieldDefSize);
+static_assert(kThIndexDefs == kThIndexCount + 4);
+static_assert(kThChangeCount == kThIndexDefs + kMaxIndexes * kIndexDefSize);
+static_assert(kTableHeaderSize == kThChangeCount + 8 + 8);
+static_assert(kFdFieldType == kFdName + kNameSize && kFieldDefSize == kFdNoProcessing + 1 + 4);
+static_assert(kIxOptions == kIxName + kNameSize && kIxFieldNumbers == kIxOptions + 1);
+static_assert(kIxIndexTabOffset == kIxFieldNumbers + 4 * kMaxKeyFields);
+static_assert(kIndexDefSize == kIxIndexHead + 4 + 4);
+static_assert(kRecordTabItemSize == kRtiDeleted + 1 && kIndexTabItemSize == kItiNext + 4);
+static_assert(kBlobDescriptorSize == kBdReserved2 + 4);
+
+extern const char kMagic[kMagicSize];  // "RadeZI" and a zero byte
+extern const char kWriterVersion[];    // "2.0"
 
 using TIntegerAry = std::vector<int32_t>;
 
@@ -87,10 +144,12 @@ struct TDataProcessHeader {
 // The directory image: table count, one uninterpreted int32, 256 table header offsets.
 struct TTableDirectory {
   TByteBuffer Image{static_cast<size_t>(kDirectorySize)};
-  int32_t Count() const { return Image.GetInt32(0); }
-  void SetCount(int32_t n) { Image.PutInt32(0, n); }
-  int32_t Offset(int32_t i) const { return Image.GetInt32(8 + 4 * static_cast<size_t>(i)); }
-  void SetOffset(int32_t i, int32_t off) { Image.PutInt32(8 + 4 * static_cast<size_t>(i), off); }
+  int32_t Count() const { return Image.GetInt32(kDirTableCount); }
+  void SetCount(int32_t n) { Image.PutInt32(kDirTableCount, n); }
+  int32_t Offset(int32_t i) const { return Image.GetInt32(OffsetPos(i)); }
+  void SetOffset(int32_t i, int32_t off) { Image.PutInt32(OffsetPos(i), off); }
+  // Where table i's header offset lies in the image.
+  static size_t OffsetPos(int32_t i) { return kDirHeaderOffsets + 4 * static_cast<size_t>(i); }
 };
 
 struct TFieldDefRec {
@@ -116,8 +175,8 @@ class TTableHeader {
   TByteBuffer& Image() { return image_; }
   const TByteBuffer& Image() const { return image_; }
 
-  std::string Name() const { return image_.GetText(0, kNameSize); }
-  void SetName(const std::string& n) { image_.PutText(0, kNameSize, n); }
+  std::string Name() const { return image_.GetText(kThName, kNameSize); }
+  void SetName(const std::string& n) { image_.PutText(kThName, kNameSize, n); }
   int32_t RecordTabOffset() const { return image_.GetInt32(kThRecordTabOffset); }
   void SetRecordTabOffset(int32_t v) { image_.PutInt32(kThRecordTabOffset, v); }
   int32_t RecordTabCount() const { return image_.GetInt32(kThRecordTabCount); }
@@ -136,14 +195,17 @@ class TTableHeader {
   TIndexDefRec Index(int32_t i) const;
   // Writes name, options and key fields (-1 after the last), IndexTabOffset and IndexHead.
   void SetIndex(int32_t i, const TIndexDefRec& d);
-  int32_t IndexTabOffset(int32_t i) const { return image_.GetInt32(IndexPos(i) + 66); }
-  void SetIndexTabOffset(int32_t i, int32_t v) { image_.PutInt32(IndexPos(i) + 66, v); }
-  int32_t IndexHead(int32_t i) const { return image_.GetInt32(IndexPos(i) + 70); }
-  void SetIndexHead(int32_t i, int32_t v) { image_.PutInt32(IndexPos(i) + 70, v); }
+  int32_t IndexTabOffset(int32_t i) const { return image_.GetInt32(IndexPos(i) + kIxIndexTabOffset); }
+  void SetIndexTabOffset(int32_t i, int32_t v) { image_.PutInt32(IndexPos(i) + kIxIndexTabOffset, v); }
+  int32_t IndexHead(int32_t i) const { return image_.GetInt32(IndexPos(i) + kIxIndexHead); }
+  void SetIndexHead(int32_t i, int32_t v) { image_.PutInt32(IndexPos(i) + kIxIndexHead, v); }
 
  private:
   static size_t FieldPos(int32_t i) { return kThFieldDefs + static_cast<size_t>(i) * kFieldDefSize; }
   static size_t IndexPos(int32_t i) { return kThIndexDefs + static_cast<size_t>(i) * kIndexDefSize; }
+  static size_t KeyFieldPos(int32_t i, int32_t k) {
+    return IndexPos(i) + kIxFieldNumbers + 4 * static_cast<size_t>(k);
+  }
   TByteBuffer image_;
 };
 
@@ -174,11 +236,11 @@ struct TBlobDescriptor {
 // File position of record-tab entry n / index-tab entry n, given the chain's block offsets.
 inline int64_t RecordTabEntryPos(const TIntegerAry& blocks, int32_t n) {
   return static_cast<int64_t>(blocks[static_cast<size_t>(n / kBlockEntries)]) +
-         (n % kBlockEntries) * kRecordTabItemSize + 4;
+         (n % kBlockEntries) * kRecordTabItemSize + kTabBlockItems;
 }
 inline int64_t IndexTabEntryPos(const TIntegerAry& blocks, int32_t n) {
   return static_cast<int64_t>(blocks[static_cast<size_t>(n / kBlockEntries)]) +
-         (n % kBlockEntries) * kIndexTabItemSize + 4;
+         (n % kBlockEntries) * kIndexTabItemSize + kTabBlockItems;
 }
 
 }  // namespace lanqi

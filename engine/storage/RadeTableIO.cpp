@@ -348,8 +348,8 @@ void TRadeTableIO::WriteIndexEntry(int32_t k, int32_t recNo, int32_t next) {
     io_.Corrupt(Format("index '%s' of table '%s' has no index-tab entry for record %d",
                        indexDefs_.Items(k)->Name.c_str(), tableName_.c_str(), recNo));
   uint8_t e[kIndexTabItemSize];
-  TByteBuffer::StoreInt32(e, recNo);
-  TByteBuffer::StoreInt32(e + 4, next);
+  TByteBuffer::StoreInt32(e + kItiRecNo, recNo);
+  TByteBuffer::StoreInt32(e + kItiNext, next);
   io_.WriteBytesAt(e, IndexTabEntryPos(blocks, recNo), kIndexTabItemSize);
 }
 
@@ -360,7 +360,7 @@ TIndexTabItem TRadeTableIO::ReadIndexEntry(int32_t k, int32_t recNo) {
                        indexDefs_.Items(k)->Name.c_str(), tableName_.c_str(), recNo));
   uint8_t e[kIndexTabItemSize];
   io_.ReadBytesAt(e, IndexTabEntryPos(blocks, recNo), kIndexTabItemSize);
-  return {TByteBuffer::LoadInt32(e), TByteBuffer::LoadInt32(e + 4)};
+  return {TByteBuffer::LoadInt32(e + kItiRecNo), TByteBuffer::LoadInt32(e + kItiNext)};
 }
 
 // Writes the stored bytes of a blob at its offset, checking them by reading back when the

@@ -219,9 +219,9 @@ void TRadeZIFileIO::ReadTabChain(int32_t firstBlock, int32_t count, int32_t bloc
     blockOffsets.push_back(off);
     // Only the entries in use are read from the last block.
     const int32_t inBlock = std::min(kBlockEntries, count - b * kBlockEntries);
-    ReadBytesAt(block.data(), off, 4 + inBlock * entrySize);
-    sink(b * kBlockEntries, block.data() + 4, inBlock);
-    off = TByteBuffer::LoadInt32(block.data());
+    ReadBytesAt(block.data(), off, kTabBlockItems + inBlock * entrySize);
+    sink(b * kBlockEntries, block.data() + kTabBlockItems, inBlock);
+    off = TByteBuffer::LoadInt32(block.data() + kTabBlockNext);
   }
 }
 
@@ -235,7 +235,7 @@ void TRadeZIFileIO::ReadRecordTab(const TTableHeader& header, TRecordTabItems& i
                kRecordTabItemSize, [&](int32_t first, const uint8_t* p, int32_t n) {
                  if (first == 0) items.reserve(static_cast<size_t>(count));
                  for (int32_t i = 0; i < n; ++i, p += kRecordTabItemSize) {
-                   TRecordTabItem it{TByteBuffer::LoadInt32(p), p[4]};
+                   TRecordTabItem it{TByteBuffer::LoadInt32(p + kRtiDataOffset), p[kRtiDeleted]};
                    if (it.DataOffset < kDynamicAreaOffset || it.DataOffset > size)
                      Corrupt(Format("record %d of table '%s' lies outside the file", first + i,
                                     header.Name().c_str()));
@@ -248,12 +248,13 @@ void TRadeZIFileIO::ReadIndexTab(const TTableHeader& header, int32_t indexNumber
                                  TIndexTabItems& items) {
   const int32_t count = header.RecordTabCount();
   items.clear();
-  ReadTabChain(header.IndexTabOffset(indexNumber), count, kIndexTabBlockSize, "index-tab", blockOffsets,
-               kIndexTabItemSize, [&](int32_t first, const uint8_t* p, int32_t n) {
-                 if (first == 0) items.reserve(static_cast<size_t>(count));
-                 for (int32_t i = 0; i < n; ++i, p += kIndexTabItemSize)
-                   items.push_back({TByteBuffer::LoadInt32(p), TByteBuffer::LoadInt32(p + 4)});
-               });
+  ReadTabChain(
+      header.IndexTabOffset(indexNumber), count, kIndexTabBlockSize, "index-tab", blockOffsets,
+      kIndexTabItemSize, [&](int32_t first, const uint8_t* p, int32_t n) {
+        if (first == 0) items.reserve(static_cast<size_t>(count));
+        for (int32_t i = 0; i < n; ++i, p += kIndexTabItemSize)
+          items.push_back({TByteBuffer::LoadInt32(p + kItiRecNo), TByteBuffer::LoadInt32(p + kItiNext)});
+      });
 }
 
 void TRadeZIFileIO::ReadFieldData(TMemoryStream& destination, int64_t entryPos, int32_t slotOffset,
@@ -291,7 +292,7 @@ void TRadeZIFileIO::ReadFieldDataAt(TMemoryStream& destination, int64_t dataPos,
 void TRadeZIFileIO::MarkRecordDeleted(int64_t entryPos) {
   uint8_t entry[kRecordTabItemSize];
   ReadBytesAt(entry, entryPos, kRecordTabItemSize);
-  entry[4] = 1;
+  entry[kRtiDeleted] = 1;
   WriteBytesAt(entry, entryPos, kRecordTabItemSize);
 }
 
