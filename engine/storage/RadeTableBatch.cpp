@@ -34,16 +34,7 @@ void TRadeTableIO::BeginBatch(int64_t groupBytes) {
   try {
     RefreshIfChanged();
     LoadAllLists();
-    const int32_t n = header_.RecordTabCount();
-    if (n != static_cast<int32_t>(recordTab_.size()))
-      io_.Corrupt(Format("table '%s' changed its record count", tableName_.c_str()));
-    const size_t blocks = static_cast<size_t>(BlocksFor(n));
-    if (recordTabBlocks_.size() < blocks)
-      io_.Corrupt(Format("the record tab of table '%s' is short", tableName_.c_str()));
-    for (int32_t k = 0; k < indexDefs_.Count(); ++k)
-      if (indexTabBlocks_[static_cast<size_t>(k)].size() < blocks)
-        io_.Corrupt(Format("index '%s' of table '%s' has no index tab for all its records",
-                           indexDefs_.Items(k)->Name.c_str(), tableName_.c_str()));
+    CheckTabsCoverRecords();
   } catch (...) {
     io_.Unlock();
     throw;
@@ -89,25 +80,14 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
     return i < buffers.Count() ? buffers.Items(i) : nullptr;
   };
 
-  // Auto-increment: 0 takes the next number, a higher value raises the counter.
-  int32_t counter = b.Counter;
-  TFieldBufferItem* autoItem = autoIncField_ >= 0 ? item(autoIncField_) : nullptr;
-  if (autoItem && (!autoItem->Buffer || autoItem->BufferSize < 4)) autoItem = nullptr;
+  // The caller's item receives the number once the row is accepted.
+  TFieldBufferItem* autoItem = AutoIncItem(buffers);
   const int32_t givenAuto = autoItem ? TByteBuffer::LoadInt32(autoItem->Bytes()) : 0;
-  if (autoIncField_ >= 0) {
-    if (givenAuto == 0) {
-      if (counter == INT32_MAX) throw EDatabaseError("Auto-increment counter overflow");
-      ++counter;
-    } else if (givenAuto > counter) {
-      counter = givenAuto;
-    }
-  }
+  const int32_t counter = TakeAutoIncNumber(b.Counter, givenAuto);
 
   // The plain record, its blobs encoded, the stored record with its blob areas behind it.
   std::vector<uint8_t>& plain = b.Plain;
-  plain.assign(static_cast<size_t>(recordSize_), 0);
-  for (int32_t i = 0; i < fieldCount; ++i)
-    if (!IsBlobType(fieldDefs_.Items(i)->FieldType) && item(i)) EncodeSlot(*item(i), i, plain.data());
+  EncodePlainRecord(buffers, plain);
   if (autoIncField_ >= 0 && givenAuto == 0)
     TByteBuffer::StoreInt32(plain.data() + slotOffsets_[static_cast<size_t>(autoIncField_)], counter);
   const int64_t rowStart = static_cast<int64_t>(b.Data.size());
@@ -179,12 +159,7 @@ void TRadeTableIO::BatchAppend(TFieldBuffers& buffers) {
 
   // Accepted: from here on nothing fails but memory.
   std::vector<uint8_t>& stored = b.Stored;
-  stored = plain;
-  for (int32_t i = 0; i < fieldCount; ++i)
-    if (!IsBlobType(fieldDefs_.Items(i)->FieldType) && FieldEncrypted(i))
-      io_.EncodeBufferData(plain.data() + slotOffsets_[static_cast<size_t>(i)],
-                           stored.data() + slotOffsets_[static_cast<size_t>(i)], true,
-                           slotSizes_[static_cast<size_t>(i)]);
+  EncryptSlots(plain, stored);
   b.Data.resize(static_cast<size_t>(pos), 0);
   std::memcpy(b.Data.data() + rowStart, stored.data(), stored.size());
   for (const TBatch::TBlob& blob : blobs) {
@@ -269,8 +244,9 @@ void TRadeTableIO::CommitBatchGroup() {
       return img;
     };
     auto storedNext = [&](int32_t k, int32_t recNo) {
-      return TByteBuffer::LoadInt32(tabBlock(k, recNo).data() + 4 +
-                                    static_cast<size_t>(recNo % kBlockEntries) * kIndexTabItemSize + 4);
+      return TByteBuffer::LoadInt32(tabBlock(k, recNo).data() + kTabBlockItems +
+                                    static_cast<size_t>(recNo % kBlockEntries) * kIndexTabItemSize +
+                                    kItiNext);
     };
     for (int32_t k = 0; k < indexCount; ++k) {
       const TRecordList& old = List(k + 1);
@@ -354,10 +330,11 @@ void TRadeTableIO::CommitBatchGroup() {
     for (int32_t j = 0; j < newBlocks; ++j) {
       uint8_t* blk = tail.data() + static_cast<size_t>(j) * kRecordTabBlockSize;
       TByteBuffer::StoreInt32(
-          blk, j + 1 < newBlocks ? static_cast<int32_t>(base + (j + 1) * kRecordTabBlockSize) : 0);
+          blk + kTabBlockNext,
+          j + 1 < newBlocks ? static_cast<int32_t>(base + (j + 1) * kRecordTabBlockSize) : 0);
       for (int32_t k = 0; k < indexCount; ++k) {
         uint8_t* iblk = tail.data() + (indexBlockAt(k, j) - base);
-        TByteBuffer::StoreInt32(iblk, j + 1 < newBlocks ? indexBlockAt(k, j + 1) : 0);
+        TByteBuffer::StoreInt32(iblk + kTabBlockNext, j + 1 < newBlocks ? indexBlockAt(k, j + 1) : 0);
       }
     }
     std::vector<uint8_t> lastRec(static_cast<size_t>(inLast) * kRecordTabItemSize, 0);
@@ -374,16 +351,17 @@ void TRadeTableIO::CommitBatchGroup() {
       } else {
         const int32_t j = r / kBlockEntries - existing;
         const size_t e = static_cast<size_t>(r % kBlockEntries);
-        rec = tail.data() + static_cast<size_t>(j) * kRecordTabBlockSize + 4 + e * kRecordTabItemSize;
+        rec = tail.data() + static_cast<size_t>(j) * kRecordTabBlockSize + kTabBlockItems +
+              e * kRecordTabItemSize;
         for (size_t k = 0; k < ic; ++k)
-          idx[k] =
-              tail.data() + (indexBlockAt(static_cast<int32_t>(k), j) - base) + 4 + e * kIndexTabItemSize;
+          idx[k] = tail.data() + (indexBlockAt(static_cast<int32_t>(k), j) - base) + kTabBlockItems +
+                   e * kIndexTabItemSize;
       }
-      TByteBuffer::StoreInt32(rec, dataOffset(row));
-      rec[4] = 0;
+      TByteBuffer::StoreInt32(rec + kRtiDataOffset, dataOffset(row));
+      rec[kRtiDeleted] = 0;
       for (size_t k = 0; k < ic; ++k) {
-        TByteBuffer::StoreInt32(idx[k], r);
-        TByteBuffer::StoreInt32(idx[k] + 4, nextOf[k][static_cast<size_t>(row)]);
+        TByteBuffer::StoreInt32(idx[k] + kItiRecNo, r);
+        TByteBuffer::StoreInt32(idx[k] + kItiNext, nextOf[k][static_cast<size_t>(row)]);
       }
     }
     std::memcpy(tail.data() + (dataBase - base), b.Data.data(), b.Data.size());
@@ -420,32 +398,13 @@ void TRadeTableIO::CommitBatchGroup() {
                          static_cast<int32_t>(lastIndex[static_cast<size_t>(k)].size()));
     }
     // 3. New blocks linked from the last blocks of their chains.
-    if (newBlocks > 0 && existing > 0) {
-      uint8_t link[4];
-      TByteBuffer::StoreInt32(link, static_cast<int32_t>(base));
-      io_.WriteBytesAt(link, recordTabBlocks_[static_cast<size_t>(existing) - 1], 4);
-      for (int32_t k = 0; k < indexCount; ++k) {
-        TByteBuffer::StoreInt32(link, indexBlockAt(k, 0));
-        io_.WriteBytesAt(link, indexTabBlocks_[static_cast<size_t>(k)][static_cast<size_t>(existing) - 1], 4);
-      }
-    }
-    // 4. The record count: from here on the group's records exist. Everything they make
-    // reachable is durable first.
-    io_.SyncData();
-    if (n0 == 0) header_.SetRecordTabOffset(static_cast<int32_t>(base));
-    header_.SetRecordTabCount(n0 + m);
-    if (autoIncField_ >= 0) header_.SetAutoIncCounter(b.Counter);
-    if (n0 == 0 && indexCount > 0) {
-      for (int32_t k = 0; k < indexCount; ++k) {
-        header_.SetIndexTabOffset(k, indexBlockAt(k, 0));
-        header_.SetIndexHead(k, heads[static_cast<size_t>(k)]);
-      }
-      WriteHeader();
-    } else {
-      const int32_t bytes = autoIncField_ >= 0 ? 12 : 8;
-      io_.WriteBytesAt(header_.Image().Data() + kThRecordTabOffset,
-                       static_cast<int64_t>(io_.TableHeaderOffset(tableNumber_)) + kThRecordTabOffset, bytes);
-    }
+    if (newBlocks > 0 && existing > 0)
+      LinkNewBlocks(existing, static_cast<int32_t>(base), [&](int32_t k) { return indexBlockAt(k, 0); });
+    // 4. The record count: from here on the group's records exist.
+    std::vector<int32_t> firstIndexBlocks;
+    if (n0 == 0)
+      for (int32_t k = 0; k < indexCount; ++k) firstIndexBlocks.push_back(indexBlockAt(k, 0));
+    WriteRecordCount(n0 + m, b.Counter, static_cast<int32_t>(base), firstIndexBlocks, heads);
     // 5. The records before new ones point at them, a block's changed entries in one write.
     if (n0 > 0) {
       for (int32_t k = 0; k < indexCount; ++k) {
@@ -458,10 +417,11 @@ void TRadeTableIO::CommitBatchGroup() {
           int32_t last = first;
           for (; it != links.end() && it->first / kBlockEntries == blk; ++it) {
             last = it->first % kBlockEntries;
-            TByteBuffer::StoreInt32(img.data() + 4 + static_cast<size_t>(last) * kIndexTabItemSize + 4,
-                                    it->second);
+            TByteBuffer::StoreInt32(
+                img.data() + kTabBlockItems + static_cast<size_t>(last) * kIndexTabItemSize + kItiNext,
+                it->second);
           }
-          const size_t from = 4 + static_cast<size_t>(first) * kIndexTabItemSize;
+          const size_t from = kTabBlockItems + static_cast<size_t>(first) * kIndexTabItemSize;
           io_.WriteBytesAt(
               img.data() + from,
               static_cast<int64_t>(indexTabBlocks_[static_cast<size_t>(k)][static_cast<size_t>(blk)]) +

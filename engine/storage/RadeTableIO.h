@@ -209,6 +209,44 @@ class TRadeTableIO {
   void CopyBlobArea(int32_t dataOffset, TMemoryStream& stored);
   // The end of every write: a flush when asked for, else the durable mode's sync.
   void EndWrite(bool flush);
+
+  // The steps of the writes (RadeTableWrite.cpp), in the order the operations take them.
+  struct TAppendPlan;
+  struct TRewritePlan;
+  // Shared by single appends and batches: the record tab and the index tabs have a block for every
+  // record; the caller's auto-increment item, when it holds a value; the counter after a record
+  // whose auto-increment value is given (0 takes the next number); the plain record's non-blob
+  // slots; the record as stored; the new last blocks linked from the existing last blocks; and,
+  // after a sync, the record count that makes new records exist.
+  void CheckTabsCoverRecords();
+  TFieldBufferItem* AutoIncItem(TFieldBuffers& buffers) const;
+  int32_t TakeAutoIncNumber(int32_t counter, int32_t given) const;
+  void EncodePlainRecord(TFieldBuffers& buffers, std::vector<uint8_t>& plain);
+  void EncryptSlots(const std::vector<uint8_t>& plain, std::vector<uint8_t>& stored);
+  void LinkNewBlocks(int32_t existingBlocks, int32_t recordBlock,
+                     const std::function<int32_t(int32_t)>& indexBlock);
+  // firstIndexBlocks and firstHeads (per index) are written only for a table's first records.
+  void WriteRecordCount(int32_t count, int32_t counter, int32_t firstRecordBlock,
+                        const std::vector<int32_t>& firstIndexBlocks, const std::vector<int32_t>& firstHeads);
+  // An append.
+  void NumberNewRecord(TFieldBuffers& buffers, TAppendPlan& a);
+  void EncodeNewRecord(TFieldBuffers& buffers, TAppendPlan& a);
+  void FindChainPlaces(TFieldBuffers& buffers, TAppendPlan& a);
+  void WriteRecordAndBlobs(TAppendPlan& a);
+  void WriteNewTabEntries(const TAppendPlan& a);
+  void LinkPredecessors(const TAppendPlan& a);
+  void AddAppendedToLists(const TAppendPlan& a, const TOnIndexInsert& onIndexInsert);
+  // A modify (the first two a delete's as well).
+  int32_t RecNoAtPosition(int32_t position);
+  int32_t FindRecordAgain(int32_t position, int32_t recNo);
+  void EncodeRewrittenRecord(TFieldBuffers& buffers, TRewritePlan& r);
+  void PlaceRewrittenBlob(TFieldBufferItem* item, int32_t field, uint8_t* slot, TRewritePlan& r);
+  void PlaceStagingCopies(TRewritePlan& r);
+  void WriteBlobsAndCounter(TRewritePlan& r);
+  void WriteRewrittenRecord(TRewritePlan& r);
+  void RelinkRewrittenRecord(int32_t position, int32_t recNo, const TOnIndexMove& onIndexMove);
+  void UnlinkFromChain(int32_t k, int32_t recNo, int32_t listPos, const TRecordList& list);
+  void LinkIntoChain(int32_t k, int32_t recNo, int32_t listPos, const TRecordList& list);
   void WriteIndexEntry(int32_t k, int32_t recNo, int32_t next);
   TIndexTabItem ReadIndexEntry(int32_t k, int32_t recNo);
   void WriteHeader();
