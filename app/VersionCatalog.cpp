@@ -729,15 +729,6 @@ bool TVersionCatalog::CaptureVersion(const std::string& path, const std::string&
   return CommitCapture(plan, note, info);
 }
 
-bool TVersionCatalog::SkipIfUnchanged(const std::string& path) {
-  if (!skipUnchanged_) return false;
-  TCapturePlan plan = PrepareCapture(path);
-  if (plan.FileNo == 0 || !DigestContent(plan, {}, nullptr) || !plan.Unchanged) return false;
-  verinfo ignored;
-  CommitCapture(plan, "", ignored);
-  return true;
-}
-
 bool TVersionCatalog::FindFileInfo(int32_t fileNo, verinfo& info) {
   Unfiltered(Tbfileid);
   Tbfileid->First();

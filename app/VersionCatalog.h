@@ -151,9 +151,6 @@ class TVersionCatalog {
   // whose newest version changed meanwhile raises and stores nothing, so the next pass captures again.
   // The plan's copy is removed when its row cannot be written. Returns whether a row was written.
   bool CommitCapture(TCapturePlan& plan, const std::string& note, verinfo& info);
-  // True when the file's content equals its newest version's and unchanged saves are skipped: its
-  // stamp is then stored (no copy, no row), and there is nothing to prompt for.
-  bool SkipIfUnchanged(const std::string& path);
   // Whether a save whose content equals the newest version's is skipped (true by default).
   void SetSkipUnchanged(bool skip) { skipUnchanged_ = skip; }
   bool SkipUnchanged() const { return skipUnchanged_; }

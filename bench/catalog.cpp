@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/uver.h"
+#include "bench/BenchCatalog.h"
 #include "bench/BenchTiming.h"
 #include "engine/RadeZI.h"
 #include "platform/CodePage.h"
@@ -40,32 +41,13 @@ constexpr int kAreas = 100, kFiles = 2000, kVersions = 100000;
 void Build(const std::string& catalog, const std::string& folder, std::vector<std::string>& paths) {
   using namespace lanqi;
   test::MakeCatalog(catalog);
-  TRadeTable areas, files, versions;
-  for (auto [t, name] :
-       {std::pair{&areas, u8"数据存储区"}, {&files, u8"文件索引表"}, {&versions, u8"文件版本表"}}) {
-    t->SetDatabaseName(catalog);
-    t->SetTableName(A(name));
-    t->Open();
-  }
-  for (int a = 0; a < kAreas; ++a) {
-    areas.Append();
-    areas.FieldByName(A(u8"名称"))->SetAsString("area" + std::to_string(a));
-    areas.FieldByName(A(u8"目录"))->SetAsString(folder);
-    areas.Post();
-  }
-  // Files spread over the areas in turn, versions over the files in turn: the rows of one parent
-  // lie far apart, as they do after years of use.
-  for (int f = 0; f < kFiles; ++f) {
-    std::string path = folder + "/file" + std::to_string(f) + ".txt";
+  bench::CatalogTables t(catalog);
+  TRadeTable& versions = t.versions;
+  bench::AddAreasAndFiles(t, folder, kAreas, kFiles, [&](int f, const std::string& path) {
     std::ofstream(path) << f;
     paths.push_back(path);
-    files.Append();
-    files.FieldByName(A(u8"存储区序号"))->SetAsInteger(f % kAreas + 1);
-    files.FieldByName(A(u8"源文件名称"))->SetAsString(path);
-    files.FieldByName(A(u8"备份文件目录"))->SetAsString(path + "-bak");
-    files.FieldByName(A(u8"大小"))->SetAsString(VersionStamp(path));
-    files.Post();
-  }
+    t.files.FieldByName(A(u8"大小"))->SetAsString(VersionStamp(path));
+  });
   for (int v = 0; v < kVersions; ++v) {
     versions.Append();
     versions.FieldByName(A(u8"文件序号"))->SetAsInteger(v % kFiles + 1);
@@ -83,13 +65,8 @@ void Build(const std::string& catalog, const std::string& folder, std::vector<st
 // The row-by-row load over the first `areaLimit` areas; returns the nodes it would make.
 long LiteralLoad(const std::string& catalog, int areaLimit) {
   using namespace lanqi;
-  TRadeTable areas, files, versions;
-  for (auto [t, name] :
-       {std::pair{&areas, u8"数据存储区"}, {&files, u8"文件索引表"}, {&versions, u8"文件版本表"}}) {
-    t->SetDatabaseName(catalog);
-    t->SetTableName(A(name));
-    t->Open();
-  }
+  bench::CatalogTables t(catalog);
+  TRadeTable &areas = t.areas, &files = t.files, &versions = t.versions;
   long nodes = 0;
   int seen = 0;
   for (areas.First(); !areas.Eof() && seen < areaLimit; areas.Next(), ++seen) {
@@ -118,13 +95,8 @@ long LiteralLoad(const std::string& catalog, int areaLimit) {
 // any load must do through the engine.
 long BareRead(const std::string& catalog) {
   using namespace lanqi;
-  TRadeTable areas, files, versions;
-  for (auto [t, name] :
-       {std::pair{&areas, u8"数据存储区"}, {&files, u8"文件索引表"}, {&versions, u8"文件版本表"}}) {
-    t->SetDatabaseName(catalog);
-    t->SetTableName(A(name));
-    t->Open();
-  }
+  bench::CatalogTables t(catalog);
+  TRadeTable &areas = t.areas, &files = t.files, &versions = t.versions;
   long bytes = 0;
   for (areas.First(); !areas.Eof(); areas.Next())
     bytes +=

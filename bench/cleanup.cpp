@@ -24,6 +24,7 @@
 #include "app/CatalogCleanup.h"
 #include "app/VersionCatalog.h"
 #include "app/VersionCleanup.h"
+#include "bench/BenchCatalog.h"
 #include "bench/BenchTiming.h"
 #include "engine/RadeZI.h"
 #include "tests/app/CatalogFixture.h"
@@ -64,28 +65,10 @@ std::string VersionStampOf(int64_t now, int f, int k, int perFile) {
 void Build(const std::string& catalog, const std::string& folder, int64_t now) {
   using namespace lanqi;
   test::MakeCatalog(catalog);
-  TRadeTable areas, files, versions;
-  for (auto [t, name] :
-       {std::pair{&areas, u8"数据存储区"}, {&files, u8"文件索引表"}, {&versions, u8"文件版本表"}}) {
-    t->SetDatabaseName(catalog);
-    t->SetTableName(A(name));
-    t->Open();
-  }
-  for (int a = 0; a < kAreas; ++a) {
-    areas.Append();
-    areas.FieldByName(A(u8"名称"))->SetAsString("area" + std::to_string(a));
-    areas.FieldByName(A(u8"目录"))->SetAsString(folder);
-    areas.Post();
-  }
-  for (int f = 0; f < kFiles; ++f) {
-    std::string path = folder + "/file" + std::to_string(f) + ".txt";
-    fs::create_directories(path + "-bak");
-    files.Append();
-    files.FieldByName(A(u8"存储区序号"))->SetAsInteger(f % kAreas + 1);
-    files.FieldByName(A(u8"源文件名称"))->SetAsString(path);
-    files.FieldByName(A(u8"备份文件目录"))->SetAsString(path + "-bak");
-    files.Post();
-  }
+  bench::CatalogTables t(catalog);
+  TRadeTable& versions = t.versions;
+  bench::AddAreasAndFiles(t, folder, kAreas, kFiles,
+                          [](int, const std::string& path) { fs::create_directories(path + "-bak"); });
   // Versions over the files in turn, as years of saves leave them.
   const int perFile = kVersions / kFiles;
   for (int v = 0; v < kVersions; ++v) {

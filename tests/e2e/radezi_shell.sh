@@ -67,6 +67,8 @@ has "$W/out" "ok" "check"
 
 # 2. Another program writes while the session is open: the session's next command sees it.
 coproc SHELL { "$R" shell "$W/db.dat" 2>&1; }
+# bash unsets SHELL_PID once the session has ended, which may be before the wait below.
+session_pid=$SHELL_PID
 ask() {  # ask COMMAND: sends it and reads the JSON array it prints, up to its closing "]"
   echo "$1" >&"${SHELL[1]}"
   : >"$W/answer"
@@ -85,7 +87,7 @@ has "$W/answer" '"name": "other"' "the session after another program's insert"
 ask "dump people --mode json --filter \"name = 'other'\""
 has "$W/answer" '"age": 2' "the session after another program's update"
 echo ".quit" >&"${SHELL[1]}"
-wait "$SHELL_PID" || fail "the session did not end well"
+wait "$session_pid" || fail "the session did not end well"
 
 # 3. CSV round trip: what export writes, import reads back as the same rows.
 "$R" export "$W/db.dat" people --csv >"$W/people.csv" || fail "export"
