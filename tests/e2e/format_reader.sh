@@ -5,11 +5,8 @@
 # descending and case-insensitive indexes; the catalog's Chinese names) and must agree with
 # `radezi dump` row for row. Usage: format_reader.sh BUILD_DIR
 set -u
-R="$1/tools/radezi"
+. "$(dirname "$0")/lib/common.sh"
 READER="$(dirname "$0")/../format/read_dump.py"
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
 
 # same FILE TABLE [INDEX]: both readers give the same rows in the same order.
 same() {

@@ -3,12 +3,8 @@
 # on a real catalog and real files. Usage: lanqi_cli.sh BUILD_DIR
 set -u
 L="$1/app/lanqi"
-R="$1/tools/radezi"
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
+. "$(dirname "$0")/lib/common.sh"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-fail() { echo "FAIL: $*"; exit 1; }
-expect_rc() { local want=$1; shift; "$@" >"$W/out" 2>"$W/err"; local rc=$?; [ $rc -eq $want ] || fail "$* gave $rc, want $want: $(cat "$W/err")"; }
 lq() { "$L" --catalog "$W/cat.dat" "$@"; }
 
 "$R" catalog init "$W/cat.dat" >/dev/null || fail "catalog init"

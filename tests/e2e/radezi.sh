@@ -2,11 +2,7 @@
 # radezi from outside: create, list, describe, insert, dump, check and repair, the catalog, an
 # encrypted file, and four inserting processes at once. Usage: radezi.sh BUILD_DIR
 set -u
-R="$1/tools/radezi"
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-expect_rc() { local want=$1; shift; "$@" >"$W/out" 2>"$W/err"; local rc=$?; [ $rc -eq $want ] || fail "$* gave $rc, want $want: $(cat "$W/err")"; }
+. "$(dirname "$0")/lib/common.sh"
 
 cat >"$W/schema.json" <<'JSON'
 {"tables":[{"name":"people","fields":[

@@ -4,10 +4,7 @@
 # cleared. Each command must end (a hung command keeps the file lock) and leave the other values
 # whole. Usage: radezi_blob.sh BUILD_DIR
 set -u
-R="$1/tools/radezi"
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/lib/common.sh"
 # A command that does not end within a minute has hung.
 expect_rc() { local want=$1; shift; timeout 60 "$@" >"$W/out" 2>"$W/err"; local rc=$?; [ $rc -eq $want ] || fail "$* gave $rc, want $want: $(cat "$W/err")"; }
 

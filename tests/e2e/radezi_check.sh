@@ -3,11 +3,7 @@
 # mend it and says so, dump gives every row with that field's stored bytes in hex, a warning on
 # standard error and exit code 1. Usage: radezi_check.sh BUILD_DIR
 set -u
-R="$1/tools/radezi"
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-expect_rc() { local want=$1; shift; "$@" >"$W/out" 2>"$W/err"; local rc=$?; [ $rc -eq $want ] || fail "$* gave $rc, want $want: $(cat "$W/err") $(cat "$W/out")"; }
+. "$(dirname "$0")/lib/common.sh"
 
 cat >"$W/schema.json" <<'JSON'
 {"tables":[{"name":"people","fields":[{"name":"id","type":"ftAutoInc"},{"name":"name","type":"ftString","size":12},

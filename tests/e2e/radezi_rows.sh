@@ -4,11 +4,7 @@
 # first write, and a refused command leaves the file byte for byte as it was. A failure while
 # writing (here the file-size limit) says exactly which rows were written. Usage: radezi_rows.sh BUILD_DIR
 set -u
-R="$1/tools/radezi"
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-expect_rc() { local want=$1; shift; "$@" >"$W/out" 2>"$W/err"; local rc=$?; [ $rc -eq $want ] || fail "$* gave $rc, want $want: $(cat "$W/err")"; }
+. "$(dirname "$0")/lib/common.sh"
 
 cat >"$W/schema.json" <<'JSON'
 {"tables":[{"name":"people","fields":[

@@ -4,10 +4,7 @@
 # the session's next command; a CSV round trip (export, then import into a fresh table) with quotes,
 # commas, line breaks and Chinese text. Usage: radezi_shell.sh BUILD_DIR
 set -u
-R="$1/tools/radezi"
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/lib/common.sh"
 has() { grep -qF -- "$2" "$1" || fail "$3: no '$2' in: $(cat "$1")"; }
 
 cat >"$W/schema.json" <<'JSON'

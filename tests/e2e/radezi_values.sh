@@ -3,10 +3,7 @@
 # range and text form and refuses the rest with a message naming the field (or option) and the
 # value, instead of clamping, wrapping or reading a leading part. Usage: radezi_values.sh BUILD_DIR
 set -u
-R="$1/tools/radezi"
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/lib/common.sh"
 
 cat >"$W/schema.json" <<'JSON'
 {"tables":[{"name":"v","fields":[
