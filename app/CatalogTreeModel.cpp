@@ -69,7 +69,7 @@ void TCatalogTreeModel::SetTree(std::vector<TCatalogArea> tree) {
   endResetModel();
 }
 
-void TCatalogTreeModel::Rebuild() {
+void TCatalogTreeModel::ForgetSearch() {
   filtered_ = false;
   shownAreas_.clear();
   shownFiles_.clear();
@@ -78,6 +78,10 @@ void TCatalogTreeModel::Rebuild() {
   fileMatch_.clear();
   versionMatch_.clear();
   folderMatch_.clear();
+}
+
+void TCatalogTreeModel::Rebuild() {
+  ForgetSearch();
   keys_.assign(areas_.size(), {});
   slots_.assign(1, TSlot{});
   images_.assign(1, -1);
@@ -465,14 +469,7 @@ void TCatalogTreeModel::Search(const std::function<bool(const QString&)>& holds,
 void TCatalogTreeModel::ClearSearch() {
   if (!filtered_) return;
   beginResetModel();
-  filtered_ = false;
-  shownAreas_.clear();
-  shownFiles_.clear();
-  shownVersions_.clear();
-  areaMatch_.clear();
-  fileMatch_.clear();
-  versionMatch_.clear();
-  folderMatch_.clear();
+  ForgetSearch();
   endResetModel();
 }
 

@@ -105,7 +105,8 @@ class TCatalogTreeModel : public QAbstractItemModel {
     std::vector<int> Folders;  // in table order
   };
 
-  void Rebuild();  // keys for every file, no search
+  void ForgetSearch();  // every row shown again, no match marked
+  void Rebuild();       // keys for every file, no search
   uint32_t NewKey(int area, int file);
   const std::string& TextAt(const TPlace& place) const;
   int AreaRows() const;

@@ -48,4 +48,19 @@ inline void AddAreasAndFiles(CatalogTables& t, const std::string& folder, int ar
   }
 }
 
+// Appends one version row of file fileNo: its stamp, size text, ".txt" copy and note (none when
+// empty).
+inline void AppendVersion(CatalogTables& t, int fileNo, const std::string& stamp, const std::string& size,
+                          const std::string& copy, const std::string& note = {}) {
+  const lanqi::TCatalogNames& n = lanqi::CatalogNames();
+  t.versions.Append();
+  t.versions.FieldByName(n.fileNo)->SetAsInteger(fileNo);
+  t.versions.FieldByName(n.version)->SetAsString(stamp);
+  t.versions.FieldByName(n.size)->SetAsString(size);
+  t.versions.FieldByName(n.extension)->SetAsString(".txt");
+  t.versions.FieldByName(n.copyName)->SetAsString(copy);
+  if (!note.empty()) t.versions.FieldByName(n.note)->SetAsString(note);
+  t.versions.Post();
+}
+
 }  // namespace bench

@@ -42,23 +42,16 @@ void Build(const std::string& catalog, const std::string& folder, std::vector<st
   using namespace lanqi;
   test::MakeCatalog(catalog);
   bench::CatalogTables t(catalog);
-  TRadeTable& versions = t.versions;
   bench::AddAreasAndFiles(t, folder, kAreas, kFiles, [&](int f, const std::string& path) {
     std::ofstream(path) << f;
     paths.push_back(path);
     t.files.FieldByName(A(u8"大小"))->SetAsString(VersionStamp(path));
   });
   for (int v = 0; v < kVersions; ++v) {
-    versions.Append();
-    versions.FieldByName(A(u8"文件序号"))->SetAsInteger(v % kFiles + 1);
-    versions.FieldByName(A(u8"版本"))->SetAsString("2008-01-01-00-00-" + std::to_string(v));
-    versions.FieldByName(A(u8"大小"))->SetAsString("1024");
-    versions.FieldByName(A(u8"文件扩展名"))->SetAsString(".txt");
-    versions.FieldByName(A(u8"文件名称"))->SetAsString(folder + "/copy" + std::to_string(v));
     // A note on every tenth version, as people write them now and then.
-    if (v % 10 == 0)
-      versions.FieldByName(A(u8"说明"))->SetAsString(A(u8"修订第") + std::to_string(v) + A(u8"稿"));
-    versions.Post();
+    bench::AppendVersion(t, v % kFiles + 1, "2008-01-01-00-00-" + std::to_string(v), "1024",
+                         folder + "/copy" + std::to_string(v),
+                         v % 10 == 0 ? A(u8"修订第") + std::to_string(v) + A(u8"稿") : std::string());
   }
 }
 

@@ -66,7 +66,6 @@ void Build(const std::string& catalog, const std::string& folder, int64_t now) {
   using namespace lanqi;
   test::MakeCatalog(catalog);
   bench::CatalogTables t(catalog);
-  TRadeTable& versions = t.versions;
   bench::AddAreasAndFiles(t, folder, kAreas, kFiles,
                           [](int, const std::string& path) { fs::create_directories(path + "-bak"); });
   // Versions over the files in turn, as years of saves leave them.
@@ -77,13 +76,7 @@ void Build(const std::string& catalog, const std::string& folder, int64_t now) {
     std::string copy =
         folder + "/file" + std::to_string(f) + ".txt-bak/file" + std::to_string(f) + "{" + stamp + "}.txt";
     std::ofstream(copy) << v;
-    versions.Append();
-    versions.FieldByName(A(u8"文件序号"))->SetAsInteger(f + 1);
-    versions.FieldByName(A(u8"版本"))->SetAsString(stamp);
-    versions.FieldByName(A(u8"大小"))->SetAsString(std::to_string(std::to_string(v).size()));
-    versions.FieldByName(A(u8"文件扩展名"))->SetAsString(".txt");
-    versions.FieldByName(A(u8"文件名称"))->SetAsString(copy);
-    versions.Post();
+    bench::AppendVersion(t, f + 1, stamp, std::to_string(std::to_string(v).size()), copy);
   }
 }
 

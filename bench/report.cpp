@@ -50,7 +50,6 @@ void Build(const std::string& catalog, const std::string& folder, int versionCou
   using namespace lanqi;
   test::MakeCatalog(catalog);
   bench::CatalogTables t(catalog);
-  TRadeTable& versions = t.versions;
   bench::AddAreasAndFiles(t, folder, kAreas, kFiles,
                           [](int, const std::string& path) { fs::create_directories(path + "-bak"); });
   std::vector<std::string> lastCopy(kFiles);
@@ -65,13 +64,7 @@ void Build(const std::string& catalog, const std::string& folder, int versionCou
       std::ofstream(copy) << std::string(100 + static_cast<size_t>(v % 900), 'x');
     }
     lastCopy[f] = copy;
-    versions.Append();
-    versions.FieldByName(A(u8"文件序号"))->SetAsInteger(f + 1);
-    versions.FieldByName(A(u8"版本"))->SetAsString(stamp);
-    versions.FieldByName(A(u8"大小"))->SetAsString("0");
-    versions.FieldByName(A(u8"文件扩展名"))->SetAsString(".txt");
-    versions.FieldByName(A(u8"文件名称"))->SetAsString(copy);
-    versions.Post();
+    bench::AppendVersion(t, f + 1, stamp, "0", copy);
   }
 }
 

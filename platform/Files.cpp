@@ -83,6 +83,16 @@ std::string Reason(const std::string& path, int e) {
   return path + ": " + SysErrorMessage(e);
 }
 
+// Writes the n bytes at data to out; a write that moves nothing and reports no error is a full disk.
+void WriteAll(int out, const char* data, int32_t n, const std::string& target) {
+  for (int32_t done = 0; done < n;) {
+    ssize_t w = write(out, data + done, static_cast<size_t>(n - done));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) throw EWriteError(Reason(target, w < 0 ? errno : ENOSPC));
+    done += static_cast<int32_t>(w);
+  }
+}
+
 }  // namespace
 
 std::string ToOsPath(const std::string& path) {
@@ -237,12 +247,7 @@ bool CopyFileReplace(const std::string& src, const std::string& dst, std::string
     for (int64_t off = 0;;) {
       int32_t n = in.ReadAt(off, buf.data(), static_cast<int32_t>(buf.size()));
       if (n == 0) break;
-      for (int32_t done = 0; done < n;) {
-        ssize_t w = write(out, buf.data() + done, static_cast<size_t>(n - done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) throw EWriteError(Reason(target, w < 0 ? errno : ENOSPC));
-        done += static_cast<int32_t>(w);
-      }
+      WriteAll(out, buf.data(), n, target);
       off += n;
     }
     fchmod(out, st.st_mode & 0777);
@@ -372,12 +377,7 @@ bool CopyFileFast(const std::string& src, const std::string& dst, const TCopyOpt
         checkCancel();
         int32_t n = in.ReadAt(off, buf.data(), static_cast<int32_t>(buf.size()));
         if (n == 0) break;
-        for (int32_t done = 0; done < n;) {
-          ssize_t w = write(out, buf.data() + done, static_cast<size_t>(n - done));
-          if (w < 0 && errno == EINTR) continue;
-          if (w <= 0) throw EWriteError(Reason(target, w < 0 ? errno : ENOSPC));
-          done += static_cast<int32_t>(w);
-        }
+        WriteAll(out, buf.data(), n, target);
         off += n;
         progress(off);
       }
